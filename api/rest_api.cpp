@@ -1,0 +1,42 @@
+#include "api/rest_api.h"
+
+#include <algorithm>
+#include <iostream>
+
+#include "api/session.h"
+#include "api/settings.h"
+#include "common/logger.h"
+#include "common/string_utils.h"
+
+namespace korv::cli::api {
+
+RESTAPIConn::RESTAPIConn(const std::string& version) : version(version) {}
+
+bool RESTAPIConn::Perform(const std::string& path, const std::string& method,
+                          const std::string& payload) {
+  LOG_DEBUG << string::format("Using the REST API Conn (version: %s)..", version);
+  AddHeader("X-Auth-Token", token);
+  AllowInsecure(!secureConnection);
+  LOG_DEBUG << string::format("REST API: '%s' method: '%s' payload: '%s'", path, method, payload);
+  return WebConnection::Perform(url + "api/" + version + path, method, payload);
+}
+
+}  // namespace korv::cli::api
+
+namespace korv::web {
+
+std::shared_ptr<WebConnection> API::Get(const std::string& version, bool report) {
+  cli::api::init();
+  const std::string key = version + "_api";
+  const auto& versions = cli::api::supportedApiVersions;
+  if (std::find(versions.begin(), versions.end(), key) != versions.end()) {
+    return std::make_shared<cli::api::RESTAPIConn>(version);
+  }
+  LOG_WARNING << string::format("Connected KORV doesn't support the API version '%s'.", version);
+  if (report) {
+    std::cerr << "KORV Server is not compatible with this utility." << std::endl;
+  }
+  return nullptr;
+}
+
+}  // namespace korv::web

@@ -1,0 +1,36 @@
+// The versioned, authenticated connection through which the subcommands talk to the server.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "web/web_connection.h"
+
+namespace korv::cli::api {
+
+// A connection to "<url>api/<version><path>" that sends the session token with its request.
+// Each object serves one request.
+class RESTAPIConn : public web::WebConnection {
+ public:
+  explicit RESTAPIConn(const std::string& version);
+
+  // path begins with "/"; the token header is added here, not by the caller.
+  bool Perform(const std::string& path, const std::string& method,
+               const std::string& payload) override;
+
+ private:
+  std::string version;
+};
+
+}  // namespace korv::cli::api
+
+namespace korv::web {
+
+class API {
+ public:
+  // Logs in (on every call) and returns a connection for the API version, or an empty pointer
+  // when the server does not offer it; with report set, the user is told on standard error.
+  static std::shared_ptr<WebConnection> Get(const std::string& version, bool report);
+};
+
+}  // namespace korv::web

@@ -1,0 +1,92 @@
+#include "cli/command.h"
+
+#include <iostream>
+#include <mutex>
+#include <stdexcept>
+#include <unordered_map>
+
+#include <CLI/CLI.hpp>
+
+#include "api/session.h"
+#include "cli/global_options.h"
+#include "common/error.h"
+#include "common/logger.h"
+#include "common/scope.h"
+
+namespace korv::cli {
+
+namespace {
+
+using Registry = std::unordered_map<std::string, Command*>;
+
+// Both are constant-initialised, so commands may register from any translation unit's static
+// initialisation, before or after this one's. The registry is created by the first registration
+// and deliberately never freed.
+Registry* registry = nullptr;
+std::mutex registryMutex;
+
+}  // namespace
+
+Command::Command(const std::string& name) {
+  Register(name, this);
+}
+
+void Command::Register(const std::string& name, Command* command) {
+  std::lock_guard<std::mutex> lock(registryMutex);
+  if (registry == nullptr) {
+    registry = new Registry();
+  }
+  if (registry->count(name) != 0) {
+    throw std::runtime_error("Can not define more than one sub-command with same name.");
+  }
+  registry->emplace(name, command);
+}
+
+int Command::InitAll(const std::string& title, int argc, char** argv, bool standAlone) {
+  CLI::App app{title, ""};
+  bool ran = false;
+
+  {
+    std::lock_guard<std::mutex> lock(registryMutex);
+    if (standAlone && (registry == nullptr || registry->size() != 1)) {
+      throw std::runtime_error("Can not define more than one sub-commands in stand alone mode.");
+    }
+    if (registry != nullptr) {
+      for (const auto& [name, command] : *registry) {
+        CLI::App* target = standAlone ? &app : app.add_subcommand(name, command->Purpose());
+        command->Init(target);
+        target->callback([name = name, command = command, &ran] {
+          ran = true;
+          logger::init();
+          LOG_INFO << "------> Executing the subcommand - " << name;
+          Scope releaseToken([] { api::finish(); });
+          command->Perform();
+        });
+      }
+    }
+  }
+
+  addGlobalOptions(app, title);
+  app.require_subcommand(0, 1);
+
+  try {
+    app.parse(argc, argv);
+    if (!ran) {
+      throw CLI::CallForHelp();
+    }
+    return 0;
+  } catch (const Error& e) {
+    LOG_ERROR << e.to_string();
+    std::cerr << e.what() << std::endl;
+    return 4;
+  } catch (const CLI::ValidationError& e) {
+    LOG_ERROR << e.get_name() << ": " << e.what();
+    std::cerr << e.what() << std::endl;
+    return e.get_exit_code();
+  } catch (const CLI::ParseError& e) {
+    LOG_ERROR << e.get_name() << ": " << e.what();
+    return app.exit(e, std::cout, std::cerr);
+  }
+}
+
+}  // namespace korv::cli

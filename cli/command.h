@@ -1,0 +1,37 @@
+// The base of every subcommand, the registry the subcommands enter themselves into, and the
+// driver that builds the command line from the registry and runs one subcommand.
+#pragma once
+
+#include <string>
+
+namespace CLI {
+class App;
+}
+
+namespace korv::cli {
+
+class Command {
+ public:
+  // Registers the command under its name. Subcommands are global objects, so this runs before
+  // main; the registry only keeps the pointer until InitAll calls the operations below.
+  explicit Command(const std::string& name);
+
+  // Runs the subcommand: its requests to the server and its output.
+  virtual void Perform() = 0;
+  // Declares the subcommand's options on its own parser.
+  virtual void Init(CLI::App* app) = 0;
+  // The one-line description shown in help.
+  virtual std::string Purpose() = 0;
+
+  static void Register(const std::string& name, Command* command);
+
+  // Builds the command line, parses it, runs at most one subcommand and returns the exit status.
+  // In stand-alone mode the only registered command's options are the top-level options.
+  static int InitAll(const std::string& title, int argc, char** argv, bool standAlone);
+
+ protected:
+  // Commands live for the whole process and are never destroyed through this base.
+  ~Command() = default;
+};
+
+}  // namespace korv::cli

@@ -1,0 +1,35 @@
+#include "common/error.h"
+
+#include "common/string_utils.h"
+
+namespace korv {
+
+Error::Error(std::string function, unsigned long line, std::string name, std::string message)
+    : std::runtime_error(std::move(message)),
+      name(std::move(name)),
+      function(std::move(function)),
+      line(line) {}
+
+std::string Error::to_string() const {
+  if (function.empty()) {
+    return name + what();
+  }
+  return name + " (" + function + "@" + std::to_string(line) + "): " + what();
+}
+
+HTTPError::HTTPError(long code, const std::string& text, std::string function, unsigned long line)
+    : Error(std::move(function), line, "HTTPError",
+            string::format("HTTP (Error: %ld): %s", code, text)) {}
+
+std::string HTTPError::to_string() const {
+  return what();
+}
+
+ResponseValidationError::ResponseValidationError(std::string message, std::string function,
+                                                 unsigned long line)
+    : Error(std::move(function), line, "Response Validation Error", std::move(message)) {}
+
+FileError::FileError(std::string message, std::string function, unsigned long line)
+    : Error(std::move(function), line, "FileError", std::move(message)) {}
+
+}  // namespace korv

@@ -1,0 +1,46 @@
+// The error family for failures of the utility's own making. The driver writes what() to standard
+// error and to_string() (the long form, with the raise site) to the log.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace korv {
+
+class Error : public std::runtime_error {
+ public:
+  Error(std::string function, unsigned long line, std::string name, std::string message);
+
+  // "<name> (<function>@<line>): <message>", or "<name><message>" without a function.
+  virtual std::string to_string() const;
+
+ private:
+  std::string name;
+  std::string function;
+  unsigned long line;
+};
+
+// The server answered with a failure status. The status exists only inside the message.
+class HTTPError : public Error {
+ public:
+  HTTPError(long code, const std::string& text, std::string function, unsigned long line);
+  std::string to_string() const override;
+};
+
+// A server answer that cannot be used.
+class ResponseValidationError : public Error {
+ public:
+  ResponseValidationError(std::string message, std::string function, unsigned long line);
+};
+
+// An export or import file (or standard output) that cannot be used.
+class FileError : public Error {
+ public:
+  FileError(std::string message, std::string function, unsigned long line);
+};
+
+// The message used whenever a server answer cannot be parsed or lacks what is needed.
+inline constexpr const char* kResponseParseFailure =
+    "Failed to parse the response from the KORV Server.";
+
+}  // namespace korv

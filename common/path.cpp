@@ -1,0 +1,45 @@
+#include "common/path.h"
+
+#include <libgen.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "common/env.h"
+
+namespace korv::path {
+
+std::string getExecutablePath() {
+  std::unique_ptr<char, decltype(&std::free)> resolved(realpath("/proc/self/exe", nullptr),
+                                                       &std::free);
+  return resolved ? std::string(resolved.get()) : std::string();
+}
+
+std::string getExecutableDir() {
+  const std::string path = getExecutablePath();
+  if (path.empty()) {
+    return ".";
+  }
+  std::vector<char> copy(path.begin(), path.end());
+  copy.push_back('\0');
+  return dirname(copy.data());
+}
+
+std::string mergePaths(const std::string& first, const std::string& second) {
+  return first + "/" + second;
+}
+
+bool checkIfFileExists(const std::string& path) {
+  return access(path.c_str(), F_OK) == 0;
+}
+
+std::string getLogDir() {
+  std::string home;
+  cli::process_env("HOME", home);
+  return home;
+}
+
+}  // namespace korv::path

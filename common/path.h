@@ -1,0 +1,19 @@
+// Path helpers.
+#pragma once
+
+#include <string>
+
+namespace korv::path {
+
+// Canonical path of the running executable; "" when it cannot be resolved.
+std::string getExecutablePath();
+// Directory of the running executable; "." when unknown.
+std::string getExecutableDir();
+// first + "/" + second; the slash is always inserted.
+std::string mergePaths(const std::string& first, const std::string& second);
+// True when the path exists (a directory counts); false for a dangling link.
+bool checkIfFileExists(const std::string& path);
+// The home directory ("HOME"), where the default log file lives; "" when unset.
+std::string getLogDir();
+
+}  // namespace korv::path

@@ -1,0 +1,35 @@
+// printf-style formatting into a std::string, and trimming of white space.
+#pragma once
+
+#include <string>
+#include <type_traits>
+
+namespace korv::string {
+
+namespace detail {
+// Formats with vsnprintf; sized by a measuring pass, so there is no length limit.
+std::string vformat(const char* format, ...);
+
+// std::string arguments are passed on as C strings; everything else as it is.
+inline const char* arg(const std::string& value) {
+  return value.c_str();
+}
+template <typename T>
+T arg(T value) {
+  static_assert(std::is_arithmetic_v<T> || std::is_pointer_v<T>,
+                "format takes numbers, C strings and std::string");
+  return value;
+}
+}  // namespace detail
+
+// format("Output file '%s' already exists", fileName). A measuring failure gives "".
+template <typename... Args>
+std::string format(const std::string& format, const Args&... args) {
+  return detail::vformat(format.c_str(), detail::arg(args)...);
+}
+
+// Erase white space (isspace in the "C" locale) at the start, or at the end, in place.
+void ltrim(std::string& text);
+void rtrim(std::string& text);
+
+}  // namespace korv::string

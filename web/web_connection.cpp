@@ -1,0 +1,195 @@
+#include "web/web_connection.h"
+
+#include <array>
+
+#include "common/logger.h"
+#include "common/string_utils.h"
+
+namespace korv::web {
+
+namespace {
+
+constexpr size_t kMaxHeaderLine = 102400;
+constexpr long kReceiveBufferSize = 100000;
+
+const std::map<std::string, CURLoption>& optionNames() {
+  static const std::map<std::string, CURLoption> names{{"mail_from", CURLOPT_MAIL_FROM},
+                                                       {"mail_reciept", CURLOPT_MAIL_RCPT},
+                                                       {"password", CURLOPT_PASSWORD},
+                                                       {"ssl_verifyhost", CURLOPT_SSL_VERIFYHOST},
+                                                       {"ssl_verifypeer", CURLOPT_SSL_VERIFYPEER},
+                                                       {"username", CURLOPT_USERNAME}};
+  return names;
+}
+
+bool lookUp(const std::string& name, CURLoption& option) {
+  const auto found = optionNames().find(name);
+  if (found == optionNames().end()) {
+    return false;
+  }
+  option = found->second;
+  return true;
+}
+
+}  // namespace
+
+size_t WriteCallback(char* data, size_t size, size_t count, void* userData) {
+  const size_t bytes = size * count;
+  static_cast<std::string*>(userData)->append(data, bytes);
+  return bytes;
+}
+
+size_t HeaderCallback(char* data, size_t size, size_t count, void* userData) {
+  const size_t bytes = size * count;
+  if (bytes > kMaxHeaderLine) {
+    return 0;
+  }
+  const std::string line(data, bytes);
+  const size_t colon = line.find(':');
+  if (colon == std::string::npos) {
+    return bytes;
+  }
+  // The value keeps the blank after the colon and the carriage return; only the final line feed
+  // is left out.
+  const size_t valueStart = colon + 1;
+  const size_t valueEnd = bytes - 1;
+  std::string value = valueStart < valueEnd ? line.substr(valueStart, valueEnd - valueStart) : "";
+  (*static_cast<std::unordered_map<std::string, std::string>*>(userData))[line.substr(0, colon)] =
+      std::move(value);
+  return bytes;
+}
+
+void _SetListOption(std::unordered_map<CURLoption, CurlList>& lists, CURLoption option,
+                    CurlList list) {
+  lists.erase(option);
+  if (list) {
+    lists.emplace(option, std::move(list));
+  }
+}
+
+WebConnection::WebConnection() = default;
+
+WebConnection::~WebConnection() {
+  Clear();
+}
+
+void WebConnection::Clear() {
+  sslFiles.clear();
+  stringOptions.clear();
+  longOptions.clear();
+  proxyOptions.clear();
+  listOptions.clear();
+}
+
+void WebConnection::AddHeader(const std::string& name, const std::string& value) {
+  const std::string line = name + ": " + value;
+  append(listOptions[CURLOPT_HTTPHEADER], line.c_str());
+}
+
+void WebConnection::SetHeaders(const std::map<std::string, std::string>& headers) {
+  CurlList list;
+  for (const auto& [name, value] : headers) {
+    append(list, (name + ": " + value).c_str());
+  }
+  _SetListOption(listOptions, CURLOPT_HTTPHEADER, std::move(list));
+}
+
+bool WebConnection::SetOption(const std::string& name, const std::string& value) {
+  CURLoption option;
+  if (!lookUp(name, option)) {
+    return false;
+  }
+  stringOptions[option] = value;
+  return true;
+}
+
+bool WebConnection::SetOption(const std::string& name, const long& value) {
+  CURLoption option;
+  if (!lookUp(name, option)) {
+    return false;
+  }
+  longOptions[option] = value;
+  return true;
+}
+
+bool WebConnection::SetOption(const std::string& name, const std::vector<std::string>& values) {
+  CURLoption option;
+  if (!lookUp(name, option)) {
+    return false;
+  }
+  CurlList list;
+  for (const auto& value : values) {
+    append(list, value.c_str());
+  }
+  _SetListOption(listOptions, option, std::move(list));
+  return true;
+}
+
+void WebConnection::SetOtherOptions(CURL* handle) {
+  for (const auto& [option, value] : stringOptions) {
+    curl_easy_setopt(handle, option, value.c_str());
+  }
+  for (const auto& [option, value] : longOptions) {
+    curl_easy_setopt(handle, option, value);
+  }
+  for (const auto& [option, list] : listOptions) {
+    curl_easy_setopt(handle, option, list.get());
+  }
+}
+
+bool WebConnection::Perform(const std::string& url, const std::string& method,
+                            const std::string& payload) {
+  CurlEasy easy = newEasyHandle();
+  response.clear();
+  responseHeaders.clear();
+  if (!easy) {
+    responseCode = 2;
+    errorMessage = string::format("CURL(): %ld CURL init failed", 2L);
+    return false;
+  }
+  CURL* handle = easy.get();
+
+  curl_easy_setopt(handle, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+  curl_easy_setopt(handle, CURLOPT_USERAGENT, "korv_cli");
+  curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, method.c_str());
+  if (!payload.empty()) {
+    curl_easy_setopt(handle, CURLOPT_POSTFIELDS, payload.c_str());
+    curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE, -1L);
+  }
+  SetSSLOptions(handle);
+  SetProxySettings(handle);
+  SetOtherOptions(handle);
+  curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, WriteCallback);
+  curl_easy_setopt(handle, CURLOPT_WRITEDATA, &response);
+  curl_easy_setopt(handle, CURLOPT_HEADERDATA, &responseHeaders);
+  curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, HeaderCallback);
+  std::array<char, CURL_ERROR_SIZE> errorBuffer{};
+  curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorBuffer.data());
+  curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
+  curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, followLocation ? 1L : 0L);
+
+  LOG_INFO << "Calling with URL='" << url << "' METHOD='" << method << "'";
+  const CURLcode result = curl_easy_perform(handle);
+  responseCode = result;
+  LOG_DEBUG << "curl_easy_perform returns: " << static_cast<long>(result);
+
+  if (result != CURLE_OK) {
+    errorMessage = string::format("CURL: %ld %s %s", static_cast<long>(result),
+                                  curl_easy_strerror(result), errorBuffer.data());
+    LOG_WARNING << "Failed curl_easy_perform(..) with error code: " << static_cast<long>(result)
+                << ", error: " << errorMessage;
+    return false;
+  }
+
+  curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &responseCode);
+  LOG_INFO << "Response Code: " << responseCode;
+  const bool success = responseCode >= 200 && responseCode <= 299;
+  if (!success) {
+    errorMessage = "HTTP: " + std::to_string(responseCode) + response;
+  }
+  LOG_DEBUG << "ResponseText: " << response;
+  return success;
+}
+
+}  // namespace korv::web

@@ -1,0 +1,86 @@
+// One HTTP(S) request and its response, over libcurl's easy interface.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <map>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "web/curl.h"
+
+namespace korv::web {
+
+class WebConnection {
+ public:
+  WebConnection();
+  virtual ~WebConnection();
+  WebConnection(const WebConnection&) = delete;
+  WebConnection& operator=(const WebConnection&) = delete;
+
+  // Sends one request with a fresh libcurl handle. True when the transfer completed and the
+  // status is 200 to 299. After a transport failure ResponseCode() holds libcurl's result code.
+  virtual bool Perform(const std::string& url, const std::string& method,
+                       const std::string& payload);
+
+  long ResponseCode() const { return responseCode; }
+  const std::string& Response() const { return response; }
+  const std::unordered_map<std::string, std::string>& ResponseHeaders() const {
+    return responseHeaders;
+  }
+  // The text of the last failure; a later success leaves it as it was.
+  const std::string& ErrorMessage() const { return errorMessage; }
+
+  // Frees every stored option and list; the response stays.
+  void Clear();
+
+  void AllowInsecure(bool insecure) { verifySSL = !insecure; }
+  // Appends the header line "name: value"; the same name twice sends both lines.
+  void AddHeader(const std::string& name, const std::string& value);
+  // Replaces all header lines by one line per entry, in key order.
+  void SetHeaders(const std::map<std::string, std::string>& headers);
+
+  // Options by name ("mail_from", "mail_reciept", "password", "ssl_verifyhost",
+  // "ssl_verifypeer", "username"); false for an unknown name.
+  bool SetOption(const std::string& name, const std::string& value);
+  bool SetOption(const std::string& name, const long& value);
+  bool SetOption(const std::string& name, const std::vector<std::string>& values);
+  void SetOtherOptions(CURL* handle);
+
+  // TLS material; a path that does not exist is refused with a warning in the log.
+  bool SetSSLFile(CURLoption option, const std::string& path, const std::string& label);
+  bool SetSSLCert(const std::string& path);
+  bool SetSSLKey(const std::string& path);
+  bool SetSSLCA(std::string path);
+  bool SetSSLCRL(const std::string& path);
+  void SetSSLOptions(CURL* handle);
+
+  // A proxy, with credentials when both user and password are given; an empty proxy removes it.
+  void SetProxy(const std::string& proxy, const std::string& user, const std::string& password);
+  void SetProxySettings(CURL* handle);
+
+ private:
+  long responseCode = -1;
+  std::string response;
+  std::string errorMessage = "Not executed yet!";
+  std::unordered_map<CURLoption, std::string> sslFiles;
+  std::unordered_map<CURLoption, std::string> stringOptions;
+  std::unordered_map<CURLoption, long> longOptions;
+  std::unordered_map<CURLoption, CurlList> listOptions;
+  std::unordered_map<CURLoption, std::string> proxyOptions;
+  std::unordered_map<std::string, std::string> responseHeaders;
+  bool followLocation = false;
+  bool useDefaultCABundle = true;
+  bool verifySSL = true;
+};
+
+// libcurl callbacks: the body into a std::string, header lines into a name-to-value map.
+size_t WriteCallback(char* data, size_t size, size_t count, void* userData);
+size_t HeaderCallback(char* data, size_t size, size_t count, void* userData);
+
+// Replaces (and frees) the list stored under the option; an empty list removes the option.
+void _SetListOption(std::unordered_map<CURLoption, CurlList>& lists, CURLoption option,
+                    CurlList list);
+
+}  // namespace korv::web
