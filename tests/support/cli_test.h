@@ -1,0 +1,38 @@
+// The fixture of end-to-end tests: runs a built program with its own temporary home directory
+// and reads back what it wrote.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/process.h"
+#include "tests/support/stub_server.h"
+#include "tests/support/temp_dir.h"
+
+namespace korv::test {
+
+class CliTest : public ::testing::Test {
+ protected:
+  // The program under test; korv-cli unless a test says otherwise.
+  std::string program = KORV_CLI_PATH;
+  TempDir home;
+  // "NAME=value" entries added to the child's environment (HOME and PATH are always set).
+  std::vector<std::string> environment;
+
+  ProcessResult Run(std::vector<std::string> args, ProcessOptions options = {});
+  // Runs a subcommand against the server as user "admin", password "secret" (from the
+  // environment), the global options first.
+  ProcessResult RunAgainst(const StubServer& server, std::vector<std::string> args,
+                           ProcessOptions options = {});
+
+  std::string LogPath() const { return home / ".korv-cli.log"; }
+  // The default log file without its byte-order mark; "" when there is none.
+  std::string Log() const;
+};
+
+// The lines of a text, without their line feeds.
+std::vector<std::string> Lines(const std::string& text);
+
+}  // namespace korv::test

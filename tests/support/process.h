@@ -1,0 +1,56 @@
+// Runs a program as a child process with a chosen environment, feeding its standard input and
+// collecting its standard output, standard error and exit status.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace korv::test {
+
+struct ProcessResult {
+  int status = -1;  // the exit code, or 128 + the signal that ended the process
+  bool signaled = false;
+  bool timedOut = false;
+  std::string out;
+  std::string err;
+};
+
+struct ProcessOptions {
+  std::vector<std::string> args;         // without the program itself
+  std::vector<std::string> environment;  // "NAME=value" entries; nothing else is inherited
+  std::string input;                     // written to standard input, which is then closed
+  std::string stdoutPath;                // when set, standard output goes to this file instead
+  bool closeStdoutEarly = false;         // the reader of standard output goes away at once
+};
+
+class Process {
+ public:
+  Process(const std::string& program, ProcessOptions options);
+  ~Process();
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+
+  pid_t Pid() const { return pid; }
+  void Signal(int signal) const;
+  // Collects output until the process ends; kills it (SIGKILL) after the timeout.
+  ProcessResult Wait(std::chrono::milliseconds timeout = std::chrono::seconds(60));
+
+ private:
+  pid_t pid = -1;
+  int inFd = -1;
+  int outFd = -1;
+  int errFd = -1;
+  std::string input;
+  bool waited = false;
+};
+
+ProcessResult Run(const std::string& program, ProcessOptions options,
+                  std::chrono::milliseconds timeout = std::chrono::seconds(60));
+
+// The sanitizer settings of this process, to hand on to children.
+std::vector<std::string> InheritedSanitizerEnvironment();
+
+}  // namespace korv::test

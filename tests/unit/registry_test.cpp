@@ -1,0 +1,77 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "cli/command.h"
+
+namespace {
+
+// A command that records what the driver did with it.
+class Recorder : korv::cli::Command {
+ public:
+  explicit Recorder(const std::string& name) : Command(name) {}
+  void Perform() override { ++performed; }
+  void Init(CLI::App* app) override { app->add_option("--value", value, "A value"); }
+  std::string Purpose() override { return "Record what happens."; }
+
+  int performed = 0;
+  int value = 0;
+};
+
+Recorder only("only");
+
+int initAll(std::vector<std::string> args, bool standAlone) {
+  args.insert(args.begin(), "korv-cli");
+  std::vector<char*> argv;
+  for (auto& arg : args) {
+    argv.push_back(arg.data());
+  }
+  return korv::cli::Command::InitAll("Title", static_cast<int>(argv.size()), argv.data(),
+                                     standAlone);
+}
+
+TEST(StandAloneMode, RunsTheOnlyCommandWithItsOptionsAtTheTopLevel) {
+  EXPECT_EQ(initAll({"-p", "http://host/", "-u", "user", "--value", "7"}, true), 0);
+  EXPECT_EQ(only.performed, 1);
+  EXPECT_EQ(only.value, 7);
+}
+
+TEST(StandAloneMode, RefusesARegistryWithMoreThanOneCommand) {
+  Recorder second("second");
+  try {
+    initAll({"-p", "http://host/", "-u", "user"}, true);
+    FAIL() << "stand-alone mode accepted two commands";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "Can not define more than one sub-commands in stand alone mode.");
+  }
+  EXPECT_EQ(only.performed + second.performed, 0);
+}
+
+TEST(Registry, RefusesASecondCommandWithTheSameName) {
+  try {
+    Recorder duplicate("only");
+    FAIL() << "a duplicate name was registered";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "Can not define more than one sub-command with same name.");
+  }
+}
+
+TEST(Driver, RunsOnlyTheChosenSubcommandOnce) {
+  Recorder second("second");
+  EXPECT_EQ(initAll({"-p", "http://host/", "-u", "user", "second", "--value", "3"}, false), 0);
+  EXPECT_EQ(second.performed, 1);
+  EXPECT_EQ(second.value, 3);
+  EXPECT_EQ(only.performed, 0);
+}
+
+TEST(Driver, TakesASecondSubcommandNameAsAnUnexpectedArgument) {
+  Recorder second("second");
+  EXPECT_EQ(initAll({"-p", "http://host/", "-u", "user", "second", "only"}, false),
+            static_cast<int>(CLI::ExitCodes::ExtrasError));
+  EXPECT_EQ(second.performed + only.performed, 0);
+}
+
+}  // namespace
