@@ -111,6 +111,9 @@ StubServer::StubServer(Scheme scheme) : scheme(scheme) {
   server->Patch(".*", handler);
   server->Delete(".*", handler);
   server->Options(".*", handler);
+  // A client that keeps its connection open (in-process tests do: the connection cache lives as
+  // long as the process) holds a worker until the keep-alive time ends, and stopping waits for it.
+  server->set_keep_alive_timeout(1);
   port = server->bind_to_any_port("127.0.0.1");
   if (port <= 0) {
     throw std::runtime_error("the stub server cannot bind");

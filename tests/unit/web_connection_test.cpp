@@ -1,0 +1,231 @@
+#include "web/web_connection.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "tests/support/log_capture.h"
+#include "tests/support/raw_server.h"
+#include "tests/support/stub_server.h"
+
+namespace korv::web {
+namespace {
+
+using test::Reply;
+using test::StubServer;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+TEST(WebConnection, StartsUnexecuted) {
+  WebConnection connection;
+  EXPECT_EQ(connection.ResponseCode(), -1);
+  EXPECT_EQ(connection.Response(), "");
+  EXPECT_EQ(connection.ErrorMessage(), "Not executed yet!");
+}
+
+TEST(WebConnection, SuccessKeepsTheEarlierErrorText) {
+  StubServer server;
+  server.On("GET", "/ok", Reply(200, "fine"));
+  WebConnection connection;
+  EXPECT_TRUE(connection.Perform(server.BaseUrl() + "ok", "GET", ""));
+  EXPECT_EQ(connection.ResponseCode(), 200);
+  EXPECT_EQ(connection.Response(), "fine");
+  EXPECT_EQ(connection.ErrorMessage(), "Not executed yet!");
+}
+
+TEST(WebConnection, FailureStatusKeepsTheAnswerAndNamesItInTheErrorText) {
+  StubServer server;
+  Reply notFound(404, "no such thing");
+  notFound.contentType = "text/plain";
+  server.On("GET", "/missing", notFound);
+  for (int status : {199, 300, 500}) {
+    server.On("GET", "/status", Reply(status, "x"));
+    WebConnection connection;
+    EXPECT_FALSE(connection.Perform(server.BaseUrl() + "status", "GET", "")) << status;
+  }
+  server.On("GET", "/edge", Reply(299, "x"));
+  EXPECT_TRUE(WebConnection().Perform(server.BaseUrl() + "edge", "GET", ""));
+
+  WebConnection connection;
+  EXPECT_FALSE(connection.Perform(server.BaseUrl() + "missing", "GET", ""));
+  EXPECT_EQ(connection.ResponseCode(), 404);
+  EXPECT_EQ(connection.Response(), "no such thing");
+  EXPECT_EQ(connection.ErrorMessage(), "HTTP: 404no such thing");
+}
+
+TEST(WebConnection, RefusedConnectionGivesLibcurlsCodeAndAWarning) {
+  int port;
+  {
+    StubServer gone;
+    port = gone.Port();
+  }
+  test::LogCapture log;
+  WebConnection connection;
+  EXPECT_FALSE(connection.Perform("http://127.0.0.1:" + std::to_string(port) + "/", "GET", ""));
+  EXPECT_EQ(connection.ResponseCode(), CURLE_COULDNT_CONNECT);
+  EXPECT_EQ(connection.Response(), "");
+  EXPECT_THAT(connection.ErrorMessage(), StartsWith("CURL: 7 Couldn't connect to server "));
+  EXPECT_THAT(log.Text(), HasSubstr(" WARN  "));
+  EXPECT_THAT(log.Text(),
+              HasSubstr("Failed curl_easy_perform(..) with error code: 7, error: CURL: 7 "));
+}
+
+TEST(WebConnection, StoresHeaderValuesWithTheirBlankAndCarriageReturnAndTheLastOfDuplicates) {
+  StubServer server;
+  server.On("GET", "/h",
+            Reply(200, "{}",
+                  {{"X-Subject-Token", "abc"},
+                   {"X-Twice", "first"},
+                   {"X-Twice", "second"},
+                   {"x-subject-token", "lower"}}));
+  WebConnection connection;
+  ASSERT_TRUE(connection.Perform(server.BaseUrl() + "h", "GET", ""));
+  const auto& headers = connection.ResponseHeaders();
+  EXPECT_EQ(headers.at("X-Subject-Token"), " abc\r");
+  EXPECT_EQ(headers.at("x-subject-token"), " lower\r");
+  EXPECT_EQ(headers.at("X-Twice"), " second\r");
+  for (const auto& [name, value] : headers) {
+    EXPECT_THAT(name, ::testing::Not(StartsWith("HTTP/"))) << "the status line was stored";
+  }
+}
+
+TEST(WebConnection, HeaderCallbackStoresNothingForLinesWithoutAColon) {
+  std::unordered_map<std::string, std::string> headers;
+  char status[] = "HTTP/1.1 201 Created\r\n";
+  char empty[] = "\r\n";
+  char bare[] = "Name:";
+  EXPECT_EQ(HeaderCallback(status, 1, sizeof status - 1, &headers), sizeof status - 1);
+  EXPECT_EQ(HeaderCallback(empty, 1, 2, &headers), 2u);
+  EXPECT_TRUE(headers.empty());
+  EXPECT_EQ(HeaderCallback(bare, 1, sizeof bare - 1, &headers), sizeof bare - 1);
+  EXPECT_EQ(headers.at("Name"), "");
+}
+
+TEST(WebConnection, SendsABodyOnlyWhenThereIsAPayload) {
+  StubServer server;
+  server.On("DELETE", "/thing", Reply(204, ""));
+  server.On("POST", "/thing", Reply(201, "{}"));
+  WebConnection deleting;
+  EXPECT_TRUE(deleting.Perform(server.BaseUrl() + "thing", "DELETE", ""));
+  WebConnection posting;
+  posting.AddHeader("Content-Type", "application/json");
+  EXPECT_TRUE(posting.Perform(server.BaseUrl() + "thing", "POST", R"({"a":1})"));
+
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].method, "DELETE");
+  EXPECT_EQ(requests[0].body, "");
+  EXPECT_EQ(requests[0].HeaderCount("Content-Length"), 0u);
+  EXPECT_EQ(requests[1].method, "POST");
+  EXPECT_EQ(requests[1].body, R"({"a":1})");
+  EXPECT_EQ(requests[1].Header("User-Agent"), "korv_cli");
+}
+
+TEST(WebConnection, SendsAddedHeaderLinesInOrderAndBothOfARepeatedName) {
+  test::RawServer server;
+  server.On("GET", "/h", {test::HttpResponse(200, "{}")});
+  WebConnection connection;
+  connection.AddHeader("Content-Type", "application/json");
+  connection.AddHeader("X-Auth-Token", " tok");
+  connection.AddHeader("X-Auth-Token", "again");
+  ASSERT_TRUE(connection.Perform(server.BaseUrl() + "h", "GET", ""));
+  const std::string request = server.Requests().at(0);
+  const size_t type = request.find("\r\nContent-Type: application/json\r\n");
+  const size_t token = request.find("\r\nX-Auth-Token:  tok\r\n");
+  ASSERT_NE(type, std::string::npos) << request;
+  ASSERT_NE(token, std::string::npos) << request;
+  EXPECT_LT(type, token);
+  EXPECT_NE(request.find("\r\nX-Auth-Token: again\r\n"), std::string::npos);
+}
+
+TEST(WebConnection, SetHeadersReplacesTheAddedLines) {
+  test::RawServer server;
+  server.On("GET", "/h", {test::HttpResponse(200, "{}")});
+  WebConnection connection;
+  connection.AddHeader("X-Old", "1");
+  connection.SetHeaders({{"X-B", "2"}, {"X-A", "1"}});
+  ASSERT_TRUE(connection.Perform(server.BaseUrl() + "h", "GET", ""));
+  const std::string request = server.Requests().at(0);
+  EXPECT_EQ(request.find("X-Old"), std::string::npos);
+  EXPECT_LT(request.find("X-A: 1"), request.find("X-B: 2"));
+}
+
+TEST(WebConnection, SetOptionKnowsOnlyItsNamesAndTheOptionsReachTheRequest) {
+  WebConnection connection;
+  EXPECT_TRUE(connection.SetOption("mail_reciept", std::vector<std::string>{"a@x", "b@x"}));
+  EXPECT_FALSE(connection.SetOption("mail_receipt", std::vector<std::string>{"a@x"}));
+  EXPECT_FALSE(connection.SetOption("Username", std::string("bob")));
+  EXPECT_TRUE(connection.SetOption("ssl_verifypeer", 0L));
+  EXPECT_TRUE(connection.SetOption("username", std::string("bob")));
+  EXPECT_TRUE(connection.SetOption("password", std::string("pw")));
+
+  StubServer server;
+  server.On("GET", "/auth", Reply(200, "{}"));
+  ASSERT_TRUE(connection.Perform(server.BaseUrl() + "auth", "GET", ""));
+  EXPECT_EQ(server.Requests().at(0).Header("Authorization"), "Basic Ym9iOnB3");
+}
+
+TEST(WebConnection, AHeaderLineOverTheLimitFailsTheTransfer) {
+  // libcurl's own limit stops such a line a byte earlier than the header callback would.
+  test::RawServer server;
+  const auto line = [](size_t total) { return "X-Big: " + std::string(total - 9, 'h'); };
+  server.On("GET", "/fits", {test::HttpResponse(200, "{}", {line(102399)})});
+  server.On("GET", "/big", {test::HttpResponse(200, "{}", {line(102401)})});
+  WebConnection fits;
+  EXPECT_TRUE(fits.Perform(server.BaseUrl() + "fits", "GET", ""));
+  WebConnection big;
+  EXPECT_FALSE(big.Perform(server.BaseUrl() + "big", "GET", ""));
+  EXPECT_THAT(big.ResponseCode(), ::testing::AnyOf(CURLE_WRITE_ERROR, CURLE_OUT_OF_MEMORY));
+  EXPECT_THAT(big.ErrorMessage(), StartsWith("CURL: "));
+
+  std::unordered_map<std::string, std::string> headers;
+  std::string over = line(102401) + "\r\n";
+  std::string limit = line(102400) + "\r\n";
+  EXPECT_EQ(HeaderCallback(over.data(), 1, over.size(), &headers), 0u);
+  EXPECT_EQ(HeaderCallback(limit.data(), 1, limit.size(), &headers), limit.size());
+}
+
+TEST(WebConnection, VerifiesCertificatesUnlessToldNotTo) {
+  StubServer server(StubServer::Scheme::Https);
+  server.On("GET", "/secure", Reply(200, "{}"));
+  WebConnection verified;
+  EXPECT_FALSE(verified.Perform(server.BaseUrl() + "secure", "GET", ""));
+  EXPECT_EQ(verified.ResponseCode(), CURLE_PEER_FAILED_VERIFICATION);
+
+  WebConnection insecure;
+  insecure.AllowInsecure(true);
+  EXPECT_TRUE(insecure.Perform(server.BaseUrl() + "secure", "GET", ""));
+  EXPECT_EQ(insecure.Response(), "{}");
+}
+
+TEST(WebConnection, TrustsACertificateAuthorityBundleItIsGiven) {
+  StubServer server(StubServer::Scheme::Https);
+  server.On("GET", "/secure", Reply(200, "{}"));
+  WebConnection connection;
+  EXPECT_TRUE(connection.SetSSLCA(test::TestCertificate().certPath));
+  EXPECT_TRUE(connection.Perform(server.BaseUrl() + "secure", "GET", ""));
+}
+
+TEST(WebConnection, RefusesTlsFilesThatDoNotExistAndSaysWhy) {
+  test::LogCapture log;
+  WebConnection connection;
+  EXPECT_FALSE(connection.SetSSLCert("/nonexistent/cert.pem"));
+  EXPECT_THAT(log.Text(), HasSubstr("[WebConnection] SSL Certificate File '/nonexistent/cert.pem' "
+                                    "does not exist or don't have enough permission. (error: No "
+                                    "such file or directory)"));
+  EXPECT_TRUE(connection.SetSSLCA(""));
+}
+
+TEST(WebConnection, UsesNoClientCertificateWithoutItsKey) {
+  StubServer server;
+  server.On("GET", "/x", Reply(200, "{}"));
+  test::LogCapture log;
+  WebConnection connection;
+  ASSERT_TRUE(connection.SetSSLCert(test::TestCertificate().certPath));
+  EXPECT_TRUE(connection.Perform(server.BaseUrl() + "x", "GET", ""));
+  EXPECT_THAT(log.Text(), HasSubstr("is provided, but SSL key file is not provided or not "
+                                    "accessible."));
+  EXPECT_THAT(log.Text(), HasSubstr("Default Certificate Authority (CA) Bundle is not available."));
+}
+
+}  // namespace
+}  // namespace korv::web
