@@ -39,6 +39,13 @@ class FileError : public Error {
   FileError(std::string message, std::string function, unsigned long line);
 };
 
+// Where an error is raised: the raising operation's pretty-function text and the source line.
+struct Place {
+  std::string function;
+  unsigned long line;
+};
+#define KORV_HERE ::korv::Place{__PRETTY_FUNCTION__, __LINE__}
+
 // The message used whenever a server answer cannot be parsed or lacks what is needed.
 inline constexpr const char* kResponseParseFailure =
     "Failed to parse the response from the KORV Server.";

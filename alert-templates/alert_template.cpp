@@ -1,0 +1,89 @@
+#include "alert-templates/alert_template.h"
+
+#include "common/json_number.h"
+
+namespace korv::cli {
+
+namespace {
+
+// A threshold value: a text, or null for none.
+std::shared_ptr<std::string> thresholdValue(const nlohmann::json& value) {
+  if (value.is_null()) {
+    return nullptr;
+  }
+  return std::make_shared<std::string>(value.get<std::string>());
+}
+
+nlohmann::ordered_json thresholdText(const std::shared_ptr<std::string>& value) {
+  return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
+}
+
+}  // namespace
+
+const std::unordered_map<std::string, AlertTemplateCategory>& getAlertTemplateCategoryMap() {
+  static const std::unordered_map<std::string, AlertTemplateCategory> categories{
+      {"SYSTEM", AlertTemplateCategory::SYSTEM},
+      {"CUSTOM", AlertTemplateCategory::CUSTOM},
+      {"ALL", AlertTemplateCategory::ALL}};
+  return categories;
+}
+
+void from_json(const nlohmann::json& source, Threshold& threshold) {
+  auto found = source.find("operator");
+  if (found == source.end()) {
+    return;
+  }
+  found->get_to(threshold.op);
+  std::shared_ptr<std::string>* values[] = {&threshold.low, &threshold.medium, &threshold.high};
+  const char* keys[] = {"low_threshold_value", "medium_threshold_value", "high_threshold_value"};
+  for (size_t i = 0; i < 3; ++i) {
+    found = source.find(keys[i]);
+    if (found == source.end()) {
+      return;
+    }
+    *values[i] = thresholdValue(*found);
+  }
+}
+
+void to_json(nlohmann::ordered_json& target, const Threshold& threshold) {
+  target = nlohmann::ordered_json::object();
+  target["operator"] = threshold.op;
+  target["low"] = thresholdText(threshold.low);
+  target["medium"] = thresholdText(threshold.medium);
+  target["high"] = thresholdText(threshold.high);
+  if (!threshold.unit.empty()) {
+    target["unit"] = threshold.unit;
+  }
+}
+
+void from_json(const nlohmann::json& source, AlertTemplate& alertTemplate) {
+  alertTemplate.id = toUnsigned32(source.at("id"));
+  source.at("name").get_to(alertTemplate.name);
+  source.at("description").get_to(alertTemplate.description);
+  source.at("is_system_template").get_to(alertTemplate.is_system_template);
+  source.at("object_type").get_to(alertTemplate.object_type);
+  source.at("is_auto_create").get_to(alertTemplate.auto_create);
+  source.at("probe_dependency_list").get_to(alertTemplate.probe_dependencies);
+  alertTemplate.check_frequency = toUnsigned32(source.at("default_check_frequency"));
+  alertTemplate.history_retention = toUnsigned32(source.at("default_history_retention"));
+  source.get_to(alertTemplate.threshold);
+  const nlohmann::json& infoSql = source.at("info_sql");
+  alertTemplate.show_details = !infoSql.is_null() && !infoSql.get<std::string>().empty();
+}
+
+void to_json(nlohmann::ordered_json& target, const AlertTemplate& alertTemplate) {
+  target = nlohmann::ordered_json::object();
+  target["id"] = alertTemplate.id;
+  target["name"] = alertTemplate.name;
+  target["object_type"] = alertTemplate.object_type;
+  target["server_type"] = alertTemplate.server_type;
+  target["auto_create"] = alertTemplate.auto_create;
+  target["is_system_template"] = alertTemplate.is_system_template;
+  target["show_details"] = alertTemplate.show_details;
+  target["probe_depenencies"] = alertTemplate.probe_dependencies;
+  target["check_frequency"] = alertTemplate.check_frequency;
+  target["history_retention"] = alertTemplate.history_retention;
+  target["threshold"] = alertTemplate.threshold;
+}
+
+}  // namespace korv::cli

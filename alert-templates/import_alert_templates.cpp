@@ -1,0 +1,76 @@
+#include "alert-templates/import_alert_templates.h"
+
+#include <iostream>
+
+#include <CLI/CLI.hpp>
+
+#include "api/exchange.h"
+#include "common/scope.h"
+
+namespace korv::cli {
+
+namespace {
+
+ImportCustomAlertTemplates command;
+
+const api::ImportMessages kMessages{
+    "Provide the Alert template input file.",
+    "Alert-Template input file '%s' does not exists, or is not accessible.",
+    "Input file is not a valid alert template file.",
+    "Input file '%s' does not contain the following fields:\n- version: %s, alert_templates: %s",
+    "Input file '%s' does not contain valid formatted data for importing the alert templates.",
+};
+
+}  // namespace
+
+ImportCustomAlertTemplates::ImportCustomAlertTemplates()
+    : Command("import-alert-templates"), out(&std::cout) {}
+
+std::string ImportCustomAlertTemplates::Purpose() {
+  return "Import the alert template(s) into the KORV Server.";
+}
+
+void ImportCustomAlertTemplates::Init(CLI::App* app) {
+  app->add_option(
+      "-i,--in-file",
+      [this](const std::vector<std::string>& values) { return SetFileName(values); },
+      "Alert template file");
+  app->add_flag_callback(
+      "--ignore-existing", [this] { ignoreExisting = true; },
+      "Ignore the existing alert template in the KORV Server.");
+  app->add_flag_callback(
+      "--ignore-existing-probes", [this] { ignoreExistingProbes = true; },
+      "Ignore the existing probes in the KORV Server.");
+}
+
+bool ImportCustomAlertTemplates::SetFileName(const std::vector<std::string>& values) {
+  fileName = values.at(0);
+  return true;
+}
+
+void ImportCustomAlertTemplates::Reset() {
+  if (inFile.is_open()) {
+    inFile.close();
+  }
+  fileName.clear();
+  ignoreExistingProbes = false;
+  ignoreExisting = false;
+}
+
+void ImportCustomAlertTemplates::Perform() {
+  Scope reset([this] { Reset(); });
+  const nlohmann::json file =
+      api::readImportFile(fileName, inFile, "alert_templates", kMessages, KORV_HERE);
+  const auto connection = api::connect();
+  if (!connection) {
+    return;
+  }
+  nlohmann::json payload;
+  payload["version"] = file.at("version");
+  payload["skip_overwrite_probe"] = ignoreExistingProbes;
+  payload["skip_overwrite"] = ignoreExisting;
+  payload["alert_templates"] = file.at("alert_templates");
+  api::sendImport(*connection, "/alert/custom/import/", payload, *out, KORV_HERE);
+}
+
+}  // namespace korv::cli

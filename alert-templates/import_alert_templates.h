@@ -1,0 +1,34 @@
+// import-alert-templates: sends an alert template export file to the server and prints its
+// verdict per item.
+#pragma once
+
+#include <fstream>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "cli/command.h"
+
+namespace korv::cli {
+
+class ImportCustomAlertTemplates : Command {
+ public:
+  ImportCustomAlertTemplates();
+
+  void Perform() override;
+  void Init(CLI::App* app) override;
+  std::string Purpose() override;
+
+  bool SetFileName(const std::vector<std::string>& values);
+  // Closes the input file and forgets the options.
+  void Reset();
+
+ private:
+  std::ostream* out;
+  std::string fileName;
+  std::ifstream inFile;
+  bool ignoreExistingProbes = false;
+  bool ignoreExisting = false;
+};
+
+}  // namespace korv::cli

@@ -1,0 +1,66 @@
+#include "alert-templates/list_alert_templates.h"
+
+#include <iostream>
+
+#include <CLI/CLI.hpp>
+
+#include "api/exchange.h"
+
+namespace korv::cli {
+
+namespace {
+ListAlertTemplates command;
+}  // namespace
+
+ListAlertTemplates::ListAlertTemplates()
+    : Command("list-alert-templates"), category(AlertTemplateCategory::CUSTOM), out(&std::cout) {}
+
+std::string ListAlertTemplates::Purpose() {
+  return "List the alert templates in the KORV Server.";
+}
+
+void ListAlertTemplates::Init(CLI::App* app) {
+  app->add_option(
+         "-c,--alert-template-category",
+         [this](const std::vector<std::string>& values) {
+           return SetAlertTemplateCategory(values);
+         },
+         "List down the alert templates of this category", true,
+         [] { return std::string("CUSTOM"); })
+      ->transform(CLI::CheckedTransformer(getAlertTemplateCategoryMap(), CLI::ignore_case), "");
+}
+
+bool ListAlertTemplates::SetAlertTemplateCategory(const std::vector<std::string>& values) {
+  category = static_cast<AlertTemplateCategory>(std::stoi(values.at(0), nullptr, 10));
+  return true;
+}
+
+bool ListAlertTemplates::AlertTemplateVisible(const AlertTemplate& alertTemplate) const {
+  switch (category) {
+    case AlertTemplateCategory::CUSTOM:
+      return !alertTemplate.is_system_template;
+    case AlertTemplateCategory::SYSTEM:
+      return alertTemplate.is_system_template;
+    default:
+      return true;
+  }
+}
+
+void ListAlertTemplates::Perform() {
+  const auto connection = api::connect();
+  if (!connection) {
+    return;
+  }
+  connection->Perform("/alert/template/", "GET", "");
+  // A body that is not JSON is reported without a place, unlike the errors below.
+  const nlohmann::json answer = api::parseResponse(*connection, Place{"", 0});
+  api::checkStatus(*connection, answer, api::FailureReport::HTTPError, KORV_HERE);
+  const auto templates =
+      api::readAnswer(KORV_HERE, [&] { return answer.get<std::vector<AlertTemplate>>(); });
+  api::printRecords(
+      *out, templates,
+      [this](const AlertTemplate& alertTemplate) { return AlertTemplateVisible(alertTemplate); },
+      KORV_HERE);
+}
+
+}  // namespace korv::cli

@@ -1,0 +1,128 @@
+#include "api/exchange.h"
+
+#include "api/rest_api.h"
+#include "common/logger.h"
+#include "common/path.h"
+#include "common/string_utils.h"
+
+namespace korv::cli::api {
+
+std::shared_ptr<web::WebConnection> connect() {
+  return web::API::Get(kApiVersion, true);
+}
+
+void postJson(web::WebConnection& connection, const std::string& path,
+              const nlohmann::json& payload) {
+  connection.AddHeader("Content-Type", "application/json");
+  connection.Perform(path, "POST", payload.dump());
+}
+
+nlohmann::json parseResponse(const web::WebConnection& connection, const Place& place) {
+  try {
+    return nlohmann::json::parse(connection.Response());
+  } catch (const nlohmann::json::parse_error&) {
+    throw ResponseValidationError(kResponseParseFailure, place.function, place.line);
+  }
+}
+
+void checkStatus(const web::WebConnection& connection, const nlohmann::json& body,
+                 FailureReport report, const Place& place) {
+  const long status = connection.ResponseCode();
+  if (status >= 200 && status <= 299) {
+    return;
+  }
+  const std::string text =
+      readAnswer(place, [&] { return body.at("errormsg").get<std::string>(); });
+  if (report == FailureReport::HTTPError) {
+    throw HTTPError(status, text, place.function, place.line);
+  }
+  throw ResponseValidationError(text, place.function, place.line);
+}
+
+void openExportFile(AtomicFile& file, const std::string& fileName, bool overwrite,
+                    const Place& place) {
+  if (!overwrite && path::checkIfFileExists(fileName)) {
+    throw FileError(string::format("Output file '%s' already exists", fileName), place.function,
+                    place.line);
+  }
+  if (!file.Open(fileName)) {
+    throw FileError(string::format("Failed to open the output file '%s'", fileName), place.function,
+                    place.line);
+  }
+}
+
+void sendExport(web::WebConnection& connection, const std::string& path,
+                const nlohmann::json& payload, FailureReport report, std::ostream& out,
+                AtomicFile& file, const std::string& fileName, const Place& place) {
+  postJson(connection, path, payload);
+  const nlohmann::json answer = parseResponse(connection, place);
+  checkStatus(connection, answer, report, place);
+  out << answer.dump();
+  if (!file.IsOpen()) {
+    out.flush();
+    checkStandardOutput(out, place);
+  } else if (!file.Commit()) {
+    throw FileError(string::format("Failed to write the output file '%s'", fileName),
+                    place.function, place.line);
+  }
+}
+
+nlohmann::json readImportFile(const std::string& fileName, std::ifstream& inFile,
+                              const std::string& itemsKey, const ImportMessages& messages,
+                              const Place& place) {
+  if (fileName.empty()) {
+    throw FileError(messages.noFile, place.function, place.line);
+  }
+  if (!path::checkIfFileExists(fileName)) {
+    throw FileError(string::format(messages.missingFile, fileName), place.function, place.line);
+  }
+  inFile.open(fileName);
+  if (!inFile.is_open()) {
+    throw FileError(string::format("Failed to open the input file '%s'", fileName), place.function,
+                    place.line);
+  }
+  nlohmann::json document;
+  try {
+    inFile >> document;
+  } catch (const nlohmann::json::parse_error&) {
+    throw FileError(messages.notJson, place.function, place.line);
+  }
+  const bool hasItems = document.find(itemsKey) != document.end();
+  const bool hasVersion = document.find("version") != document.end();
+  if (!hasItems || !hasVersion) {
+    LOG_INFO << string::format(messages.missingFields, fileName, hasVersion ? "true" : "false",
+                               hasItems ? "true" : "false");
+    throw FileError(string::format(messages.notImportable, fileName), place.function, place.line);
+  }
+  return document;
+}
+
+void sendImport(web::WebConnection& connection, const std::string& path,
+                const nlohmann::json& payload, std::ostream& out, const Place& place) {
+  postJson(connection, path, payload);
+  const nlohmann::json answer = parseResponse(connection, place);
+  checkStatus(connection, answer, FailureReport::HTTPError, place);
+
+  const auto& results = readAnswer(place, [&]() -> const nlohmann::json::array_t& {
+    return answer.at("result").get_ref<const nlohmann::json::array_t&>();
+  });
+  if (results.empty()) {
+    return;
+  }
+  out << "Probe Name, Status, Reason" << std::endl;
+  out << "==========, ======, ======" << std::endl;
+  checkStandardOutput(out, place);
+  for (const auto& entry : results) {
+    const std::string line = readAnswer(place, [&] {
+      const std::string name = entry.at("name").get<std::string>();
+      const std::string status = entry.at("status").get<std::string>();
+      const auto msg = entry.find("msg");
+      const bool hasMsg = msg != entry.end() && !msg->is_null();
+      return name + ", " + status + ", " + (hasMsg ? msg->get<std::string>() : status);
+    });
+    out << line << std::endl;
+    checkStandardOutput(out, place);
+  }
+}
+
+}  // namespace korv::cli::api

@@ -1,0 +1,110 @@
+// What the subcommands share in their one exchange with the server: asking for the connection,
+// sending, parsing the answer, judging its status, and writing the result.
+#pragma once
+
+#include <fstream>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "common/error.h"
+#include "common/output.h"
+#include "web/web_connection.h"
+
+namespace korv::cli::api {
+
+// The API version that every subcommand speaks.
+inline constexpr char kApiVersion[] = "v11";
+
+// Logs in and returns the connection for one request; empty when the server does not speak the
+// API version (the user has been told on standard error).
+std::shared_ptr<web::WebConnection> connect();
+
+// Sends the payload as compact JSON with a POST request.
+void postJson(web::WebConnection& connection, const std::string& path,
+              const nlohmann::json& payload);
+
+// The whole body as one JSON document. A body that is not JSON (an empty one, or one cut short by
+// a failed transfer) raises the parse-failure ResponseValidationError at the place given.
+nlohmann::json parseResponse(const web::WebConnection& connection, const Place& place);
+
+// How a command reports a failure status.
+enum class FailureReport { HTTPError, ResponseValidationError };
+
+// Raises the failure for a status outside 200 to 299, with the text of the body's "errormsg":
+// as an HTTPError, or as a ResponseValidationError whose whole message is that text.
+void checkStatus(const web::WebConnection& connection, const nlohmann::json& body,
+                 FailureReport report, const Place& place);
+
+// Runs a step that reads what an answer must hold. When the answer does not have that shape the
+// JSON library raises a type or range error; it becomes the parse-failure ResponseValidationError
+// at the place given.
+template <typename Step>
+decltype(auto) readAnswer(const Place& place, Step&& step) {
+  try {
+    return step();
+  } catch (const nlohmann::json::exception&) {
+    throw ResponseValidationError(kResponseParseFailure, place.function, place.line);
+  }
+}
+
+// Prints records as a JSON array with one compact object per line: "[", the objects each but the
+// last followed by ",", "]"; "[]" when none is visible. Every line break flushes.
+template <typename Record, typename Visible>
+void printRecords(std::ostream& out, const std::vector<Record>& records, Visible visible,
+                  const Place& place) {
+  out << "[";
+  bool first = true;
+  for (const Record& record : records) {
+    if (!visible(record)) {
+      continue;
+    }
+    if (!first) {
+      out << ",";
+    }
+    out << std::endl << nlohmann::ordered_json(record).dump();
+    first = false;
+    checkStandardOutput(out, place);
+  }
+  if (!first) {
+    out << std::endl;
+  }
+  out << "]" << std::endl;
+  checkStandardOutput(out, place);
+}
+
+// Opens the export target before any request is sent, so that a target that cannot be written is
+// reported without contacting the server. An existing target is kept unless overwrite is set.
+void openExportFile(AtomicFile& file, const std::string& fileName, bool overwrite,
+                    const Place& place);
+
+// Sends an export request and writes the answer in compact form, without a final line break, to
+// out: the export file, which then takes the place of the target, or standard output.
+void sendExport(web::WebConnection& connection, const std::string& path,
+                const nlohmann::json& payload, FailureReport report, std::ostream& out,
+                AtomicFile& file, const std::string& fileName, const Place& place);
+
+// The messages of an import command, which name what it imports.
+struct ImportMessages {
+  const char* noFile;         // no file given
+  const char* missingFile;    // '%s': the file does not exist
+  const char* notJson;        // the file does not start with a JSON value
+  const char* missingFields;  // '%s', then "true"/"false" for "version" and for the items
+  const char* notImportable;  // '%s': the file lacks "version" or the items
+};
+
+// Reads the first JSON value of the import file (what follows it is not read) and checks that it
+// has the items member and "version".
+nlohmann::json readImportFile(const std::string& fileName, std::ifstream& inFile,
+                              const std::string& itemsKey, const ImportMessages& messages,
+                              const Place& place);
+
+// Sends an import request and prints the server's verdict per item: a header, an underline and
+// one line "<name>, <status>, <msg or status>" per entry. Nothing is printed for no entries.
+void sendImport(web::WebConnection& connection, const std::string& path,
+                const nlohmann::json& payload, std::ostream& out, const Place& place);
+
+}  // namespace korv::cli::api
