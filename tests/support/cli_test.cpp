@@ -1,5 +1,7 @@
 #include "tests/support/cli_test.h"
 
+#include <unistd.h>
+
 #include <sstream>
 
 namespace korv::test {
@@ -12,6 +14,11 @@ ProcessResult CliTest::Run(std::vector<std::string> args, ProcessOptions options
   }
   for (const auto& entry : environment) {
     options.environment.push_back(entry);
+  }
+  if (unprivileged && ::geteuid() == 0) {
+    options.args.insert(options.args.begin(), {"--reuid=65534", "--regid=65534",
+                                               "--clear-groups", "--", program});
+    return test::Run("/usr/bin/setpriv", std::move(options));
   }
   return test::Run(program, std::move(options));
 }

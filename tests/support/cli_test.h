@@ -20,6 +20,9 @@ class CliTest : public ::testing::Test {
   TempDir home;
   // "NAME=value" entries added to the child's environment (HOME and PATH are always set).
   std::vector<std::string> environment;
+  // Runs the program as an unprivileged user, so that file permissions hold (for root they
+  // do not). Paths it must reach need search permission for others.
+  bool unprivileged = false;
 
   ProcessResult Run(std::vector<std::string> args, ProcessOptions options = {});
   // Runs a subcommand against the server as user "admin", password "secret" (from the
