@@ -18,6 +18,48 @@ nlohmann::ordered_json thresholdText(const std::shared_ptr<std::string>& value) 
   return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
 }
 
+enum Member {
+  kId,
+  kName,
+  kDescription,
+  kIsSystemTemplate,
+  kObjectType,
+  kIsAutoCreate,
+  kProbeDependencyList,
+  kDefaultCheckFrequency,
+  kDefaultHistoryRetention,
+  kOperator,
+  kLowThreshold,
+  kMediumThreshold,
+  kHighThreshold,
+  kInfoSql,
+};
+
+constexpr std::string_view kMemberNames[AlertTemplateReader::kMembers] = {
+    "id",
+    "name",
+    "description",
+    "is_system_template",
+    "object_type",
+    "is_auto_create",
+    "probe_dependency_list",
+    "default_check_frequency",
+    "default_history_retention",
+    "operator",
+    "low_threshold_value",
+    "medium_threshold_value",
+    "high_threshold_value",
+    "info_sql",
+};
+
+// A threshold value from the parser's events: a text, or null for none.
+std::shared_ptr<std::string> thresholdValue(const api::MemberValue& value) {
+  if (value.IsNull()) {
+    return nullptr;
+  }
+  return std::make_shared<std::string>(value.AsText());
+}
+
 }  // namespace
 
 const std::unordered_map<std::string, AlertTemplateCategory>& getAlertTemplateCategoryMap() {
@@ -84,6 +126,49 @@ void to_json(nlohmann::ordered_json& target, const AlertTemplate& alertTemplate)
   target["check_frequency"] = alertTemplate.check_frequency;
   target["history_retention"] = alertTemplate.history_retention;
   target["threshold"] = alertTemplate.threshold;
+}
+
+int AlertTemplateReader::MemberIndex(std::string_view key) {
+  for (int i = 0; i < static_cast<int>(kMembers); ++i) {
+    if (kMemberNames[i] == key) {
+      return i;
+    }
+  }
+  return -1;
+}
+
+bool AlertTemplateReader::IsTextList(int index) {
+  return index == kProbeDependencyList;
+}
+
+AlertTemplate AlertTemplateReader::Make(api::MemberValue* members) {
+  AlertTemplate alertTemplate;
+  alertTemplate.id = members[kId].AsUnsigned32();
+  alertTemplate.name = members[kName].AsText();
+  alertTemplate.description = members[kDescription].AsText();
+  alertTemplate.is_system_template = members[kIsSystemTemplate].AsBoolean();
+  alertTemplate.object_type = members[kObjectType].AsText();
+  alertTemplate.auto_create = members[kIsAutoCreate].AsBoolean();
+  alertTemplate.probe_dependencies = members[kProbeDependencyList].AsTextList();
+  alertTemplate.check_frequency = members[kDefaultCheckFrequency].AsUnsigned32();
+  alertTemplate.history_retention = members[kDefaultHistoryRetention].AsUnsigned32();
+
+  // The thresholds are read in order up to the first that is missing.
+  Threshold& threshold = alertTemplate.threshold;
+  if (!members[kOperator].IsMissing()) {
+    threshold.op = members[kOperator].AsText();
+    std::shared_ptr<std::string>* values[] = {&threshold.low, &threshold.medium, &threshold.high};
+    for (int i = 0; i < 3 && !members[kLowThreshold + i].IsMissing(); ++i) {
+      *values[i] = thresholdValue(members[kLowThreshold + i]);
+    }
+  }
+
+  const api::MemberValue& infoSql = members[kInfoSql];
+  if (infoSql.IsMissing()) {
+    throw api::ShapeError();
+  }
+  alertTemplate.show_details = !infoSql.IsNull() && !infoSql.AsText().empty();
+  return alertTemplate;
 }
 
 }  // namespace korv::cli

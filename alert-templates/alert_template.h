@@ -11,6 +11,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "api/record_stream.h"
+
 namespace korv::cli {
 
 // The values are what a category name becomes on the command line ("0", "1", "2").
@@ -53,5 +55,14 @@ void to_json(nlohmann::ordered_json& target, const Threshold& threshold);
 void from_json(const nlohmann::json& source, AlertTemplate& alertTemplate);
 // Writes the eleven members in their fixed order, the dependency list as "probe_depenencies".
 void to_json(nlohmann::ordered_json& target, const AlertTemplate& alertTemplate);
+
+// Reads alert templates from the parser's events as from_json reads them from a document.
+struct AlertTemplateReader {
+  using Record = AlertTemplate;
+  static constexpr std::size_t kMembers = 14;
+  static int MemberIndex(std::string_view key);
+  static bool IsTextList(int index);
+  static AlertTemplate Make(api::MemberValue* members);
+};
 
 }  // namespace korv::cli

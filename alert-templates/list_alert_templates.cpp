@@ -52,11 +52,7 @@ void ListAlertTemplates::Perform() {
     return;
   }
   connection->Perform("/alert/template/", "GET", "");
-  // A body that is not JSON is reported without a place, unlike the errors below.
-  const nlohmann::json answer = api::parseResponse(*connection, Place{"", 0});
-  api::checkStatus(*connection, answer, api::FailureReport::HTTPError, KORV_HERE);
-  const auto templates =
-      api::readAnswer(KORV_HERE, [&] { return answer.get<std::vector<AlertTemplate>>(); });
+  const auto templates = api::readList<AlertTemplateReader>(*connection, KORV_HERE);
   api::printRecords(
       *out, templates,
       [this](const AlertTemplate& alertTemplate) { return AlertTemplateVisible(alertTemplate); },

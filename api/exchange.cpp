@@ -20,7 +20,8 @@ void postJson(web::WebConnection& connection, const std::string& path,
 nlohmann::json parseResponse(const web::WebConnection& connection, const Place& place) {
   try {
     return nlohmann::json::parse(connection.Response());
-  } catch (const nlohmann::json::parse_error&) {
+  } catch (const nlohmann::json::exception&) {
+    // A syntax error, or a number too large to hold (which the parser reports as out of range).
     throw ResponseValidationError(kResponseParseFailure, place.function, place.line);
   }
 }
@@ -84,7 +85,8 @@ nlohmann::json readImportFile(const std::string& fileName, std::ifstream& inFile
   nlohmann::json document;
   try {
     inFile >> document;
-  } catch (const nlohmann::json::parse_error&) {
+  } catch (const nlohmann::json::exception&) {
+    // A syntax error, or a number too large to hold (which the parser reports as out of range).
     throw FileError(messages.notJson, place.function, place.line);
   }
   const bool hasItems = document.find(itemsKey) != document.end();

@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "api/record_stream.h"
 #include "common/error.h"
 #include "common/output.h"
 #include "web/web_connection.h"
@@ -49,6 +50,29 @@ decltype(auto) readAnswer(const Place& place, Step&& step) {
   } catch (const nlohmann::json::exception&) {
     throw ResponseValidationError(kResponseParseFailure, place.function, place.line);
   }
+}
+
+// The records of a list answer. A success answer is read straight into records; a body that is
+// not JSON raises the parse-failure ResponseValidationError without a place, and one of the wrong
+// shape the same error at the place given. A failure status raises as checkStatus does.
+template <typename Reader>
+std::vector<typename Reader::Record> readList(const web::WebConnection& connection,
+                                              const Place& place) {
+  const long status = connection.ResponseCode();
+  if (status < 200 || status > 299) {
+    const nlohmann::json answer = parseResponse(connection, Place{"", 0});
+    checkStatus(connection, answer, FailureReport::HTTPError, place);
+  }
+  std::vector<typename Reader::Record> records;
+  switch (readRecordArray<Reader>(connection.Response(), records)) {
+    case ReadResult::NotJson:
+      throw ResponseValidationError(kResponseParseFailure, "", 0);
+    case ReadResult::WrongShape:
+      throw ResponseValidationError(kResponseParseFailure, place.function, place.line);
+    case ReadResult::Records:
+      break;
+  }
+  return records;
 }
 
 // Prints records as a JSON array with one compact object per line: "[", the objects each but the

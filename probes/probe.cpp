@@ -4,6 +4,12 @@
 
 namespace korv::cli {
 
+namespace {
+constexpr std::string_view kProbeMembers[ProbeReader::kMembers] = {
+    "id",      "name",     "internal_name", "level",           "platform",
+    "enabled", "interval", "lifetime",      "discard_history", "is_system_probe"};
+}  // namespace
+
 const std::unordered_map<std::string, ProbeCategory>& getProbeCategoryMap() {
   static const std::unordered_map<std::string, ProbeCategory> categories{
       {"SYSTEM", ProbeCategory::SYSTEM},
@@ -37,6 +43,30 @@ void from_json(const nlohmann::json& source, Probe& probe) {
   probe.lifetime = toUnsigned32(source.at("lifetime"));
   source.at("discard_history").get_to(probe.discard_history);
   source.at("is_system_probe").get_to(probe.is_system_probe);
+}
+
+int ProbeReader::MemberIndex(std::string_view key) {
+  for (int i = 0; i < static_cast<int>(kMembers); ++i) {
+    if (kProbeMembers[i] == key) {
+      return i;
+    }
+  }
+  return -1;
+}
+
+Probe ProbeReader::Make(api::MemberValue* members) {
+  Probe probe;
+  probe.id = members[0].AsUnsigned32();
+  probe.name = members[1].AsText();
+  probe.internal_name = members[2].AsText();
+  probe.level = members[3].AsText();
+  probe.platform = members[4].AsText();
+  probe.enabled = members[5].AsBoolean();
+  probe.interval = members[6].AsUnsigned32();
+  probe.lifetime = members[7].AsUnsigned32();
+  probe.discard_history = members[8].AsBoolean();
+  probe.is_system_probe = members[9].AsBoolean();
+  return probe;
 }
 
 }  // namespace korv::cli

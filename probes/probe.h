@@ -7,6 +7,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "api/record_stream.h"
+
 namespace korv::cli {
 
 // The values are what a category name becomes on the command line ("0", "1", "2").
@@ -33,5 +35,14 @@ void to_json(nlohmann::ordered_json& target, const Probe& probe);
 // Reads the ten members, all required; other members are ignored. Raises the JSON library's
 // errors for a missing member or a value of the wrong type.
 void from_json(const nlohmann::json& source, Probe& probe);
+
+// Reads probes from the parser's events as from_json reads them from a document.
+struct ProbeReader {
+  using Record = Probe;
+  static constexpr std::size_t kMembers = 10;
+  static int MemberIndex(std::string_view key);
+  static bool IsTextList(int) { return false; }
+  static Probe Make(api::MemberValue* members);
+};
 
 }  // namespace korv::cli

@@ -1,0 +1,53 @@
+#include "api/record_stream.h"
+
+#include "common/json_number.h"
+
+namespace korv::cli::api {
+
+const std::string& MemberValue::AsText() const {
+  if (kind != Kind::Text) {
+    throw ShapeError();
+  }
+  return text;
+}
+
+bool MemberValue::AsBoolean() const {
+  if (kind != Kind::Boolean) {
+    throw ShapeError();
+  }
+  return boolean;
+}
+
+std::uint32_t MemberValue::AsUnsigned32() const {
+  nlohmann::json number;
+  switch (kind) {
+    case Kind::Boolean:
+      number = boolean;
+      break;
+    case Kind::Integer:
+      number = integer;
+      break;
+    case Kind::Unsigned:
+      number = unsignedInteger;
+      break;
+    case Kind::Float:
+      number = floating;
+      break;
+    default:
+      throw ShapeError();
+  }
+  try {
+    return toUnsigned32(number);
+  } catch (const nlohmann::json::exception&) {
+    throw ShapeError();
+  }
+}
+
+const std::vector<std::string>& MemberValue::AsTextList() const {
+  if (kind != Kind::TextList) {
+    throw ShapeError();
+  }
+  return texts;
+}
+
+}  // namespace korv::cli::api

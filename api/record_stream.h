@@ -1,0 +1,211 @@
+// Reading a JSON array of records straight from the parser's events, without building a document
+// first: a large list then costs little more memory than its text and its records.
+//
+// What is accepted, and what each record becomes, is what parsing the whole text as one
+// document and converting each element with the record's from_json gives: the text must be one
+// JSON value, the value an array of objects, and each object must hold the members the record
+// needs with the right types (a member given twice counts with its last value); other members
+// are ignored.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace korv::cli::api {
+
+// A record member that is missing or of the wrong type.
+struct ShapeError {};
+
+// One member of a record as the parser reported it.
+class MemberValue {
+ public:
+  enum class Kind { Missing, Null, Boolean, Integer, Unsigned, Float, Text, TextList, Other };
+
+  Kind kind = Kind::Missing;
+  bool boolean = false;
+  std::int64_t integer = 0;
+  std::uint64_t unsignedInteger = 0;
+  double floating = 0;
+  std::string text;
+  std::vector<std::string> texts;
+
+  bool IsMissing() const { return kind == Kind::Missing; }
+  bool IsNull() const { return kind == Kind::Null; }
+  // Each raises ShapeError where the JSON library's conversion would raise its error.
+  const std::string& AsText() const;
+  bool AsBoolean() const;
+  std::uint32_t AsUnsigned32() const;
+  const std::vector<std::string>& AsTextList() const;
+};
+
+// Reader describes a record type:
+//   using Record = ...;
+//   static constexpr std::size_t kMembers = ...;
+//   static int MemberIndex(std::string_view key);  // -1 for a member that is not read
+//   static bool IsTextList(int index);             // whether the member is an array of texts
+//   static Record Make(const MemberValue* members); // raises ShapeError
+template <typename Reader>
+class RecordArrayReader : public nlohmann::json_sax<nlohmann::json> {
+ public:
+  using Record = typename Reader::Record;
+
+  std::vector<Record> records;
+  bool wrongShape = false;
+
+  bool null() override {
+    return Scalar([](MemberValue& v) { v.kind = MemberValue::Kind::Null; });
+  }
+  bool boolean(bool value) override {
+    return Scalar([value](MemberValue& v) {
+      v.kind = MemberValue::Kind::Boolean;
+      v.boolean = value;
+    });
+  }
+  bool number_integer(number_integer_t value) override {
+    return Scalar([value](MemberValue& v) {
+      v.kind = MemberValue::Kind::Integer;
+      v.integer = value;
+    });
+  }
+  bool number_unsigned(number_unsigned_t value) override {
+    return Scalar([value](MemberValue& v) {
+      v.kind = MemberValue::Kind::Unsigned;
+      v.unsignedInteger = value;
+    });
+  }
+  bool number_float(number_float_t value, const string_t&) override {
+    return Scalar([value](MemberValue& v) {
+      v.kind = MemberValue::Kind::Float;
+      v.floating = value;
+    });
+  }
+  bool string(string_t& value) override {
+    if (wrongShape) {
+      return true;
+    }
+    if (depth == 3 && collecting) {
+      members[current].texts.push_back(value);
+      return true;
+    }
+    return Scalar([&value](MemberValue& v) {
+      v.kind = MemberValue::Kind::Text;
+      v.text.swap(value);
+    });
+  }
+  bool binary(binary_t&) override {
+    return Scalar([](MemberValue& v) { v.kind = MemberValue::Kind::Other; });
+  }
+
+  bool start_object(std::size_t) override { return Open(false); }
+  bool end_object() override { return Close(); }
+  bool start_array(std::size_t) override { return Open(true); }
+  bool end_array() override { return Close(); }
+
+  bool key(string_t& name) override {
+    if (!wrongShape && depth == 2) {
+      current = Reader::MemberIndex(name);
+    }
+    return true;
+  }
+
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+    return false;
+  }
+
+ private:
+  // A value that is not a container, at the level where it stands.
+  template <typename Set>
+  bool Scalar(Set set) {
+    if (wrongShape) {
+      return true;
+    }
+    if (depth <= 1) {
+      wrongShape = true;  // the whole text, or an element, that is not what it must be
+    } else if (depth == 2) {
+      if (current >= 0) {
+        members[current] = MemberValue();
+        set(members[current]);
+      }
+    } else if (depth == 3 && collecting) {
+      collecting = false;
+      members[current].kind = MemberValue::Kind::Other;
+    }
+    return true;
+  }
+
+  bool Open(bool array) {
+    if (wrongShape) {
+      return true;
+    }
+    if (depth == 0 && !array) {
+      wrongShape = true;  // the text must be an array
+      return true;
+    }
+    if (depth == 1 && array) {
+      wrongShape = true;  // each element must be an object
+      return true;
+    }
+    if (depth == 1) {
+      for (auto& member : members) {
+        member = MemberValue();
+      }
+    } else if (depth == 2 && current >= 0) {
+      MemberValue& member = members[current];
+      member = MemberValue();
+      collecting = array && Reader::IsTextList(current);
+      member.kind = collecting ? MemberValue::Kind::TextList : MemberValue::Kind::Other;
+    } else if (depth == 3 && collecting) {
+      collecting = false;
+      members[current].kind = MemberValue::Kind::Other;
+    }
+    ++depth;
+    return true;
+  }
+
+  bool Close() {
+    if (wrongShape) {
+      return true;
+    }
+    --depth;
+    if (depth == 2) {
+      collecting = false;
+    } else if (depth == 1) {
+      try {
+        records.push_back(Reader::Make(members));
+      } catch (const ShapeError&) {
+        wrongShape = true;
+        records.clear();
+      }
+    }
+    return true;
+  }
+
+  int depth = 0;  // containers open: 1 in the array, 2 in a record, 3 in a member's value
+  int current = -1;
+  bool collecting = false;  // reading the texts of a text-list member
+  MemberValue members[Reader::kMembers];
+};
+
+enum class ReadResult { Records, NotJson, WrongShape };
+
+// Reads the text as an array of records; records holds them only for ReadResult::Records.
+template <typename Reader>
+ReadResult readRecordArray(const std::string& text, std::vector<typename Reader::Record>& records) {
+  RecordArrayReader<Reader> reader;
+  if (!nlohmann::json::sax_parse(text, &reader, nlohmann::json::input_format_t::json, true,
+                                 false)) {
+    return ReadResult::NotJson;
+  }
+  if (reader.wrongShape) {
+    return ReadResult::WrongShape;
+  }
+  records = std::move(reader.records);
+  return ReadResult::Records;
+}
+
+}  // namespace korv::cli::api

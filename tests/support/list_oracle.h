@@ -1,0 +1,69 @@
+// What a list answer turns into, read two ways: straight from the parser's events, as the list
+// commands read it, and by parsing a whole document and converting each element with from_json,
+// the plain way. The two must agree on every text.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "api/record_stream.h"
+
+namespace korv::test {
+
+// The result, and for records their compact printed form, one per line.
+struct ListOutcome {
+  cli::api::ReadResult result;
+  std::string printed;
+
+  bool operator==(const ListOutcome& other) const {
+    return result == other.result && printed == other.printed;
+  }
+};
+
+template <typename Record>
+std::string printAll(const std::vector<Record>& records) {
+  std::string printed;
+  for (const auto& record : records) {
+    printed += nlohmann::ordered_json(record).dump() + "\n";
+  }
+  return printed;
+}
+
+template <typename Reader>
+ListOutcome readFromEvents(const std::string& text) {
+  std::vector<typename Reader::Record> records;
+  const cli::api::ReadResult result = cli::api::readRecordArray<Reader>(text, records);
+  return {result, printAll(records)};
+}
+
+template <typename Reader>
+ListOutcome readFromDocument(const std::string& text) {
+  nlohmann::json document;
+  try {
+    document = nlohmann::json::parse(text);
+  } catch (const nlohmann::json::exception&) {  // a syntax error, or a number out of range
+    return {cli::api::ReadResult::NotJson, ""};
+  }
+  try {
+    return {cli::api::ReadResult::Records,
+            printAll(document.get<std::vector<typename Reader::Record>>())};
+  } catch (const nlohmann::json::exception&) {
+    return {cli::api::ReadResult::WrongShape, ""};
+  }
+}
+
+inline const char* describe(cli::api::ReadResult result) {
+  switch (result) {
+    case cli::api::ReadResult::Records:
+      return "records";
+    case cli::api::ReadResult::NotJson:
+      return "not JSON";
+    case cli::api::ReadResult::WrongShape:
+      return "wrong shape";
+  }
+  return "?";
+}
+
+}  // namespace korv::test
