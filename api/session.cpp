@@ -74,7 +74,8 @@ void init() {
   nlohmann::json answer;
   try {
     answer = nlohmann::json::parse(connection->Response());
-  } catch (const nlohmann::json::parse_error&) {
+  } catch (const nlohmann::json::exception&) {
+    // A syntax error, or a number too large to hold (which the parser reports as out of range).
     throw CLI::ValidationError(kResponseParseFailure);
   }
   try {

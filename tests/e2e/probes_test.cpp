@@ -173,10 +173,12 @@ TEST_F(ListProbes, ReportsABodyThatIsNotJsonAsUnparsableWithoutAPlace) {
   EXPECT_THAT(Log(), HasSubstr("] Response Validation ErrorFailed to parse the response"));
   ExpectTokenReleased();
 
-  Answer(200, "");
-  result = RunAgainst(server, {"list-probes"});
-  EXPECT_EQ(result.status, 4);
-  EXPECT_EQ(result.err, kParseFailure);
+  for (const char* body : {"", "[1e400]", "[] []"}) {
+    Answer(200, body);
+    result = RunAgainst(server, {"list-probes"});
+    EXPECT_EQ(result.status, 4) << body;
+    EXPECT_EQ(result.err, kParseFailure) << body;
+  }
 }
 
 TEST_F(ListProbes, TakesOnlyTwoHundredTo299AsSuccess) {
@@ -427,7 +429,8 @@ TEST_F(ImportProbes, RefusesMissingUnreadableAndMalformedFilesBeforeContactingTh
     EXPECT_EQ(result.status, 4);
     EXPECT_EQ(result.err, message + "\n");
   }
-  for (const char* content : {"", "   \n", "hello", "{\"probes\":", "// comment\n{}"}) {
+  for (const char* content : {"", "   \n", "hello", "{\"probes\":", "// comment\n{}",
+                              "{\"probes\":[1e400],\"version\":1}"}) {
     const ProcessResult result = RunAgainst(server, {"import-probes", "-i", File(content)});
     EXPECT_EQ(result.status, 4) << content;
     EXPECT_EQ(result.err, "Input file is not a valid probe file.\n") << content;
@@ -519,8 +522,8 @@ TEST_F(ImportProbes, ReportsAFailureStatusAndAnswersOfTheWrongShape) {
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err, "HTTP (Error: 400): Version 1 is not supported.\n");
 
-  for (const char* body : {"", "<html>", "{}", R"({"result":{}})",
-                           R"({"errormsg":"status 200 but no result"})"}) {
+  for (const char* body :
+       {"", "<html>", "{}", R"({"result":{}})", R"({"errormsg":"status 200 but no result"})"}) {
     Answer(200, body);
     result = RunAgainst(server, {"import-probes", "-i", file});
     EXPECT_EQ(result.status, 4) << body;

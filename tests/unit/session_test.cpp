@@ -149,8 +149,10 @@ TEST_F(Session, ATokenHeaderInAnotherCaseOrMissingLeavesTheTokenEmptyWithoutErro
 TEST_F(Session, RefusesLoginAnswersWithoutAListOfVersionStrings) {
   AnswerLogin(201, "not json");
   EXPECT_EQ(InitError(), "Failed to parse the response from the KORV Server.");
-  AnswerLogin(201, "");
-  EXPECT_EQ(InitError(), "Failed to parse the response from the KORV Server.");
+  for (const char* body : {"", R"({"supported_api_versions":[],"x":1e400})"}) {
+    AnswerLogin(201, body);
+    EXPECT_EQ(InitError(), "Failed to parse the response from the KORV Server.") << body;
+  }
   for (const char* body : {R"([])", R"({})", R"({"supported_api_versions":["v11_api",1]})",
                            R"({"supported_api_versions":"v11_api"})", R"(null)"}) {
     AnswerLogin(201, body);
