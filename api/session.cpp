@@ -93,6 +93,8 @@ void finish() {
     auto connection = std::make_shared<web::WebConnection>();
     connection->AddHeader("X-Auth-Token", token);
     connection->AllowInsecure(!secureConnection);
+    // The token is given back even when the run was interrupted.
+    connection->SetInterruptible(false);
     const std::string tokenUrl = url + kTokenPath;
     LOG_INFO << string::format("Releasing the token, url: %s, token: %s", tokenUrl, token);
     connection->Perform(tokenUrl, "DELETE", "");

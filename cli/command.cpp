@@ -10,6 +10,7 @@
 #include "api/session.h"
 #include "cli/global_options.h"
 #include "common/error.h"
+#include "common/interrupt.h"
 #include "common/logger.h"
 #include "common/scope.h"
 
@@ -74,19 +75,37 @@ int Command::InitAll(const std::string& title, int argc, char** argv, bool stand
     if (!ran) {
       throw CLI::CallForHelp();
     }
-    return 0;
-  } catch (const Error& e) {
-    LOG_ERROR << e.to_string();
-    std::cerr << e.what() << std::endl;
-    return 4;
-  } catch (const CLI::ValidationError& e) {
-    LOG_ERROR << e.get_name() << ": " << e.what();
-    std::cerr << e.what() << std::endl;
-    return e.get_exit_code();
-  } catch (const CLI::ParseError& e) {
-    LOG_ERROR << e.get_name() << ": " << e.what();
-    return app.exit(e, std::cout, std::cerr);
+  } catch (...) {
+    // An interrupted run ends as interrupted, whatever failed on the way out.
+    if (interrupt::signal() != 0) {
+      return reportInterrupt();
+    }
+    try {
+      throw;
+    } catch (const Error& e) {
+      LOG_ERROR << e.to_string();
+      std::cerr << e.what() << std::endl;
+      return 4;
+    } catch (const CLI::ValidationError& e) {
+      LOG_ERROR << e.get_name() << ": " << e.what();
+      std::cerr << e.what() << std::endl;
+      return e.get_exit_code();
+    } catch (const CLI::ParseError& e) {
+      LOG_ERROR << e.get_name() << ": " << e.what();
+      return app.exit(e, std::cout, std::cerr);
+    }
   }
+  if (interrupt::signal() != 0) {
+    return reportInterrupt();
+  }
+  return 0;
+}
+
+int Command::reportInterrupt() {
+  const int signal = interrupt::signal();
+  LOG_WARNING << interrupt::describe(signal);
+  std::cerr << interrupt::describe(signal) << std::endl;
+  return 128 + signal;
 }
 
 }  // namespace korv::cli

@@ -4,18 +4,26 @@
 #include <stdexcept>
 
 #include "cli/command.h"
+#include "common/interrupt.h"
 
 int main(int argc, char** argv) {
   const std::string title = "KORV Cli (Telvarion Command Line Interface)";
   // A reader that goes away makes writes fail, which is reported, instead of ending the process
   // before the token is released.
   std::signal(SIGPIPE, SIG_IGN);
+  korv::interrupt::install();
   try {
     return korv::cli::Command::InitAll(title, argc, argv, false);
   } catch (const std::exception& e) {
+    if (korv::interrupt::signal() != 0) {
+      return korv::cli::Command::reportInterrupt();
+    }
     std::cerr << e.what() << std::endl;
     return 1;
   } catch (...) {
+    if (korv::interrupt::signal() != 0) {
+      return korv::cli::Command::reportInterrupt();
+    }
     std::cerr << "Unknown error." << std::endl;
     return 1;
   }

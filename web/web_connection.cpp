@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "common/interrupt.h"
 #include "common/logger.h"
 #include "common/string_utils.h"
 
@@ -11,6 +12,8 @@ namespace {
 
 constexpr size_t kMaxHeaderLine = 102400;
 constexpr long kReceiveBufferSize = 100000;
+// How long a request that survives an interrupt (the token release) may still take.
+constexpr long kAfterInterruptTimeoutMs = 10000;
 
 const std::map<std::string, CURLoption>& optionNames() {
   static const std::map<std::string, CURLoption> names{{"mail_from", CURLOPT_MAIL_FROM},
@@ -57,6 +60,10 @@ size_t HeaderCallback(char* data, size_t size, size_t count, void* userData) {
   (*static_cast<std::unordered_map<std::string, std::string>*>(userData))[line.substr(0, colon)] =
       std::move(value);
   return bytes;
+}
+
+int ProgressCallback(void* signalsSurvived, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return interrupt::count() > *static_cast<const int*>(signalsSurvived) ? 1 : 0;
 }
 
 void _SetListOption(std::unordered_map<CURLoption, CurlList>& lists, CURLoption option,
@@ -139,6 +146,9 @@ void WebConnection::SetOtherOptions(CURL* handle) {
 
 bool WebConnection::Perform(const std::string& url, const std::string& method,
                             const std::string& payload) {
+  if (interruptible) {
+    interrupt::throwIfPending();
+  }
   CurlEasy easy = newEasyHandle();
   response.clear();
   responseHeaders.clear();
@@ -168,11 +178,22 @@ bool WebConnection::Perform(const std::string& url, const std::string& method,
   curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorBuffer.data());
   curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
   curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, followLocation ? 1L : 0L);
+  int signalsSurvived = interruptible ? 0 : 1;
+  curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, ProgressCallback);
+  curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &signalsSurvived);
+  if (!interruptible && interrupt::count() > 0) {
+    curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, kAfterInterruptTimeoutMs);
+  }
 
   LOG_INFO << "Calling with URL='" << url << "' METHOD='" << method << "'";
   const CURLcode result = curl_easy_perform(handle);
   responseCode = result;
   LOG_DEBUG << "curl_easy_perform returns: " << static_cast<long>(result);
+  if (interruptible && interrupt::signal() != 0) {
+    LOG_WARNING << "The request to '" << url << "' was interrupted.";
+    throw interrupt::Interrupted(interrupt::signal());
+  }
 
   if (result != CURLE_OK) {
     errorMessage = string::format("CURL: %ld %s %s", static_cast<long>(result),

@@ -36,6 +36,10 @@ class WebConnection {
   void Clear();
 
   void AllowInsecure(bool insecure) { verifySSL = !insecure; }
+  // An interruptible request (the default) stops at the first Ctrl-C or SIGTERM and raises
+  // interrupt::Interrupted. One that is not (the token release) goes on after the first signal,
+  // within a time limit, and stops at the second.
+  void SetInterruptible(bool interruptible) { this->interruptible = interruptible; }
   // Appends the header line "name: value"; the same name twice sends both lines.
   void AddHeader(const std::string& name, const std::string& value);
   // Replaces all header lines by one line per entry, in key order.
@@ -73,11 +77,14 @@ class WebConnection {
   bool followLocation = false;
   bool useDefaultCABundle = true;
   bool verifySSL = true;
+  bool interruptible = true;
 };
 
 // libcurl callbacks: the body into a std::string, header lines into a name-to-value map.
 size_t WriteCallback(char* data, size_t size, size_t count, void* userData);
 size_t HeaderCallback(char* data, size_t size, size_t count, void* userData);
+// Stops the transfer once more interrupting signals arrived than the request may survive.
+int ProgressCallback(void* signalsSurvived, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
 
 // Replaces (and frees) the list stored under the option; an empty list removes the option.
 void _SetListOption(std::unordered_map<CURLoption, CurlList>& lists, CURLoption option,

@@ -1,0 +1,62 @@
+#include "common/interrupt.h"
+
+#include <csignal>
+
+namespace korv::interrupt {
+
+namespace {
+
+volatile std::sig_atomic_t received = 0;
+volatile std::sig_atomic_t receivedCount = 0;
+
+extern "C" void onSignal(int number) {
+  if (received == 0) {
+    received = number;
+  }
+  receivedCount = receivedCount + 1;
+}
+
+}  // namespace
+
+void install() {
+  struct sigaction action {};
+  action.sa_handler = onSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+int signal() {
+  return received;
+}
+
+int count() {
+  return receivedCount;
+}
+
+void reset() {
+  received = 0;
+  receivedCount = 0;
+}
+
+Interrupted::Interrupted(int signal) : std::runtime_error(describe(signal)), signal(signal) {}
+
+void throwIfPending() {
+  if (received != 0) {
+    throw Interrupted(received);
+  }
+}
+
+std::string describe(int signal) {
+  switch (signal) {
+    case SIGINT:
+      return "Interrupted by SIGINT.";
+    case SIGTERM:
+      return "Interrupted by SIGTERM.";
+    default:
+      return "Interrupted by signal " + std::to_string(signal) + ".";
+  }
+}
+
+}  // namespace korv::interrupt

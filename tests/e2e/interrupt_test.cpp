@@ -1,0 +1,131 @@
+// Ctrl-C and SIGTERM in the middle of a run: the transfer stops promptly, the token is still
+// given back, no partial export file stays, and the status tells which signal it was.
+#include <signal.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "tests/support/cli_test.h"
+
+namespace korv::test {
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::HasSubstr;
+
+class Interrupt : public CliTest {
+ protected:
+  void SetUp() override { server.ServeSession(); }
+
+  // Starts the run, waits until the server holds the request, then sends the signal.
+  ProcessResult InterruptDuring(const std::string& method, const std::string& path,
+                                std::vector<std::string> args, int signal) {
+    std::vector<std::string> full = {"-p", server.BaseUrl(), "-u", "admin"};
+    full.insert(full.end(), args.begin(), args.end());
+    ProcessOptions options;
+    options.args = full;
+    options.environment = {"HOME=" + home.Path(), "PATH=/usr/bin:/bin", "KORV_API_PASSWORD=secret"};
+    for (const auto& entry : InheritedSanitizerEnvironment()) {
+      options.environment.push_back(entry);
+    }
+    Process process(program, options);
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (server.RequestsTo(method, path).empty() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_FALSE(server.RequestsTo(method, path).empty()) << "the request never arrived";
+    const auto sent = std::chrono::steady_clock::now();
+    process.Signal(signal);
+    ProcessResult result = process.Wait(30s);
+    took = std::chrono::steady_clock::now() - sent;
+    return result;
+  }
+
+  static Reply Slow(Reply reply) {
+    reply.delay = 20s;
+    return reply;
+  }
+
+  StubServer server;
+  std::chrono::steady_clock::duration took{};
+};
+
+TEST_F(Interrupt, CtrlCDuringTheRequestStopsPromptlyAndReleasesTheToken) {
+  server.On("GET", "/api/v11/probe/", Slow(Reply(200, "[]")));
+  const ProcessResult result = InterruptDuring("GET", "/api/v11/probe/", {"list-probes"}, SIGINT);
+  EXPECT_EQ(result.status, 130);
+  EXPECT_FALSE(result.signaled);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "Interrupted by SIGINT.\n");
+  EXPECT_LT(took, 5s);
+  EXPECT_EQ(server.RequestsTo("DELETE", "/api/token/").size(), 1u);
+  EXPECT_THAT(Log(), HasSubstr("Interrupted by SIGINT."));
+  EXPECT_THAT(Log(), HasSubstr("Token released.."));
+}
+
+TEST_F(Interrupt, SigtermDuringAnExportLeavesTheTargetAsItWas) {
+  server.On("POST", "/api/v11/probe/custom/export/",
+            Slow(Reply(200, R"({"probes":[],"version":"11.0"})")));
+  const std::string file = home / "probes.json";
+  WriteFile(file, "earlier");
+  const ProcessResult result = InterruptDuring("POST", "/api/v11/probe/custom/export/",
+                                               {"export-probes", "-w", "-o", file}, SIGTERM);
+  EXPECT_EQ(result.status, 143);
+  EXPECT_EQ(result.err, "Interrupted by SIGTERM.\n");
+  EXPECT_EQ(ReadFile(file), "earlier");
+  EXPECT_EQ(server.RequestsTo("DELETE", "/api/token/").size(), 1u);
+  // Only the log and the untouched target are in the directory.
+  EXPECT_FALSE(Exists(home / ".probes.json.tmp"));
+  size_t entries = 0;
+  for (const auto& name : {".korv-cli.log", "probes.json"}) {
+    entries += Exists(home / name) ? 1 : 0;
+  }
+  EXPECT_EQ(entries, 2u);
+}
+
+TEST_F(Interrupt, CtrlCDuringTheLoginHasNoTokenToRelease) {
+  server.On("POST", "/api/token/",
+            Slow(Reply(201, R"({"supported_api_versions":["v11_api"]})",
+                       {{"X-Subject-Token", "tok-123"}})));
+  const ProcessResult result = InterruptDuring("POST", "/api/token/", {"list-probes"}, SIGINT);
+  EXPECT_EQ(result.status, 130);
+  EXPECT_EQ(result.err, "Interrupted by SIGINT.\n");
+  EXPECT_LT(took, 5s);
+  EXPECT_TRUE(server.RequestsTo("DELETE", "/api/token/").empty());
+}
+
+TEST_F(Interrupt, ASecondCtrlCStopsATokenReleaseThatHangs) {
+  server.On("GET", "/api/v11/probe/", Slow(Reply(200, "[]")));
+  server.On("DELETE", "/api/token/", Slow(Reply(204, "")));
+  std::vector<std::string> args = {"-p", server.BaseUrl(), "-u", "admin", "list-probes"};
+  ProcessOptions options;
+  options.args = args;
+  options.environment = {"HOME=" + home.Path(), "PATH=/usr/bin:/bin", "KORV_API_PASSWORD=secret"};
+  for (const auto& entry : InheritedSanitizerEnvironment()) {
+    options.environment.push_back(entry);
+  }
+  Process process(program, options);
+  const auto waitFor = [&](const std::string& method, const std::string& path) {
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (server.RequestsTo(method, path).empty() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(5ms);
+    }
+  };
+  waitFor("GET", "/api/v11/probe/");
+  process.Signal(SIGINT);
+  waitFor("DELETE", "/api/token/");
+  ASSERT_EQ(server.RequestsTo("DELETE", "/api/token/").size(), 1u);
+  const auto sent = std::chrono::steady_clock::now();
+  process.Signal(SIGINT);
+  const ProcessResult result = process.Wait(30s);
+  EXPECT_LT(std::chrono::steady_clock::now() - sent, 5s);
+  EXPECT_EQ(result.status, 130);
+  EXPECT_EQ(result.err, "Interrupted by SIGINT.\n");
+  EXPECT_THAT(Log(), HasSubstr("Couldn't release the token..."));
+}
+
+}  // namespace
+}  // namespace korv::test
