@@ -156,6 +156,10 @@ void StubServer::ServeSession(const std::string& token, const std::vector<std::s
   On("DELETE", "/api/token/", released);
 }
 
+void StubServer::CloseConnectionsAfterEachAnswer() {
+  server->set_keep_alive_max_count(1);
+}
+
 std::vector<ReceivedRequest> StubServer::Requests() const {
   std::lock_guard<std::mutex> lock(mutex);
   return requests;

@@ -62,6 +62,9 @@ class StubServer {
   void ServeSession(const std::string& token = "tok-123",
                     const std::vector<std::string>& versions = {"v10_api", "v11_api"});
 
+  // The server closes every connection after one answer.
+  void CloseConnectionsAfterEachAnswer();
+
   std::vector<ReceivedRequest> Requests() const;
   std::vector<ReceivedRequest> RequestsTo(const std::string& method, const std::string& path) const;
   // How many distinct client connections sent requests.
