@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "standin_test_support.h"
+#include "tests/support/stub_server.h"
 
 namespace korv::standin::test {
 namespace {
@@ -76,8 +77,8 @@ void expectKinds(const json& records, const std::map<std::string, std::string>& 
 
 class StandinServerTest : public ::testing::Test {
  protected:
-  TemporaryDirectory directory;
-  std::string dataFile = directory.file("data.json");
+  TempDir directory;
+  std::string dataFile = directory / "data.json";
 };
 
 TEST_F(StandinServerTest, LoginHandsOutAFreshTokenAndTheConfiguredVersions) {
@@ -158,7 +159,7 @@ TEST_F(StandinServerTest, APortInUseIsRefusedAndAFreedOneCanBeTakenAgain) {
     port = first.server().port();
     ServerOptions options = testOptions();
     options.port = port;
-    Store store(directory.file("other.json"), false);
+    Store store(directory / "other.json", false);
     StandinServer second(options, store);
     EXPECT_THROW(second.start(), std::runtime_error);
     EXPECT_EQ(first.logIn().status, 201);
@@ -344,8 +345,8 @@ TEST_F(StandinServerTest, ProbeImportCreatesOverwritesSkipsAndFailsItemByItem) {
 }
 
 TEST_F(StandinServerTest, AlertTemplateImportBringsItsCarriedProbesFollowingTheirOwnSwitch) {
-  TemporaryDirectory otherDirectory;
-  TestServer source(otherDirectory.file("source.json"), true);
+  TempDir otherDirectory;
+  TestServer source(otherDirectory / "source.json", true);
   TestServer target(dataFile, false);
   const std::string sourceToken = source.token();
   const std::string token = target.token();
@@ -570,7 +571,7 @@ TEST_F(StandinServerTest, AListOfAHundredThousandProbesIsServedWhole) {
                                       {"description", "A probe made up to measure the list."}}
                                      .dump();
   }
-  writeFile(dataFile, text + "]}");
+  WriteFile(dataFile, text + "]}");
   TestServer server(dataFile, false);
 
   const auto started = std::chrono::steady_clock::now();
@@ -585,13 +586,8 @@ TEST_F(StandinServerTest, AListOfAHundredThousandProbesIsServedWhole) {
 }
 
 TEST_F(StandinServerTest, ServesHttpsWithTheGivenCertificate) {
-  const std::string cert = directory.file("cert.pem");
-  const std::string key = directory.file("key.pem");
-  const int made =
-      run({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
-           "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", key, "-out", cert},
-          directory.file("openssl.log"));
-  ASSERT_EQ(made, 0) << readFile(directory.file("openssl.log"));
+  const std::string cert = ::korv::test::TestCertificate().certPath;
+  const std::string key = ::korv::test::TestCertificate().keyPath;
   ServerOptions options = testOptions();
   options.tlsCert = cert;
   options.tlsKey = key;
@@ -610,7 +606,7 @@ TEST_F(StandinServerTest, ServesHttpsWithTheGivenCertificate) {
   ServerOptions broken = testOptions();
   broken.tlsCert = key;  // a key is no certificate
   broken.tlsKey = key;
-  Store store(directory.file("other.json"), false);
+  Store store(directory / "other.json", false);
   EXPECT_THROW(StandinServer(broken, store), std::runtime_error);
 }
 

@@ -4,8 +4,6 @@
 
 #include <httplib.h>
 
-#include <sys/types.h>
-
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,26 +12,13 @@
 
 #include "server.h"
 #include "store.h"
+#include "tests/support/temp_dir.h"
 
 namespace korv::standin::test {
 
-// A fresh directory, removed with its content when the test ends.
-class TemporaryDirectory {
- public:
-  TemporaryDirectory();
-  ~TemporaryDirectory();
-  TemporaryDirectory(const TemporaryDirectory&) = delete;
-  TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
-
-  const std::string& path() const { return directory; }
-  std::string file(const std::string& name) const { return directory + "/" + name; }
-
- private:
-  std::string directory;
-};
-
-void writeFile(const std::string& path, const std::string& text);
-std::string readFile(const std::string& path);
+using ::korv::test::ReadFile;
+using ::korv::test::TempDir;
+using ::korv::test::WriteFile;
 
 struct Reply {
   int status = 0;  // 0 when the request failed
@@ -77,31 +62,6 @@ class TestServer {
   std::unique_ptr<StandinServer> standin;
   std::unique_ptr<httplib::Client> client;
 };
-
-// A program started with posix_spawnp (test processes have threads, so no fork). Its standard
-// output is a pipe read with readLine; its standard error goes to a file. A child still running
-// at the end is killed.
-class ChildProcess {
- public:
-  ChildProcess(const std::vector<std::string>& arguments, const std::string& errorFile);
-  ~ChildProcess();
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
-
-  // Reads the next line of standard output without its line break; false at the end of the
-  // output or when no whole line came within the time.
-  bool readLine(std::string& line, int timeoutMilliseconds = 10000);
-  void signal(int number);
-  // Waits for the end and gives the wait status.
-  int wait();
-
- private:
-  pid_t pid = -1;
-  int output = -1;
-};
-
-// Runs a program to its end and gives its exit status (-1 when it did not exit normally).
-int run(const std::vector<std::string>& arguments, const std::string& errorFile);
 
 // The record of the given name in a JSON array of records; null when none has it.
 nlohmann::json named(const nlohmann::json& records, const std::string& name);

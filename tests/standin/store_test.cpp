@@ -18,8 +18,8 @@ json parsed(const std::shared_ptr<const std::string>& text) {
 }
 
 TEST(StandinStore, ANewDataFileHoldsTheSystemSamplesAndAnExistingOneGetsNoCustomOnesLater) {
-  TemporaryDirectory directory;
-  Store plain(directory.file("plain.json"), false);
+  TempDir directory;
+  Store plain(directory / "plain.json", false);
   const json probes = parsed(plain.probeList());
   const json templates = parsed(plain.templateList());
   EXPECT_GE(probes.size(), 8u);
@@ -31,13 +31,13 @@ TEST(StandinStore, ANewDataFileHoldsTheSystemSamplesAndAnExistingOneGetsNoCustom
     EXPECT_TRUE(alertTemplate.at("is_system_template").get<bool>()) << alertTemplate.dump();
   }
   // The file reads back to the same records; custom samples only go into new files.
-  Store reopened(directory.file("plain.json"), true);
+  Store reopened(directory / "plain.json", true);
   EXPECT_EQ(parsed(reopened.probeList()), probes);
 }
 
 TEST(StandinStore, AHandMadeFileMayLeaveOutNextIdAndTheTemplatesAndNewIdsFollowTheHighest) {
-  TemporaryDirectory directory;
-  const std::string path = directory.file("bench.json");
+  TempDir directory;
+  const std::string path = directory / "bench.json";
   json probes = json::array();
   for (const unsigned id : {7u, 40u, 3u}) {
     probes.push_back({{"id", id},
@@ -51,7 +51,7 @@ TEST(StandinStore, AHandMadeFileMayLeaveOutNextIdAndTheTemplatesAndNewIdsFollowT
                       {"discard_history", false},
                       {"is_system_probe", id == 3}});
   }
-  writeFile(path, json{{"probes", probes}}.dump(2));
+  WriteFile(path, json{{"probes", probes}}.dump(2));
 
   Store store(path, false);
   EXPECT_EQ(parsed(store.templateList()), json::array());
@@ -100,9 +100,9 @@ TEST(StandinStore, FilesThatAreNotDataFilesAreRefusedWithTheirProblem) {
       {json{{"next_id", "5"}}.dump(), "'next_id' must be an unsigned integer"},
   };
   for (const auto& [content, problem] : cases) {
-    TemporaryDirectory directory;
-    const std::string path = directory.file("data.json");
-    writeFile(path, content);
+    TempDir directory;
+    const std::string path = directory / "data.json";
+    WriteFile(path, content);
     try {
       Store store(path, false);
       ADD_FAILURE() << "accepted: " << content;
@@ -112,14 +112,14 @@ TEST(StandinStore, FilesThatAreNotDataFilesAreRefusedWithTheirProblem) {
       EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
     }
     // A refused file is left as it was.
-    EXPECT_EQ(readFile(path), content);
+    EXPECT_EQ(ReadFile(path), content);
   }
 }
 
 TEST(StandinStore, ADirectoryOrAnUnwritablePlaceIsNotADataFile) {
-  TemporaryDirectory directory;
-  EXPECT_THROW(Store(directory.path(), false), StoreError);
-  EXPECT_THROW(Store(directory.file("missing/data.json"), false), StoreError);
+  TempDir directory;
+  EXPECT_THROW(Store(directory.Path(), false), StoreError);
+  EXPECT_THROW(Store(directory / "missing/data.json", false), StoreError);
 }
 
 }  // namespace

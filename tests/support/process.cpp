@@ -118,8 +118,35 @@ void Process::Signal(int signal) const {
   ::kill(pid, signal);
 }
 
+bool Process::ReadLine(std::string& line, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  size_t end;
+  while ((end = pendingOut.find('\n')) == std::string::npos) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (outFd < 0 || left.count() <= 0) {
+      return false;
+    }
+    pollfd entry{outFd, POLLIN, 0};
+    if (::poll(&entry, 1, static_cast<int>(left.count())) <= 0) {
+      continue;
+    }
+    char buffer[4096];
+    const ssize_t got = ::read(outFd, buffer, sizeof buffer);
+    if (got > 0) {
+      pendingOut.append(buffer, static_cast<size_t>(got));
+    } else if (got == 0 || errno != EINTR) {
+      closeFd(outFd);
+    }
+  }
+  line = pendingOut.substr(0, end);
+  pendingOut.erase(0, end + 1);
+  return true;
+}
+
 ProcessResult Process::Wait(std::chrono::milliseconds timeout) {
   ProcessResult result;
+  result.out.swap(pendingOut);
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   size_t written = 0;
   char buffer[65536];

@@ -35,6 +35,9 @@ class Process {
 
   pid_t Pid() const { return pid; }
   void Signal(int signal) const;
+  // Reads the next line of standard output, without its line feed; false when no whole line
+  // came before the output ended or the time ran out.
+  bool ReadLine(std::string& line, std::chrono::milliseconds timeout = std::chrono::seconds(30));
   // Collects output until the process ends; kills it (SIGKILL) after the timeout.
   ProcessResult Wait(std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
@@ -44,6 +47,7 @@ class Process {
   int outFd = -1;
   int errFd = -1;
   std::string input;
+  std::string pendingOut;  // read by ReadLine beyond the lines it gave
   bool waited = false;
 };
 
