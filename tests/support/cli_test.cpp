@@ -16,8 +16,8 @@ ProcessResult CliTest::Run(std::vector<std::string> args, ProcessOptions options
     options.environment.push_back(entry);
   }
   if (unprivileged && ::geteuid() == 0) {
-    options.args.insert(options.args.begin(), {"--reuid=65534", "--regid=65534",
-                                               "--clear-groups", "--", program});
+    options.args.insert(options.args.begin(),
+                        {"--reuid=65534", "--regid=65534", "--clear-groups", "--", program});
     return test::Run("/usr/bin/setpriv", std::move(options));
   }
   return test::Run(program, std::move(options));
@@ -25,8 +25,13 @@ ProcessResult CliTest::Run(std::vector<std::string> args, ProcessOptions options
 
 ProcessResult CliTest::RunAgainst(const StubServer& server, std::vector<std::string> args,
                                   ProcessOptions options) {
-  std::vector<std::string> full = {"-p", server.BaseUrl(), "-u", "admin"};
-  if (server.BaseUrl().rfind("https", 0) == 0) {
+  return RunAgainst(server.BaseUrl(), std::move(args), std::move(options));
+}
+
+ProcessResult CliTest::RunAgainst(const std::string& baseUrl, std::vector<std::string> args,
+                                  ProcessOptions options) {
+  std::vector<std::string> full = {"-p", baseUrl, "-u", "admin"};
+  if (baseUrl.rfind("https", 0) == 0) {
     full.push_back("--insecure");
   }
   full.insert(full.end(), args.begin(), args.end());

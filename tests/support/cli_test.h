@@ -29,6 +29,9 @@ class CliTest : public ::testing::Test {
   // environment), the global options first.
   ProcessResult RunAgainst(const StubServer& server, std::vector<std::string> args,
                            ProcessOptions options = {});
+  // The same against the server at the base URL (with --insecure for https).
+  ProcessResult RunAgainst(const std::string& baseUrl, std::vector<std::string> args,
+                           ProcessOptions options = {});
 
   std::string LogPath() const { return home / ".korv-cli.log"; }
   // The default log file without its byte-order mark; "" when there is none.
