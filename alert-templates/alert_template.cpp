@@ -1,5 +1,6 @@
 #include "alert-templates/alert_template.h"
 
+#include "common/compact_json.h"
 #include "common/json_number.h"
 
 namespace korv::cli {
@@ -128,6 +129,44 @@ void to_json(nlohmann::ordered_json& target, const AlertTemplate& alertTemplate)
   target["threshold"] = alertTemplate.threshold;
 }
 
+void appendCompact(std::string& out, const AlertTemplate& alertTemplate) {
+  compact::key(out, "id", true);
+  compact::number(out, alertTemplate.id);
+  compact::key(out, "name");
+  compact::text(out, alertTemplate.name);
+  compact::key(out, "object_type");
+  compact::text(out, alertTemplate.object_type);
+  compact::key(out, "server_type");
+  compact::text(out, alertTemplate.server_type);
+  compact::key(out, "auto_create");
+  compact::boolean(out, alertTemplate.auto_create);
+  compact::key(out, "is_system_template");
+  compact::boolean(out, alertTemplate.is_system_template);
+  compact::key(out, "show_details");
+  compact::boolean(out, alertTemplate.show_details);
+  compact::key(out, "probe_depenencies");
+  compact::texts(out, alertTemplate.probe_dependencies);
+  compact::key(out, "check_frequency");
+  compact::number(out, alertTemplate.check_frequency);
+  compact::key(out, "history_retention");
+  compact::number(out, alertTemplate.history_retention);
+  const Threshold& threshold = alertTemplate.threshold;
+  compact::key(out, "threshold");
+  compact::key(out, "operator", true);
+  compact::text(out, threshold.op);
+  compact::key(out, "low");
+  compact::optionalText(out, threshold.low);
+  compact::key(out, "medium");
+  compact::optionalText(out, threshold.medium);
+  compact::key(out, "high");
+  compact::optionalText(out, threshold.high);
+  if (!threshold.unit.empty()) {
+    compact::key(out, "unit");
+    compact::text(out, threshold.unit);
+  }
+  out += "}}";
+}
+
 int AlertTemplateReader::MemberIndex(std::string_view key) {
   for (int i = 0; i < static_cast<int>(kMembers); ++i) {
     if (kMemberNames[i] == key) {
@@ -144,19 +183,19 @@ bool AlertTemplateReader::IsTextList(int index) {
 AlertTemplate AlertTemplateReader::Make(api::MemberValue* members) {
   AlertTemplate alertTemplate;
   alertTemplate.id = members[kId].AsUnsigned32();
-  alertTemplate.name = members[kName].AsText();
-  alertTemplate.description = members[kDescription].AsText();
+  alertTemplate.name = members[kName].TakeText();
+  alertTemplate.description = members[kDescription].TakeText();
   alertTemplate.is_system_template = members[kIsSystemTemplate].AsBoolean();
-  alertTemplate.object_type = members[kObjectType].AsText();
+  alertTemplate.object_type = members[kObjectType].TakeText();
   alertTemplate.auto_create = members[kIsAutoCreate].AsBoolean();
-  alertTemplate.probe_dependencies = members[kProbeDependencyList].AsTextList();
+  alertTemplate.probe_dependencies = members[kProbeDependencyList].TakeTextList();
   alertTemplate.check_frequency = members[kDefaultCheckFrequency].AsUnsigned32();
   alertTemplate.history_retention = members[kDefaultHistoryRetention].AsUnsigned32();
 
   // The thresholds are read in order up to the first that is missing.
   Threshold& threshold = alertTemplate.threshold;
   if (!members[kOperator].IsMissing()) {
-    threshold.op = members[kOperator].AsText();
+    threshold.op = members[kOperator].TakeText();
     std::shared_ptr<std::string>* values[] = {&threshold.low, &threshold.medium, &threshold.high};
     for (int i = 0; i < 3 && !members[kLowThreshold + i].IsMissing(); ++i) {
       *values[i] = thresholdValue(members[kLowThreshold + i]);

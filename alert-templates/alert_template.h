@@ -56,6 +56,9 @@ void from_json(const nlohmann::json& source, AlertTemplate& alertTemplate);
 // Writes the eleven members in their fixed order, the dependency list as "probe_depenencies".
 void to_json(nlohmann::ordered_json& target, const AlertTemplate& alertTemplate);
 
+// Appends what to_json writes, in compact form, without building a JSON value first.
+void appendCompact(std::string& out, const AlertTemplate& alertTemplate);
+
 // Reads alert templates from the parser's events as from_json reads them from a document.
 struct AlertTemplateReader {
   using Record = AlertTemplate;

@@ -75,13 +75,15 @@ std::vector<typename Reader::Record> readList(const web::WebConnection& connecti
   return records;
 }
 
-// Prints records as a JSON array with one compact object per line: "[", the objects each but the
-// last followed by ",", "]"; "[]" when none is visible. Every line break flushes.
+// Prints records as a JSON array with one compact object per line (as appendCompact writes it):
+// "[", the objects each but the last followed by ",", "]"; "[]" when none is visible. Every line
+// break flushes.
 template <typename Record, typename Visible>
 void printRecords(std::ostream& out, const std::vector<Record>& records, Visible visible,
                   const Place& place) {
   out << "[";
   bool first = true;
+  std::string line;
   for (const Record& record : records) {
     if (!visible(record)) {
       continue;
@@ -89,7 +91,9 @@ void printRecords(std::ostream& out, const std::vector<Record>& records, Visible
     if (!first) {
       out << ",";
     }
-    out << std::endl << nlohmann::ordered_json(record).dump();
+    line.clear();
+    appendCompact(line, record);
+    out << std::endl << line;
     first = false;
     checkStandardOutput(out, place);
   }

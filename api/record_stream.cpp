@@ -50,4 +50,14 @@ const std::vector<std::string>& MemberValue::AsTextList() const {
   return texts;
 }
 
+std::string MemberValue::TakeText() {
+  AsText();
+  return std::move(text);
+}
+
+std::vector<std::string> MemberValue::TakeTextList() {
+  AsTextList();
+  return std::move(texts);
+}
+
 }  // namespace korv::cli::api

@@ -41,6 +41,9 @@ class MemberValue {
   bool AsBoolean() const;
   std::uint32_t AsUnsigned32() const;
   const std::vector<std::string>& AsTextList() const;
+  // As AsText and AsTextList, handing the value over.
+  std::string TakeText();
+  std::vector<std::string> TakeTextList();
 };
 
 // Reader describes a record type:
@@ -128,7 +131,6 @@ class RecordArrayReader : public nlohmann::json_sax<nlohmann::json> {
       wrongShape = true;  // the whole text, or an element, that is not what it must be
     } else if (depth == 2) {
       if (current >= 0) {
-        members[current] = MemberValue();
         set(members[current]);
       }
     } else if (depth == 3 && collecting) {
@@ -152,11 +154,11 @@ class RecordArrayReader : public nlohmann::json_sax<nlohmann::json> {
     }
     if (depth == 1) {
       for (auto& member : members) {
-        member = MemberValue();
+        member.kind = MemberValue::Kind::Missing;
       }
     } else if (depth == 2 && current >= 0) {
       MemberValue& member = members[current];
-      member = MemberValue();
+      member.texts.clear();
       collecting = array && Reader::IsTextList(current);
       member.kind = collecting ? MemberValue::Kind::TextList : MemberValue::Kind::Other;
     } else if (depth == 3 && collecting) {

@@ -51,10 +51,7 @@ void ListProbes::Perform() {
     return;
   }
   connection->Perform("/probe/", "GET", "");
-  // A body that is not JSON is reported without a place, unlike the errors below.
-  const nlohmann::json answer = api::parseResponse(*connection, Place{"", 0});
-  api::checkStatus(*connection, answer, api::FailureReport::HTTPError, KORV_HERE);
-  const auto probes = api::readAnswer(KORV_HERE, [&] { return answer.get<std::vector<Probe>>(); });
+  const auto probes = api::readList<ProbeReader>(*connection, KORV_HERE);
   api::printRecords(
       *out, probes, [this](const Probe& probe) { return ProbeVisible(probe); }, KORV_HERE);
 }

@@ -1,5 +1,6 @@
 #include "probes/probe.h"
 
+#include "common/compact_json.h"
 #include "common/json_number.h"
 
 namespace korv::cli {
@@ -32,6 +33,30 @@ void to_json(nlohmann::ordered_json& target, const Probe& probe) {
   target["is_system_probe"] = probe.is_system_probe;
 }
 
+void appendCompact(std::string& out, const Probe& probe) {
+  compact::key(out, "id", true);
+  compact::number(out, probe.id);
+  compact::key(out, "name");
+  compact::text(out, probe.name);
+  compact::key(out, "internal_name");
+  compact::text(out, probe.internal_name);
+  compact::key(out, "level");
+  compact::text(out, probe.level);
+  compact::key(out, "platform");
+  compact::text(out, probe.platform);
+  compact::key(out, "enabled");
+  compact::boolean(out, probe.enabled);
+  compact::key(out, "interval");
+  compact::number(out, probe.interval);
+  compact::key(out, "lifetime");
+  compact::number(out, probe.lifetime);
+  compact::key(out, "discard_history");
+  compact::boolean(out, probe.discard_history);
+  compact::key(out, "is_system_probe");
+  compact::boolean(out, probe.is_system_probe);
+  out += '}';
+}
+
 void from_json(const nlohmann::json& source, Probe& probe) {
   probe.id = toUnsigned32(source.at("id"));
   source.at("name").get_to(probe.name);
@@ -57,10 +82,10 @@ int ProbeReader::MemberIndex(std::string_view key) {
 Probe ProbeReader::Make(api::MemberValue* members) {
   Probe probe;
   probe.id = members[0].AsUnsigned32();
-  probe.name = members[1].AsText();
-  probe.internal_name = members[2].AsText();
-  probe.level = members[3].AsText();
-  probe.platform = members[4].AsText();
+  probe.name = members[1].TakeText();
+  probe.internal_name = members[2].TakeText();
+  probe.level = members[3].TakeText();
+  probe.platform = members[4].TakeText();
   probe.enabled = members[5].AsBoolean();
   probe.interval = members[6].AsUnsigned32();
   probe.lifetime = members[7].AsUnsigned32();

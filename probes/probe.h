@@ -32,6 +32,8 @@ struct Probe {
 
 // Writes the ten members in their fixed order.
 void to_json(nlohmann::ordered_json& target, const Probe& probe);
+// Appends what to_json writes, in compact form, without building a JSON value first.
+void appendCompact(std::string& out, const Probe& probe);
 // Reads the ten members, all required; other members are ignored. Raises the JSON library's
 // errors for a missing member or a value of the wrong type.
 void from_json(const nlohmann::json& source, Probe& probe);

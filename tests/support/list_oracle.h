@@ -3,6 +3,7 @@
 // the plain way. The two must agree on every text.
 #pragma once
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -22,11 +23,18 @@ struct ListOutcome {
   }
 };
 
+// The records as the list commands print them, one per line. Each line must be what to_json and
+// the library's compact dump give; a record where they differ throws.
 template <typename Record>
 std::string printAll(const std::vector<Record>& records) {
   std::string printed;
   for (const auto& record : records) {
-    printed += nlohmann::ordered_json(record).dump() + "\n";
+    std::string line;
+    appendCompact(line, record);
+    if (line != nlohmann::ordered_json(record).dump()) {
+      throw std::logic_error("printed differently: " + line);
+    }
+    printed += line + "\n";
   }
   return printed;
 }

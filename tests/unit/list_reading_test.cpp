@@ -32,25 +32,12 @@ const std::string kTemplate =
     R"("info_sql":"select 1"})";
 
 // Values of every kind, to put in place of a member's value.
-const char* const kReplacements[] = {"null",
-                                     "true",
-                                     "false",
-                                     "0",
-                                     "-1",
-                                     "4294967296",
-                                     "18446744073709551615",
-                                     "1.9",
-                                     "-0.5",
-                                     "1e99",
-                                     "-1e99",
-                                     "\"\"",
+const char* const kReplacements[] = {"null", "true", "false", "0", "-1", "4294967296",
+                                     "18446744073709551615", "1.9", "-0.5", "1e99", "-1e99", "\"\"",
                                      "\"text\"",
-                                     "[]",
-                                     "[\"a\"]",
-                                     "[\"a\",1]",
-                                     "[[\"a\"]]",
-                                     "{}",
-                                     "{\"a\":[1]}"};
+                                     // Every character the printer escapes, and some it must not.
+                                     R"("\u0000\u0001\u001f\b\f\n\r\t\"\\\/\u007f\u2028 é😀")", "[]",
+                                     "[\"a\"]", "[\"a\",1]", "[[\"a\"]]", "{}", "{\"a\":[1]}"};
 
 // Texts made from a record by replacing, removing and repeating each member in turn.
 std::vector<std::string> variations(const std::string& record) {

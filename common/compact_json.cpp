@@ -1,0 +1,78 @@
+#include "common/compact_json.h"
+
+namespace korv::compact {
+
+void text(std::string& out, const std::string& value) {
+  static const char kHex[] = "0123456789abcdef";
+  out += '"';
+  for (const char c : value) {
+    const auto byte = static_cast<unsigned char>(c);
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (byte < 0x20) {
+          out += "\\u00";
+          out += kHex[byte >> 4];
+          out += kHex[byte & 0xF];
+        } else {
+          out += c;
+        }
+    }
+  }
+  out += '"';
+}
+
+void optionalText(std::string& out, const std::shared_ptr<std::string>& value) {
+  if (value) {
+    text(out, *value);
+  } else {
+    out += "null";
+  }
+}
+
+void texts(std::string& out, const std::vector<std::string>& values) {
+  out += '[';
+  for (size_t i = 0; i < values.size(); ++i) {
+    if (i > 0) {
+      out += ',';
+    }
+    text(out, values[i]);
+  }
+  out += ']';
+}
+
+void number(std::string& out, std::uint32_t value) {
+  out += std::to_string(value);
+}
+
+void boolean(std::string& out, bool value) {
+  out += value ? "true" : "false";
+}
+
+void key(std::string& out, const char* name, bool first) {
+  out += first ? "{\"" : ",\"";
+  out += name;
+  out += "\":";
+}
+
+}  // namespace korv::compact

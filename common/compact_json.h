@@ -1,0 +1,23 @@
+// Writing JSON in the JSON library's compact form straight into a string, for output that is
+// written record by record: byte for byte what dump() of the same values gives.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace korv::compact {
+
+// A string value: quoted, with '"', '\' and control characters escaped as the library does
+// (\b \f \n \r \t, others as \u00xx); other bytes, UTF-8 text among them, as they are.
+void text(std::string& out, const std::string& value);
+// A text, or null when there is none.
+void optionalText(std::string& out, const std::shared_ptr<std::string>& value);
+void texts(std::string& out, const std::vector<std::string>& values);
+void number(std::string& out, std::uint32_t value);
+void boolean(std::string& out, bool value);
+// "<separator>"<key>":" where the separator is "{" for the first member and "," otherwise.
+void key(std::string& out, const char* name, bool first = false);
+
+}  // namespace korv::compact
