@@ -1,0 +1,221 @@
+"""The driver of scripts/bench: starts stand-ins and delay proxies, times korv-cli against curl
+and python, and prints the tables and a last summary line. Usage: bench.py BUILD_DIR"""
+import json
+import os
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+from delay_proxy import DelayProxy  # noqa: E402
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+USER, PASSWORD, TOKEN = "bench", "bench-password", "bench-token"
+EXCHANGE_PROBES = 100  # the list in the login-list-logout comparison
+EXCHANGE_RUNS = 11
+LIST_SIZES = [(1000, 7), (10000, 7), (100000, 5)]  # probes, runs
+ONE_WAY_DELAY = 0.010  # seconds: a round-trip time of 20 ms
+
+
+class Bench:
+    def __init__(self, build, tmp):
+        self.korv = os.path.join(build, "korv-cli")
+        self.standin = os.path.join(build, "korv-standin")
+        self.tmp = tmp
+        self.children = []
+        self.proxies = []
+        home = os.path.join(tmp, "home")
+        os.mkdir(home)
+        self.env = dict(os.environ, HOME=home, KORV_API_PASSWORD=PASSWORD)
+
+    def path(self, name):
+        return os.path.join(self.tmp, name)
+
+    def cleanup(self):
+        for proxy in self.proxies:
+            proxy.stop()
+        for child in self.children:
+            self.stop(child)
+
+    @staticmethod
+    def stop(child):
+        if child.poll() is None:
+            child.terminate()
+            child.wait()
+
+    def make_data(self, probes):
+        path = self.path(f"data-{probes}.json")
+        subprocess.run([sys.executable, os.path.join(HERE, "make_data.py"), str(probes), path],
+                       check=True)
+        return path
+
+    def make_certificate(self):
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                        "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
+                        "-keyout", self.path("key.pem"), "-out", self.path("cert.pem")],
+                       check=True, stderr=subprocess.DEVNULL)
+
+    def start_standin(self, data, tls):
+        """Starts a stand-in and returns it with its port."""
+        args = [self.standin, "--port", "0", "--data", data, "--user", f"{USER}:{PASSWORD}",
+                "--fixed-token", TOKEN]
+        if tls:
+            args += ["--tls-cert", self.path("cert.pem"), "--tls-key", self.path("key.pem")]
+        with open(self.path("standin.log"), "ab") as log:
+            child = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=log, text=True)
+        self.children.append(child)
+        url = child.stdout.readline().strip()
+        if not url:
+            sys.exit("bench: the stand-in did not start:\n" + open(self.path("standin.log")).read())
+        return child, int(url.rstrip("/").rsplit(":", 1)[1])
+
+    def proxy(self, port, delay):
+        proxy = DelayProxy(port, delay)
+        self.proxies.append(proxy)
+        return proxy
+
+    def run(self, args, stdin=None):
+        """Runs a program to its end; returns its wall time and its CPU time (user and system) in
+        seconds, and its peak RSS in MB."""
+        with open(self.path("stderr"), "w+") as err:
+            start = time.perf_counter()
+            child = subprocess.Popen(args, stdin=stdin, stdout=subprocess.DEVNULL, stderr=err,
+                                     env=self.env)
+            try:
+                _, status, usage = os.wait4(child.pid, 0)
+            except BaseException:
+                child.kill()
+                child.wait()
+                raise
+            elapsed = time.perf_counter() - start
+            child.returncode = os.waitstatus_to_exitcode(status)
+            if child.returncode != 0:
+                err.seek(0)
+                sys.exit(f"bench: {' '.join(args)} ended with {child.returncode}:\n{err.read()}")
+        return elapsed, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024
+
+    def korv_args(self, port, tls):
+        scheme = "https" if tls else "http"
+        return ([self.korv, "-p", f"{scheme}://127.0.0.1:{port}/", "-u", USER]
+                + (["-i"] if tls else []) + ["list-probes", "-c", "all"])
+
+    @staticmethod
+    def curl_args(port, tls):
+        base = f"{'https' if tls else 'http'}://127.0.0.1:{port}/"
+        common = ["-s", "-S", "-f", "-o", "/dev/null"] + (["-k"] if tls else [])
+        login = json.dumps({"username": USER, "password": PASSWORD})
+        token = f"X-Auth-Token: {TOKEN}"
+        return (["curl", *common, "-X", "POST", "-H", "Content-Type: application/json",
+                 "-d", login, base + "api/token/",
+                 "--next", *common, "-H", token, base + "api/v11/probe/",
+                 "--next", *common, "-X", "DELETE", "-H", token, base + "api/token/"])
+
+    def connections_per_run(self, proxy, args, runs):
+        before = proxy.connections
+        for _ in range(runs):
+            self.run(args)
+        return (proxy.connections - before) / runs
+
+    def exchanges(self, data, tls):
+        """Times korv-cli and curl, direct and through the delay proxy; returns one row each.
+        Connections are counted over three untimed runs (which also warm up) through a proxy:
+        one without delay for the direct route."""
+        standin, port = self.start_standin(data, tls)
+        passthrough, delayed = self.proxy(port, 0.0), self.proxy(port, ONE_WAY_DELAY)
+        clients = {"korv": self.korv_args, "curl": self.curl_args}
+        rows = []
+        for route, timed_port, counter in (("direct", port, passthrough),
+                                           ("+20ms RTT", delayed.port, delayed)):
+            row = {"name": f"{'tls' if tls else 'plain'} {route}"}
+            for name, args in clients.items():
+                row[name + "_conns"] = self.connections_per_run(counter, args(counter.port, tls), 3)
+            times = {name: [] for name in clients}
+            for _ in range(EXCHANGE_RUNS):
+                for name, args in clients.items():
+                    times[name].append(self.run(args(timed_port, tls))[0])
+            row.update({name: statistics.median(samples) for name, samples in times.items()})
+            rows.append(row)
+        for proxy in (passthrough, delayed):
+            proxy.stop()
+        self.stop(standin)
+        return rows
+
+    def listing(self, probes, runs):
+        data = self.make_data(probes)
+        standin, port = self.start_standin(data, tls=False)
+        body = self.path("body.json")
+        subprocess.run(["curl", "-s", "-S", "-f", "-o", body, "-H", f"X-Auth-Token: {TOKEN}",
+                        f"http://127.0.0.1:{port}/api/v11/probe/"], check=True)
+        korv, python = [], []
+        parse = [sys.executable, "-c", "import json,sys; json.load(sys.stdin)"]
+        self.run(self.korv_args(port, False))  # warm-up
+        for _ in range(runs):
+            korv.append(self.run(self.korv_args(port, False)))
+            with open(body, "rb") as stdin:
+                python.append(self.run(parse, stdin=stdin))
+        self.stop(standin)
+        size = os.path.getsize(body) / 1e6
+        os.remove(body)
+        os.remove(data)
+        median = lambda samples, i: statistics.median(s[i] for s in samples)
+        return dict(probes=probes, body=size, korv=median(korv, 0), python=median(python, 0),
+                    korv_cpu=median(korv, 1), python_cpu=median(python, 1),
+                    korv_rss=median(korv, 2), python_rss=median(python, 2))
+
+
+def main():
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+    signal.signal(signal.SIGHUP, lambda *_: sys.exit(129))
+    tmp = tempfile.mkdtemp(prefix="korv-bench.")
+    bench = Bench(sys.argv[1], tmp)
+    try:
+        report(bench)
+    except KeyboardInterrupt:
+        sys.exit(130)
+    finally:
+        bench.cleanup()
+        shutil.rmtree(tmp, ignore_errors=True)
+
+
+def report(bench):
+    print(f"load average {os.getloadavg()[0]:.2f} on {os.cpu_count()} cores at the start")
+    bench.make_certificate()
+    small = bench.make_data(EXCHANGE_PROBES)
+    rows = bench.exchanges(small, tls=False) + bench.exchanges(small, tls=True)
+    print(f"\nlogin, list of {EXCHANGE_PROBES} probes, logout: korv-cli list-probes against curl "
+          f"--next (median of {EXCHANGE_RUNS} runs; connections counted by the proxy)")
+    print(f"{'route':<16}{'korv-cli':>10}{'curl':>10}{'korv/curl':>11}"
+          f"{'korv conns':>12}{'curl conns':>12}")
+    for row in rows:
+        print(f"{row['name']:<16}{row['korv'] * 1e3:>8.1f}ms{row['curl'] * 1e3:>8.1f}ms"
+              f"{row['korv'] / row['curl']:>11.2f}{row['korv_conns']:>12.2f}"
+              f"{row['curl_conns']:>12.2f}")
+
+    print("\nkorv-cli list-probes -c all > /dev/null (plain, direct) against python3 json.load "
+          f"of the same body (medians of {', '.join(str(runs) for _, runs in LIST_SIZES)} runs; "
+          "CPU is user + system time)")
+    print(f"{'probes':>7}{'body':>8}{'korv-cli':>10}{'python':>9}{'korv/py':>8}"
+          f"{'korv CPU':>10}{'py CPU':>9}{'korv RSS':>10}{'py RSS':>8}{'korv RSS/body':>14}")
+    lists = [bench.listing(probes, runs) for probes, runs in LIST_SIZES]
+    ms = lambda seconds, width: f"{seconds * 1e3:>{width - 2}.0f}ms"
+    for row in lists:
+        print(f"{row['probes']:>7}{row['body']:>6.1f}MB{ms(row['korv'], 10)}{ms(row['python'], 9)}"
+              f"{row['korv'] / row['python']:>8.2f}{ms(row['korv_cpu'], 10)}"
+              f"{ms(row['python_cpu'], 9)}{row['korv_rss']:>8.0f}MB{row['python_rss']:>6.0f}MB"
+              f"{row['korv_rss'] / row['body']:>14.2f}")
+    print(f"\nload average {os.getloadavg()[0]:.2f} at the end")
+    ratio = {row["name"]: row["korv"] / row["curl"] for row in rows}
+    big = lists[-1]
+    conns = max(row["korv_conns"] for row in rows)
+    print(f"summary: tls+delay korv/curl={ratio['tls +20ms RTT']:.2f}, "
+          f"plain+delay korv/curl={ratio['plain +20ms RTT']:.2f}, korv conns/run={conns:.2f}, "
+          f"list100k korv/python time={big['korv'] / big['python']:.2f} "
+          f"memory/body={big['korv_rss'] / big['body']:.2f}")
+
+
+if __name__ == "__main__":
+    main()
