@@ -2,13 +2,12 @@
 // or standard output.
 #pragma once
 
-#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "api/exchange.h"
 #include "cli/command.h"
-#include "common/output.h"
 
 namespace korv::cli {
 
@@ -20,17 +19,14 @@ class ExportCustomAlertTemplates : Command {
   void Init(CLI::App* app) override;
   std::string Purpose() override;
 
-  bool SetFileName(const std::vector<std::string>& values);
-  // Closes (and discards) an unfinished export file; back to standard output, no file name.
-  void ReleaseFile();
+  bool SetFileName(const std::vector<std::string>& values) {
+    return destination.SetFileName(values);
+  }
+  void ReleaseFile() { destination.ReleaseFile(); }
 
  private:
-  std::ostream* out;
   std::set<int> templateIds;
-  std::string fileName;
-  bool overwrite = false;
-  bool fileOpen = false;
-  AtomicFile outFile;
+  api::ExportDestination destination;
 };
 
 }  // namespace korv::cli

@@ -1,5 +1,7 @@
 #include "api/exchange.h"
 
+#include <CLI/CLI.hpp>
+
 #include "api/rest_api.h"
 #include "common/logger.h"
 #include "common/path.h"
@@ -18,12 +20,11 @@ void postJson(web::WebConnection& connection, const std::string& path,
 }
 
 nlohmann::json parseResponse(const web::WebConnection& connection, const Place& place) {
-  try {
-    return nlohmann::json::parse(connection.Response());
-  } catch (const nlohmann::json::exception&) {
-    // A syntax error, or a number too large to hold (which the parser reports as out of range).
+  std::optional<nlohmann::json> answer = parseText(connection.Response());
+  if (!answer) {
     throw ResponseValidationError(kResponseParseFailure, place.function, place.line);
   }
+  return std::move(*answer);
 }
 
 void checkStatus(const web::WebConnection& connection, const nlohmann::json& body,
@@ -40,29 +41,53 @@ void checkStatus(const web::WebConnection& connection, const nlohmann::json& bod
   throw ResponseValidationError(text, place.function, place.line);
 }
 
-void openExportFile(AtomicFile& file, const std::string& fileName, bool overwrite,
-                    const Place& place) {
+void ExportDestination::AddOptions(CLI::App* app) {
+  app->add_option(
+      "-o,--out-file",
+      [this](const std::vector<std::string>& values) { return SetFileName(values); },
+      "Output file name", true, [] { return std::string("Standard output (console)"); });
+  app->add_flag_callback(
+      "-w,--overwrite", [this] { overwrite = true; }, "Overwrite the existing output file.");
+}
+
+bool ExportDestination::SetFileName(const std::vector<std::string>& values) {
+  ReleaseFile();
+  fileName = values.at(0);
+  return true;
+}
+
+void ExportDestination::ReleaseFile() {
+  if (fileOpen) {
+    outFile.Discard();
+    fileOpen = false;
+    out = &std::cout;
+  }
+  fileName.clear();
+  overwrite = false;
+}
+
+void ExportDestination::Open(const Place& place) {
+  if (fileName.empty()) {
+    return;
+  }
   if (!overwrite && path::checkIfFileExists(fileName)) {
     throw FileError(string::format("Output file '%s' already exists", fileName), place.function,
                     place.line);
   }
-  if (!file.Open(fileName)) {
+  if (!outFile.Open(fileName)) {
     throw FileError(string::format("Failed to open the output file '%s'", fileName), place.function,
                     place.line);
   }
+  fileOpen = true;
+  out = &outFile.Stream();
 }
 
-void sendExport(web::WebConnection& connection, const std::string& path,
-                const nlohmann::json& payload, FailureReport report, std::ostream& out,
-                AtomicFile& file, const std::string& fileName, const Place& place) {
-  postJson(connection, path, payload);
-  const nlohmann::json answer = parseResponse(connection, place);
-  checkStatus(connection, answer, report, place);
-  out << answer.dump();
-  if (!file.IsOpen()) {
-    out.flush();
-    checkStandardOutput(out, place);
-  } else if (!file.Commit()) {
+void ExportDestination::Write(const nlohmann::json& answer, const Place& place) {
+  *out << answer.dump();
+  if (!fileOpen) {
+    out->flush();
+    checkStandardOutput(*out, place);
+  } else if (!outFile.Commit()) {
     throw FileError(string::format("Failed to write the output file '%s'", fileName),
                     place.function, place.line);
   }

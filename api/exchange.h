@@ -3,12 +3,17 @@
 #pragma once
 
 #include <fstream>
+#include <iostream>
 #include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+namespace CLI {
+class App;
+}
 
 #include "api/record_stream.h"
 #include "common/error.h"
@@ -104,16 +109,31 @@ void printRecords(std::ostream& out, const std::vector<Record>& records, Visible
   checkStandardOutput(out, place);
 }
 
-// Opens the export target before any request is sent, so that a target that cannot be written is
-// reported without contacting the server. An existing target is kept unless overwrite is set.
-void openExportFile(AtomicFile& file, const std::string& fileName, bool overwrite,
-                    const Place& place);
+// Where an export command writes: the file named with "-o" (an existing file only with "-w"),
+// which is replaced only once the whole export has arrived, or else standard output.
+class ExportDestination {
+ public:
+  // Adds "-o,--out-file" and "-w,--overwrite" to the command's options.
+  void AddOptions(CLI::App* app);
+  // The "-o" callback. It forgets an earlier file and "-w" first; the "-w" callback runs after
+  // it wherever the two stand on the command line, since options run in the order they were added.
+  bool SetFileName(const std::vector<std::string>& values);
+  // Discards an unfinished export file; back to standard output, no file name, no "-w".
+  void ReleaseFile();
+  // Checks and opens the named file, before any request is sent, so that a file that cannot be
+  // written is reported without contacting the server.
+  void Open(const Place& place);
+  // Writes the export in compact form, without a final line break, and makes it the file's
+  // content.
+  void Write(const nlohmann::json& answer, const Place& place);
 
-// Sends an export request and writes the answer in compact form, without a final line break, to
-// out: the export file, which then takes the place of the target, or standard output.
-void sendExport(web::WebConnection& connection, const std::string& path,
-                const nlohmann::json& payload, FailureReport report, std::ostream& out,
-                AtomicFile& file, const std::string& fileName, const Place& place);
+ private:
+  std::ostream* out = &std::cout;
+  std::string fileName;
+  bool overwrite = false;
+  bool fileOpen = false;
+  AtomicFile outFile;
+};
 
 // The messages of an import command, which name what it imports.
 struct ImportMessages {

@@ -4,6 +4,17 @@
 
 namespace korv::cli::api {
 
+std::optional<nlohmann::json> parseText(const std::string& text) {
+  if (holdsNul(text)) {
+    return std::nullopt;
+  }
+  try {
+    return nlohmann::json::parse(text);
+  } catch (const nlohmann::json::exception&) {
+    return std::nullopt;
+  }
+}
+
 const std::string& MemberValue::AsText() const {
   if (kind != Kind::Text) {
     throw ShapeError();

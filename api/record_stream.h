@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -193,14 +194,24 @@ class RecordArrayReader : public nlohmann::json_sax<nlohmann::json> {
   MemberValue members[Reader::kMembers];
 };
 
+// The JSON library takes a NUL byte for the end of its input and would accept "123\0junk" as
+// 123; a NUL byte has no place in a JSON text, so a text holding one is not JSON.
+inline bool holdsNul(const std::string& text) {
+  return text.find('\0') != std::string::npos;
+}
+
+// The whole text parsed as one JSON document; nothing when it is not JSON: a syntax error, a
+// number too large to hold (which the library reports as out of range), a NUL byte.
+std::optional<nlohmann::json> parseText(const std::string& text);
+
 enum class ReadResult { Records, NotJson, WrongShape };
 
 // Reads the text as an array of records; records holds them only for ReadResult::Records.
 template <typename Reader>
 ReadResult readRecordArray(const std::string& text, std::vector<typename Reader::Record>& records) {
   RecordArrayReader<Reader> reader;
-  if (!nlohmann::json::sax_parse(text, &reader, nlohmann::json::input_format_t::json, true,
-                                 false)) {
+  if (holdsNul(text) || !nlohmann::json::sax_parse(
+                            text, &reader, nlohmann::json::input_format_t::json, true, false)) {
     return ReadResult::NotJson;
   }
   if (reader.wrongShape) {

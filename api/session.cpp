@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include "api/record_stream.h"
 #include "api/settings.h"
 #include "common/env.h"
 #include "common/error.h"
@@ -71,15 +72,12 @@ void init() {
   LOG_DEBUG << connection->Response();
   LOG_DEBUG << "Generated Token:" << token;
 
-  nlohmann::json answer;
-  try {
-    answer = nlohmann::json::parse(connection->Response());
-  } catch (const nlohmann::json::exception&) {
-    // A syntax error, or a number too large to hold (which the parser reports as out of range).
+  const std::optional<nlohmann::json> answer = parseText(connection->Response());
+  if (!answer) {
     throw CLI::ValidationError(kResponseParseFailure);
   }
   try {
-    supportedApiVersions = answer.at("supported_api_versions").get<std::vector<std::string>>();
+    supportedApiVersions = answer->at("supported_api_versions").get<std::vector<std::string>>();
   } catch (const nlohmann::json::exception&) {
     throw CLI::ValidationError(kVersionsMissing);
   }

@@ -173,7 +173,9 @@ TEST_F(ListProbes, ReportsABodyThatIsNotJsonAsUnparsableWithoutAPlace) {
   EXPECT_THAT(Log(), HasSubstr("] Response Validation ErrorFailed to parse the response"));
   ExpectTokenReleased();
 
-  for (const char* body : {"", "[1e400]", "[] []"}) {
+  // The JSON library would take a NUL byte for the end of the text.
+  for (const std::string& body :
+       std::vector<std::string>{"", "[1e400]", "[] []", std::string("[]\0junk", 7)}) {
     Answer(200, body);
     result = RunAgainst(server, {"list-probes"});
     EXPECT_EQ(result.status, 4) << body;

@@ -48,15 +48,13 @@ ListOutcome readFromEvents(const std::string& text) {
 
 template <typename Reader>
 ListOutcome readFromDocument(const std::string& text) {
-  nlohmann::json document;
-  try {
-    document = nlohmann::json::parse(text);
-  } catch (const nlohmann::json::exception&) {  // a syntax error, or a number out of range
+  const std::optional<nlohmann::json> document = cli::api::parseText(text);
+  if (!document) {
     return {cli::api::ReadResult::NotJson, ""};
   }
   try {
     return {cli::api::ReadResult::Records,
-            printAll(document.get<std::vector<typename Reader::Record>>())};
+            printAll(document->get<std::vector<typename Reader::Record>>())};
   } catch (const nlohmann::json::exception&) {
     return {cli::api::ReadResult::WrongShape, ""};
   }

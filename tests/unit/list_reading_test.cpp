@@ -97,6 +97,10 @@ TEST(ListReading, AgreesWithTheDocumentOnTextsThatAreNotListsOfRecords) {
     expectSameReading<cli::ProbeReader>(text);
     expectSameReading<cli::AlertTemplateReader>(text);
   }
+  // The JSON library takes a NUL byte for the end of the text; both ways refuse it.
+  const std::string nul("[]\0junk", 7);
+  EXPECT_EQ(readFromEvents<cli::ProbeReader>(nul).result, cli::api::ReadResult::NotJson);
+  expectSameReading<cli::ProbeReader>(nul);
 }
 
 TEST(ListReading, AgreesWithTheDocumentOnEveryParserTestFile) {
