@@ -1,0 +1,44 @@
+// Reading and checking an import file, for both record kinds. Every rejection must be a
+// korv::FileError; an accepted file must hold the items and "version"; whether the text is JSON
+// at all cannot depend on the items key.
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "api/exchange.h"
+#include "tests/fuzz/scratch_file.h"
+
+namespace {
+
+const korv::cli::api::ImportMessages kMessages{"no file", "missing '%s'", "not JSON",
+                                               "'%s' lacks: version %s, items %s",
+                                               "not importable '%s'"};
+
+// What reading the file with this items key gives: "accepted" or the rejection's message.
+std::string outcome(const std::string& fileName, const std::string& itemsKey) {
+  std::ifstream in;
+  try {
+    const nlohmann::json document =
+        korv::cli::api::readImportFile(fileName, in, itemsKey, kMessages, KORV_HERE);
+    if (!document.contains(itemsKey) || !document.contains("version")) {
+      std::abort();
+    }
+    return "accepted";
+  } catch (const korv::FileError& error) {
+    return error.what();
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const korv::test::ScratchFile file;
+  file.Write(data, size);
+  const bool probesJson = outcome(file.Path(), "probes") != kMessages.notJson;
+  const bool templatesJson = outcome(file.Path(), "alert_templates") != kMessages.notJson;
+  if (probesJson != templatesJson) {
+    std::abort();
+  }
+  return 0;
+}
