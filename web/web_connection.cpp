@@ -34,6 +34,28 @@ bool lookUp(const std::string& name, CURLoption& option) {
   return true;
 }
 
+// Where a transfer's body goes.
+struct BodySink {
+  std::string* body;
+  CURL* handle;
+};
+
+// The body is announced before it arrives; room for a large one is made at once instead of by
+// growing the text again and again. A length the server merely claims is not trusted beyond this.
+constexpr curl_off_t kMaxReservation = 256 * 1024 * 1024;
+
+size_t writeReserving(char* data, size_t size, size_t count, void* userData) {
+  auto* sink = static_cast<BodySink*>(userData);
+  if (sink->body->empty()) {
+    curl_off_t length = -1;
+    if (curl_easy_getinfo(sink->handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
+        length > 0 && length <= kMaxReservation) {
+      sink->body->reserve(static_cast<size_t>(length));
+    }
+  }
+  return WriteCallback(data, size, count, sink->body);
+}
+
 }  // namespace
 
 size_t WriteCallback(char* data, size_t size, size_t count, void* userData) {
@@ -170,8 +192,9 @@ bool WebConnection::Perform(const std::string& url, const std::string& method,
   SetSSLOptions(handle);
   SetProxySettings(handle);
   SetOtherOptions(handle);
-  curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, WriteCallback);
-  curl_easy_setopt(handle, CURLOPT_WRITEDATA, &response);
+  BodySink sink{&response, handle};
+  curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, writeReserving);
+  curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink);
   curl_easy_setopt(handle, CURLOPT_HEADERDATA, &responseHeaders);
   curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, HeaderCallback);
   std::array<char, CURL_ERROR_SIZE> errorBuffer{};
