@@ -21,7 +21,13 @@ class Recorder : korv::cli::Command {
   int value = 0;
 };
 
+// Registered before main. Commands are never unregistered, so the one added by tests is a
+// function-local static, registered on first use and kept to the end of the process.
 Recorder only("only");
+Recorder& second() {
+  static Recorder command("second");
+  return command;
+}
 
 int initAll(std::vector<std::string> args, bool standAlone) {
   args.insert(args.begin(), "korv-cli");
@@ -34,20 +40,22 @@ int initAll(std::vector<std::string> args, bool standAlone) {
 }
 
 TEST(StandAloneMode, RunsTheOnlyCommandWithItsOptionsAtTheTopLevel) {
+  only.performed = 0;
   EXPECT_EQ(initAll({"-p", "http://host/", "-u", "user", "--value", "7"}, true), 0);
   EXPECT_EQ(only.performed, 1);
   EXPECT_EQ(only.value, 7);
 }
 
 TEST(StandAloneMode, RefusesARegistryWithMoreThanOneCommand) {
-  Recorder second("second");
+  second();
+  only.performed = second().performed = 0;
   try {
     initAll({"-p", "http://host/", "-u", "user"}, true);
     FAIL() << "stand-alone mode accepted two commands";
   } catch (const std::runtime_error& e) {
     EXPECT_STREQ(e.what(), "Can not define more than one sub-commands in stand alone mode.");
   }
-  EXPECT_EQ(only.performed + second.performed, 0);
+  EXPECT_EQ(only.performed + second().performed, 0);
 }
 
 TEST(Registry, RefusesASecondCommandWithTheSameName) {
@@ -60,18 +68,18 @@ TEST(Registry, RefusesASecondCommandWithTheSameName) {
 }
 
 TEST(Driver, RunsOnlyTheChosenSubcommandOnce) {
-  Recorder second("second");
+  only.performed = second().performed = 0;
   EXPECT_EQ(initAll({"-p", "http://host/", "-u", "user", "second", "--value", "3"}, false), 0);
-  EXPECT_EQ(second.performed, 1);
-  EXPECT_EQ(second.value, 3);
+  EXPECT_EQ(second().performed, 1);
+  EXPECT_EQ(second().value, 3);
   EXPECT_EQ(only.performed, 0);
 }
 
 TEST(Driver, TakesASecondSubcommandNameAsAnUnexpectedArgument) {
-  Recorder second("second");
+  only.performed = second().performed = 0;
   EXPECT_EQ(initAll({"-p", "http://host/", "-u", "user", "second", "only"}, false),
             static_cast<int>(CLI::ExitCodes::ExtrasError));
-  EXPECT_EQ(second.performed + only.performed, 0);
+  EXPECT_EQ(second().performed + only.performed, 0);
 }
 
 }  // namespace

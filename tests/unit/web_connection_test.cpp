@@ -15,17 +15,12 @@ using test::StubServer;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
-TEST(WebConnection, StartsUnexecuted) {
-  WebConnection connection;
-  EXPECT_EQ(connection.ResponseCode(), -1);
-  EXPECT_EQ(connection.Response(), "");
-  EXPECT_EQ(connection.ErrorMessage(), "Not executed yet!");
-}
-
-TEST(WebConnection, SuccessKeepsTheEarlierErrorText) {
+TEST(WebConnection, KeepsItsFirstErrorTextThroughASuccess) {
   StubServer server;
   server.On("GET", "/ok", Reply(200, "fine"));
   WebConnection connection;
+  EXPECT_EQ(connection.ResponseCode(), -1);
+  EXPECT_EQ(connection.ErrorMessage(), "Not executed yet!");
   EXPECT_TRUE(connection.Perform(server.BaseUrl() + "ok", "GET", ""));
   EXPECT_EQ(connection.ResponseCode(), 200);
   EXPECT_EQ(connection.Response(), "fine");
@@ -88,18 +83,6 @@ TEST(WebConnection, StoresHeaderValuesWithTheirBlankAndCarriageReturnAndTheLastO
   }
 }
 
-TEST(WebConnection, HeaderCallbackStoresNothingForLinesWithoutAColon) {
-  std::unordered_map<std::string, std::string> headers;
-  char status[] = "HTTP/1.1 201 Created\r\n";
-  char empty[] = "\r\n";
-  char bare[] = "Name:";
-  EXPECT_EQ(HeaderCallback(status, 1, sizeof status - 1, &headers), sizeof status - 1);
-  EXPECT_EQ(HeaderCallback(empty, 1, 2, &headers), 2u);
-  EXPECT_TRUE(headers.empty());
-  EXPECT_EQ(HeaderCallback(bare, 1, sizeof bare - 1, &headers), sizeof bare - 1);
-  EXPECT_EQ(headers.at("Name"), "");
-}
-
 TEST(WebConnection, SendsABodyOnlyWhenThereIsAPayload) {
   StubServer server;
   server.On("DELETE", "/thing", Reply(204, ""));
@@ -135,18 +118,6 @@ TEST(WebConnection, SendsAddedHeaderLinesInOrderAndBothOfARepeatedName) {
   ASSERT_NE(token, std::string::npos) << request;
   EXPECT_LT(type, token);
   EXPECT_NE(request.find("\r\nX-Auth-Token: again\r\n"), std::string::npos);
-}
-
-TEST(WebConnection, SetHeadersReplacesTheAddedLines) {
-  test::RawServer server;
-  server.On("GET", "/h", {test::HttpResponse(200, "{}")});
-  WebConnection connection;
-  connection.AddHeader("X-Old", "1");
-  connection.SetHeaders({{"X-B", "2"}, {"X-A", "1"}});
-  ASSERT_TRUE(connection.Perform(server.BaseUrl() + "h", "GET", ""));
-  const std::string request = server.Requests().at(0);
-  EXPECT_EQ(request.find("X-Old"), std::string::npos);
-  EXPECT_LT(request.find("X-A: 1"), request.find("X-B: 2"));
 }
 
 TEST(WebConnection, SetOptionKnowsOnlyItsNamesAndTheOptionsReachTheRequest) {
@@ -213,18 +184,6 @@ TEST(WebConnection, RefusesTlsFilesThatDoNotExistAndSaysWhy) {
                                     "does not exist or don't have enough permission. (error: No "
                                     "such file or directory)"));
   EXPECT_TRUE(connection.SetSSLCA(""));
-}
-
-TEST(WebConnection, UsesNoClientCertificateWithoutItsKey) {
-  StubServer server;
-  server.On("GET", "/x", Reply(200, "{}"));
-  test::LogCapture log;
-  WebConnection connection;
-  ASSERT_TRUE(connection.SetSSLCert(test::TestCertificate().certPath));
-  EXPECT_TRUE(connection.Perform(server.BaseUrl() + "x", "GET", ""));
-  EXPECT_THAT(log.Text(), HasSubstr("is provided, but SSL key file is not provided or not "
-                                    "accessible."));
-  EXPECT_THAT(log.Text(), HasSubstr("Default Certificate Authority (CA) Bundle is not available."));
 }
 
 }  // namespace
