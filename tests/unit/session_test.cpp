@@ -59,7 +59,7 @@ class Session : public ::testing::Test {
 
 TEST_F(Session, SendsTheFilesPasswordBeforeTheEnvironmentsAsEscapedJsonAndKeepsTokenAndVersions) {
   test::TempDir dir;
-  test::WriteFile(dir / "password", "\n  \t\n from file \r\nsecond line\n");
+  test::WriteFile(dir / "password", "\n  \t\n from \"file\" \r\nsecond line\n");
   ::setenv("KORV_API_PASSWORD", "from environment", 1);
   password.clear();
   ASSERT_TRUE(setPasswordFile({dir / "password"}));
@@ -69,7 +69,7 @@ TEST_F(Session, SendsTheFilesPasswordBeforeTheEnvironmentsAsEscapedJsonAndKeepsT
   EXPECT_EQ(InitError(), "");
   const auto logins = server.RequestsTo("POST", "/api/token/");
   ASSERT_EQ(logins.size(), 1u);
-  EXPECT_EQ(logins[0].body, R"({"password":" from file \r","username":"ad\"min\\"})");
+  EXPECT_EQ(logins[0].body, R"({"password":" from \"file\" \r","username":"ad\"min\\"})");
   EXPECT_EQ(logins[0].Header("Content-Type"), "application/json");
   EXPECT_EQ(token, " tok-123");
   EXPECT_EQ(supportedApiVersions, (std::vector<std::string>{"v10_api", "v11_api"}));
