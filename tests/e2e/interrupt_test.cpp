@@ -20,26 +20,23 @@ class Interrupt : public CliTest {
  protected:
   void SetUp() override { server.ServeSession(); }
 
-  // Starts the run, waits until the server holds the request, then sends the signal.
-  ProcessResult InterruptDuring(const std::string& method, const std::string& path,
-                                std::vector<std::string> args, int signal) {
-    std::vector<std::string> full = {"-p", server.BaseUrl(), "-u", "admin"};
-    full.insert(full.end(), args.begin(), args.end());
-    ProcessOptions options;
-    options.args = full;
-    options.environment = {"HOME=" + home.Path(), "PATH=/usr/bin:/bin", "KORV_API_PASSWORD=secret"};
-    for (const auto& entry : InheritedSanitizerEnvironment()) {
-      options.environment.push_back(entry);
-    }
-    Process process(program, options);
+  // Waits until the server has received the request.
+  void AwaitRequest(const std::string& method, const std::string& path) {
     const auto deadline = std::chrono::steady_clock::now() + 30s;
     while (server.RequestsTo(method, path).empty() && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(5ms);
     }
-    EXPECT_FALSE(server.RequestsTo(method, path).empty()) << "the request never arrived";
+    ASSERT_FALSE(server.RequestsTo(method, path).empty()) << "the request never arrived";
+  }
+
+  // Starts the run, waits until the server holds the request, then sends the signal.
+  ProcessResult InterruptDuring(const std::string& method, const std::string& path,
+                                std::vector<std::string> args, int signal) {
+    const auto process = StartAgainst(server.BaseUrl(), std::move(args));
+    AwaitRequest(method, path);
     const auto sent = std::chrono::steady_clock::now();
-    process.Signal(signal);
-    ProcessResult result = process.Wait(30s);
+    process->Signal(signal);
+    ProcessResult result = process->Wait(30s);
     took = std::chrono::steady_clock::now() - sent;
     return result;
   }
@@ -77,13 +74,8 @@ TEST_F(Interrupt, SigtermDuringAnExportLeavesTheTargetAsItWas) {
   EXPECT_EQ(result.err, "Interrupted by SIGTERM.\n");
   EXPECT_EQ(ReadFile(file), "earlier");
   EXPECT_EQ(server.RequestsTo("DELETE", "/api/token/").size(), 1u);
-  // Only the log and the untouched target are in the directory.
-  EXPECT_FALSE(Exists(home / ".probes.json.tmp"));
-  size_t entries = 0;
-  for (const auto& name : {".korv-cli.log", "probes.json"}) {
-    entries += Exists(home / name) ? 1 : 0;
-  }
-  EXPECT_EQ(entries, 2u);
+  // No temporary file stays beside it.
+  EXPECT_EQ(Entries(home.Path()), (std::vector<std::string>{".korv-cli.log", "probes.json"}));
 }
 
 TEST_F(Interrupt, CtrlCDuringTheLoginHasNoTokenToRelease) {
@@ -100,27 +92,13 @@ TEST_F(Interrupt, CtrlCDuringTheLoginHasNoTokenToRelease) {
 TEST_F(Interrupt, ASecondCtrlCStopsATokenReleaseThatHangs) {
   server.On("GET", "/api/v11/probe/", Slow(Reply(200, "[]")));
   server.On("DELETE", "/api/token/", Slow(Reply(204, "")));
-  std::vector<std::string> args = {"-p", server.BaseUrl(), "-u", "admin", "list-probes"};
-  ProcessOptions options;
-  options.args = args;
-  options.environment = {"HOME=" + home.Path(), "PATH=/usr/bin:/bin", "KORV_API_PASSWORD=secret"};
-  for (const auto& entry : InheritedSanitizerEnvironment()) {
-    options.environment.push_back(entry);
-  }
-  Process process(program, options);
-  const auto waitFor = [&](const std::string& method, const std::string& path) {
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (server.RequestsTo(method, path).empty() && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(5ms);
-    }
-  };
-  waitFor("GET", "/api/v11/probe/");
-  process.Signal(SIGINT);
-  waitFor("DELETE", "/api/token/");
-  ASSERT_EQ(server.RequestsTo("DELETE", "/api/token/").size(), 1u);
+  const auto process = StartAgainst(server.BaseUrl(), {"list-probes"});
+  AwaitRequest("GET", "/api/v11/probe/");
+  process->Signal(SIGINT);
+  AwaitRequest("DELETE", "/api/token/");
   const auto sent = std::chrono::steady_clock::now();
-  process.Signal(SIGINT);
-  const ProcessResult result = process.Wait(30s);
+  process->Signal(SIGINT);
+  const ProcessResult result = process->Wait(30s);
   EXPECT_LT(std::chrono::steady_clock::now() - sent, 5s);
   EXPECT_EQ(result.status, 130);
   EXPECT_EQ(result.err, "Interrupted by SIGINT.\n");

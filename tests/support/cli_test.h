@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,16 +27,22 @@ class CliTest : public ::testing::Test {
 
   ProcessResult Run(std::vector<std::string> args, ProcessOptions options = {});
   // Runs a subcommand against the server as user "admin", password "secret" (from the
-  // environment), the global options first.
+  // environment), the global options first, with --insecure for https.
   ProcessResult RunAgainst(const StubServer& server, std::vector<std::string> args,
                            ProcessOptions options = {});
-  // The same against the server at the base URL (with --insecure for https).
   ProcessResult RunAgainst(const std::string& baseUrl, std::vector<std::string> args,
                            ProcessOptions options = {});
+  // Starts a run as RunAgainst does, without waiting for it.
+  std::unique_ptr<Process> StartAgainst(const std::string& baseUrl, std::vector<std::string> args);
 
   std::string LogPath() const { return home / ".korv-cli.log"; }
   // The default log file without its byte-order mark; "" when there is none.
   std::string Log() const;
+
+ private:
+  // Fills in the options of a run and gives the program to start.
+  std::string Prepare(std::vector<std::string> args, ProcessOptions& options,
+                      bool withPassword) const;
 };
 
 // The lines of a text, without their line feeds.

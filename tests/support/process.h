@@ -1,5 +1,5 @@
-// Runs a program as a child process with a chosen environment, feeding its standard input and
-// collecting its standard output, standard error and exit status.
+// Runs a program as a child process with a chosen environment, collecting its standard output,
+// standard error and exit status. Standard input is /dev/null.
 #pragma once
 
 #include <sys/types.h>
@@ -21,7 +21,6 @@ struct ProcessResult {
 struct ProcessOptions {
   std::vector<std::string> args;         // without the program itself
   std::vector<std::string> environment;  // "NAME=value" entries; nothing else is inherited
-  std::string input;                     // written to standard input, which is then closed
   std::string stdoutPath;                // when set, standard output goes to this file instead
   bool closeStdoutEarly = false;         // the reader of standard output goes away at once
 };
@@ -42,12 +41,13 @@ class Process {
   ProcessResult Wait(std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
  private:
+  // Reads what is there into the text; false at the end of the output.
+  bool ReadSome(int& fd, std::string& text);
+
   pid_t pid = -1;
-  int inFd = -1;
   int outFd = -1;
   int errFd = -1;
-  std::string input;
-  std::string pendingOut;  // read by ReadLine beyond the lines it gave
+  std::string out;  // read but not yet handed out
   bool waited = false;
 };
 

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 namespace korv::test {
 
@@ -26,6 +27,8 @@ class TempDir {
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content, mode_t mode = 0600);
 bool Exists(const std::string& path);
+// The names in a directory, sorted, without "." and "..".
+std::vector<std::string> Entries(const std::string& dir);
 mode_t FileMode(const std::string& path);  // permission bits only
 
 }  // namespace korv::test
