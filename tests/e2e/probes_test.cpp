@@ -1,6 +1,9 @@
-// The probe subcommands against a scripted server: what they send, print and report.
-#include <dirent.h>
+// The probe subcommands against a scripted server: what they send, print and report. What they
+// share with the alert template subcommands (sending, parsing, the status check, the result
+// table, the export destination) is proven here once.
 #include <sys/stat.h>
+
+#include <filesystem>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -11,21 +14,21 @@ namespace korv::test {
 namespace {
 
 using ::testing::HasSubstr;
-using ::testing::MatchesRegex;
-using ::testing::Not;
-using ::testing::StartsWith;
+using ::testing::PrintToString;
 
 constexpr char kParseFailure[] = "Failed to parse the response from the KORV Server.\n";
+constexpr char kOutputFailure[] = "Failed to write to the standard output.\n";
 
-// A probe as the server lists it.
+// A probe as the server lists it, its keys in alphabetical order and one the client drops.
 std::string serverProbe(int id, const std::string& name, bool enabled, bool system) {
   return R"({"discard_history":false,"enabled":)" + std::string(enabled ? "true" : "false") +
          R"(,"id":)" + std::to_string(id) + R"(,"internal_name":")" + name +
          R"(_int","interval":60,"is_system_probe":)" + (system ? "true" : "false") +
-         R"(,"level":"server","lifetime":30,"name":")" + name + R"(","platform":"linux"})";
+         R"(,"level":"server","lifetime":30,"name":")" + name +
+         R"(","platform":"linux","sql":"x"})";
 }
 
-// The same probe as the client prints it.
+// The same (enabled) probe as the client prints it.
 std::string printedProbe(int id, const std::string& name, bool system) {
   return R"({"id":)" + std::to_string(id) + R"(,"name":")" + name + R"(","internal_name":")" +
          name + R"(_int","level":"server","platform":"linux","enabled":true,"interval":60,)" +
@@ -33,237 +36,126 @@ std::string printedProbe(int id, const std::string& name, bool system) {
          (system ? "true" : "false") + "}";
 }
 
-// Names of the entries of a directory.
-std::vector<std::string> entries(const std::string& dir) {
-  std::vector<std::string> names;
-  if (DIR* stream = ::opendir(dir.c_str())) {
-    while (const dirent* entry = ::readdir(stream)) {
-      const std::string name = entry->d_name;
-      if (name != "." && name != "..") {
-        names.push_back(name);
-      }
-    }
-    ::closedir(stream);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 class ProbeCommand : public CliTest {
  protected:
   void SetUp() override { server.ServeSession(); }
 
-  // The run released the token it obtained, once.
-  void ExpectTokenReleased() {
-    const auto releases = server.RequestsTo("DELETE", "/api/token/");
-    ASSERT_EQ(releases.size(), 1u);
-    EXPECT_EQ(releases[0].Header("X-Auth-Token"), "tok-123");
-  }
-  // Nothing but, at most, a login was sent.
-  void ExpectNoRequest() {
-    EXPECT_TRUE(server.RequestsTo("GET", "/api/v11/probe/").empty());
-    for (const auto& request : server.Requests()) {
-      EXPECT_THAT(request.path, StartsWith("/api/token/")) << request.path;
+  size_t Releases() const { return server.RequestsTo("DELETE", "/api/token/").size(); }
+  // The run ends with the status and the message alone on standard error, having printed what is
+  // given. Refused, it sent nothing; else it released the token it obtained.
+  void ExpectError(const std::vector<std::string>& args, const std::string& err,
+                   const std::string& out = "", bool refused = false) {
+    const size_t sent = server.Requests().size(), released = Releases();
+    const ProcessResult result = RunAgainst(server, args);
+    EXPECT_EQ(result.status, 4) << PrintToString(args);
+    EXPECT_EQ(result.err, err) << PrintToString(args);
+    EXPECT_EQ(result.out, out) << PrintToString(args);
+    if (refused) {
+      EXPECT_EQ(server.Requests().size(), sent) << PrintToString(args);
+    } else {
+      EXPECT_EQ(Releases(), released + 1) << PrintToString(args);
     }
+  }
+  void ExpectRefusal(const std::vector<std::string>& args, const std::string& err) {
+    ExpectError(args, err, "", true);
   }
 
   StubServer server;
 };
 
-class ListProbes : public ProbeCommand {
- protected:
-  void Answer(int status, const std::string& body) {
-    server.On("GET", "/api/v11/probe/", Reply(status, body));
-  }
-  void AnswerProbes() {
-    Answer(200, "[" + serverProbe(1, "cpu", true, false) + "," +
-                    serverProbe(2, "disk", true, true) + "," +
-                    serverProbe(3, "locks", false, false) + "," +
-                    serverProbe(4, "waits", true, false) + "," + serverProbe(5, "io", false, true) +
-                    "]");
-  }
-};
+// What every probe subcommand prints goes through a check of standard output.
+using ProbesSubcommands = ProbeCommand;
 
-TEST_F(ListProbes, PrintsTheEnabledCustomProbesByDefaultOnePerLine) {
-  AnswerProbes();
-  const ProcessResult result = RunAgainst(server, {"list-probes"});
-  EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.out, "[\n" + printedProbe(1, "cpu", false) + ",\n" +
-                            printedProbe(4, "waits", false) + "\n]\n");
-  const auto requests = server.RequestsTo("GET", "/api/v11/probe/");
-  ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0].Header("X-Auth-Token"), "tok-123");
-  EXPECT_EQ(requests[0].body, "");
-  ExpectTokenReleased();
-  EXPECT_THAT(Log(), HasSubstr("------> Executing the subcommand - list-probes"));
+TEST_F(ProbesSubcommands, ReportAStandardOutputThatTakesNothingAsAnError) {
+  server.On("GET", "/api/v11/probe/", Reply(200, "[" + serverProbe(1, "cpu", true, false) + "]"));
+  server.On("POST", "/api/v11/probe/custom/export/", Reply(200, R"({"probes":[],"version":1})"));
+  server.On("POST", "/api/v11/probe/custom/import/",
+            Reply(200, R"({"result":[{"name":"cpu","status":"created"}]})"));
+  const std::string file = home / "import.json";
+  WriteFile(file, R"({"probes":[],"version":1})", 0644);
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"list-probes"}, {"export-probes"}, {"import-probes", "-i", file}}) {
+    for (const bool closed : {false, true}) {
+      ProcessOptions options;
+      options.stdoutPath = closed ? "" : "/dev/full";
+      options.closeStdoutEarly = closed;
+      const ProcessResult result = RunAgainst(server, args, options);
+      EXPECT_EQ(result.status, 4) << args[0] << (closed ? " closed" : " full");
+      EXPECT_EQ(result.err, kOutputFailure) << args[0] << (closed ? " closed" : " full");
+    }
+  }
+  EXPECT_EQ(Releases(), 6u);
 }
 
-TEST_F(ListProbes, PrintsTheChosenCategoryWhateverItsSpelling) {
-  AnswerProbes();
-  const std::string system = "[\n" + printedProbe(2, "disk", true) + "\n]\n";
-  const std::string all = "[\n" + printedProbe(1, "cpu", false) + ",\n" +
-                          printedProbe(2, "disk", true) + ",\n" + printedProbe(4, "waits", false) +
-                          "\n]\n";
-  const std::string custom =
-      "[\n" + printedProbe(1, "cpu", false) + ",\n" + printedProbe(4, "waits", false) + "\n]\n";
-  const std::pair<const char*, std::string> cases[] = {
-      {"SYSTEM", system}, {"system", system}, {"0", system}, {"all", all},
-      {"2", all},         {"Custom", custom}, {"1", custom}};
-  for (const auto& [category, expected] : cases) {
-    const ProcessResult result = RunAgainst(server, {"list-probes", "-c", category});
-    EXPECT_EQ(result.status, 0) << category;
-    EXPECT_EQ(result.out, expected) << category;
-  }
-}
+using ListProbes = ProbeCommand;
 
-TEST_F(ListProbes, PrintsAnEmptyArrayWhenNothingIsVisible) {
-  Answer(200, "[" + serverProbe(3, "locks", false, false) + "," +
-                  serverProbe(5, "io", false, true) + "]");
-  EXPECT_EQ(RunAgainst(server, {"list-probes", "--probe-category", "all"}).out, "[]\n");
-  Answer(200, "[]");
-  EXPECT_EQ(RunAgainst(server, {"list-probes"}).out, "[]\n");
-}
-
-TEST_F(ListProbes, RefusesUnknownCategoriesBeforeSendingAnything) {
+TEST_F(ListProbes, PrintsTheEnabledProbesOfTheChosenCategoryOnePerLineWithTheirKeysInOrder) {
   for (const char* category : {"3", "user", "-1", ""}) {
-    const ProcessResult result = RunAgainst(server, {"list-probes", "-c", category});
-    EXPECT_EQ(result.status, 105) << category;
-    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(RunAgainst(server, {"list-probes", "-c", category}).status, 105) << category;
   }
-  EXPECT_TRUE(server.Requests().empty());
-}
-
-TEST_F(ListProbes, PrintsTheTenKeysInTheirOrderWhateverTheServerSent) {
-  Answer(
-      200,
-      R"([{"zeta":1,"is_system_probe":false,"platform":"windows","enabled":true,)"
-      R"("sql":"select 1","lifetime":1.9,"level":"db","interval":true,"internal_name":"n\u00e9",)"
-      R"("id":12,"discard_history":true,"name":"\u2603 \"q\""}])");
-  const ProcessResult result = RunAgainst(server, {"list-probes"});
-  EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.out,
-            "[\n"
-            R"({"id":12,"name":"☃ \"q\"","internal_name":"né","level":"db","platform":"windows",)"
-            R"("enabled":true,"interval":1,"lifetime":1,"discard_history":true,)"
-            R"("is_system_probe":false})"
-            "\n]\n");
-}
-
-TEST_F(ListProbes, ReportsAFailureStatusWithTheServersText) {
-  Answer(404, R"({"errormsg":"No probes here."})");
-  ProcessResult result = RunAgainst(server, {"list-probes"});
-  EXPECT_EQ(result.status, 4);
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err, "HTTP (Error: 404): No probes here.\n");
-  EXPECT_THAT(Log(), HasSubstr("] HTTP (Error: 404): No probes here.\n"));
-  ExpectTokenReleased();
-}
-
-TEST_F(ListProbes, ReportsABodyThatIsNotJsonAsUnparsableWithoutAPlace) {
-  server.On("GET", "/api/v11/probe/", [] {
-    Reply html(500, "<html><body>Internal error</body></html>");
-    html.contentType = "text/html";
-    return html;
-  }());
-  ProcessResult result = RunAgainst(server, {"list-probes"});
-  EXPECT_EQ(result.status, 4);
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err, kParseFailure);
-  EXPECT_THAT(Log(), HasSubstr("] Response Validation ErrorFailed to parse the response"));
-  ExpectTokenReleased();
-
-  // The JSON library would take a NUL byte for the end of the text.
-  for (const std::string& body :
-       std::vector<std::string>{"", "[1e400]", "[] []", std::string("[]\0junk", 7)}) {
-    Answer(200, body);
-    result = RunAgainst(server, {"list-probes"});
-    EXPECT_EQ(result.status, 4) << body;
-    EXPECT_EQ(result.err, kParseFailure) << body;
+  const std::string five =
+      "[" + serverProbe(1, "cpu", true, false) + "," + serverProbe(2, "disk", true, true) + "," +
+      serverProbe(3, "locks", false, false) + "," + serverProbe(4, "waits", true, false) + "," +
+      serverProbe(5, "io", false, true) + "]";
+  const std::string cpu = printedProbe(1, "cpu", false), disk = printedProbe(2, "disk", true),
+                    waits = printedProbe(4, "waits", false);
+  const std::string custom = "[\n" + cpu + ",\n" + waits + "\n]\n";
+  const std::string system = "[\n" + disk + "\n]\n";
+  const std::string all = "[\n" + cpu + ",\n" + disk + ",\n" + waits + "\n]\n";
+  server.On("GET", "/api/v11/probe/", Reply(200, five));
+  // The category given (none for the default) and what is printed.
+  const std::pair<const char*, std::string> cases[] = {
+      {nullptr, custom}, {"Custom", custom}, {"1", custom}, {"SYSTEM", system},
+      {"0", system},     {"all", all},       {"2", all}};
+  for (const auto& [category, printed] : cases) {
+    const ProcessResult result =
+        RunAgainst(server, category ? std::vector<std::string>{"list-probes", "-c", category}
+                                    : std::vector<std::string>{"list-probes"});
+    EXPECT_EQ(result.status, 0) << (category ? category : "default") << result.err;
+    EXPECT_EQ(result.out, printed) << (category ? category : "default");
   }
+  for (const std::string& answer :
+       {std::string("[]"), "[" + serverProbe(3, "locks", false, false) + "]"}) {
+    server.On("GET", "/api/v11/probe/", Reply(200, answer));
+    EXPECT_EQ(RunAgainst(server, {"list-probes", "--probe-category", "all"}).out, "[]\n") << answer;
+  }
+  const auto lists = server.RequestsTo("GET", "/api/v11/probe/");
+  ASSERT_EQ(lists.size(), std::size(cases) + 2) << "nothing sent for an unknown category";
+  EXPECT_EQ(lists[0].Header("X-Auth-Token"), "tok-123");
+  EXPECT_EQ(Releases(), lists.size());
 }
 
-TEST_F(ListProbes, TakesOnlyTwoHundredTo299AsSuccess) {
+TEST_F(ListProbes, TakesOnly200To299AsSuccessAndReportsEveryOtherAnswerOnOneLine) {
   for (int status : {200, 201, 299}) {
-    Answer(status, "[]");
+    server.On("GET", "/api/v11/probe/", Reply(status, "[]"));
     EXPECT_EQ(RunAgainst(server, {"list-probes"}).status, 0) << status;
   }
-  // A 1xx status is never final over HTTP/1.1, so 300 is the nearest failure to test below 200.
-  for (int status : {300, 302, 400, 404}) {
-    Answer(status, R"({"errormsg":"no"})");
-    const ProcessResult result = RunAgainst(server, {"list-probes"});
-    EXPECT_EQ(result.status, 4) << status;
-    EXPECT_EQ(result.err, "HTTP (Error: " + std::to_string(status) + "): no\n");
+  // A 1xx status is never final over HTTP/1.1, so 300 is the nearest failure below 200.
+  for (const auto& [status, text] : {std::pair(300, "moved"), std::pair(404, "No probes here.")}) {
+    server.On("GET", "/api/v11/probe/",
+              Reply(status, std::string(R"({"errormsg":")") + text + R"("})"));
+    ExpectError({"list-probes"}, "HTTP (Error: " + std::to_string(status) + "): " + text + "\n");
   }
-}
-
-TEST_F(ListProbes, ReportsAnswersOfTheWrongShapeAsUnparsableAndPrintsNothing) {
-  const std::string good = serverProbe(1, "cpu", true, false);
-  const std::pair<int, std::string> bodies[] = {
-      {200, "{}"},
-      {200, R"({"probes":[]})"},
-      {200, "[" + good + ",1]"},
-      {200, "[" + good + R"(,{"id":2}])"},
-      {200, "[" +
-                std::string(good).replace(good.find(R"("enabled":true)"), 14, R"("enabled":null)") +
-                "]"},
-      {200, "[" +
-                std::string(good).replace(good.find(R"("enabled":true)"), 14, R"("enabled":1   )") +
-                "]"},
+  std::string nullEnabled = serverProbe(1, "cpu", true, false);
+  nullEnabled.replace(nullEnabled.find("true"), 4, "null");
+  // Failure answers without a text "errormsg", and success answers that are no list of probes
+  // (the JSON library would take a NUL byte for the end of the text).
+  const std::pair<int, std::vector<std::string>> unparsable[] = {
+      {500,
+       {"<html><body>Internal error</body></html>", R"({"error":"no errormsg"})",
+        R"({"errormsg":42})", "[]"}},
       {200,
-       "[" + std::string(good).replace(good.find(R"("name":"cpu")"), 12, R"("name":7    )") + "]"},
-      {200, "[" + std::string(good).replace(good.find(R"("id":1)"), 6, R"("id":1e99)") + "]"},
-      {404, R"({"error":"no errormsg"})"},
-      {500, R"({"errormsg":42})"},
-      {500, "[]"},
-  };
-  for (const auto& [status, body] : bodies) {
-    Answer(status, body);
-    const ProcessResult result = RunAgainst(server, {"list-probes"});
-    EXPECT_EQ(result.status, 4) << body;
-    EXPECT_EQ(result.out, "") << body;
-    EXPECT_EQ(result.err, kParseFailure) << body;
+       {std::string("[]\0junk", 7), "", R"({"probes":[]})", "[" + nullEnabled + "]",
+        "[" + serverProbe(1, "cpu", true, false) + R"(,{"id":2}])"}}};
+  for (const auto& [status, bodies] : unparsable) {
+    for (const std::string& body : bodies) {
+      server.On("GET", "/api/v11/probe/", Reply(status, body));
+      SCOPED_TRACE(std::to_string(status) + " " + body);
+      ExpectError({"list-probes"}, kParseFailure);
+    }
   }
   EXPECT_THAT(Log(), HasSubstr("] Response Validation Error (virtual void "
                                "korv::cli::ListProbes::Perform()@"));
-  EXPECT_EQ(server.RequestsTo("DELETE", "/api/token/").size(), std::size(bodies));
-}
-
-TEST_F(ListProbes, EndsQuietlyWhenTheServerDoesNotSpeakTheVersion) {
-  server.ServeSession("tok-123", {"v10_api"});
-  AnswerProbes();
-  const ProcessResult result = RunAgainst(server, {"list-probes"});
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err, "KORV Server is not compatible with this utility.\n");
-  EXPECT_TRUE(server.RequestsTo("GET", "/api/v11/probe/").empty());
-  ExpectTokenReleased();
-  EXPECT_THAT(Log(), HasSubstr(" WARN  "));
-}
-
-TEST_F(ListProbes, ReportsAFailedLoginAsAValidationErrorAndReleasesNothing) {
-  server.On("POST", "/api/token/", Reply(401, R"({"errormsg":"bad user"})"));
-  const ProcessResult result = RunAgainst(server, {"list-probes"});
-  EXPECT_EQ(result.status, 105);
-  EXPECT_THAT(result.err, StartsWith("User authentication failed.\n"));
-  EXPECT_TRUE(server.RequestsTo("DELETE", "/api/token/").empty());
-  EXPECT_THAT(Log(), HasSubstr("] ValidationError: User authentication failed."));
-}
-
-TEST_F(ListProbes, ReportsAStandardOutputThatTakesNothingAsAnError) {
-  AnswerProbes();
-  ProcessOptions full;
-  full.stdoutPath = "/dev/full";
-  ProcessResult result = RunAgainst(server, {"list-probes"}, full);
-  EXPECT_EQ(result.status, 4);
-  EXPECT_EQ(result.err, "Failed to write to the standard output.\n");
-  ProcessOptions closed;
-  closed.closeStdoutEarly = true;
-  result = RunAgainst(server, {"list-probes"}, closed);
-  EXPECT_EQ(result.status, 4);
-  EXPECT_FALSE(result.signaled);
-  EXPECT_EQ(result.err, "Failed to write to the standard output.\n");
-  EXPECT_EQ(server.RequestsTo("DELETE", "/api/token/").size(), 2u);
 }
 
 class ExportProbes : public ProbeCommand {
@@ -273,291 +165,187 @@ class ExportProbes : public ProbeCommand {
   static constexpr char kWritten[] =
       R"({"probes":[{"id":3,"name":"cpu","sql":"select \"x\" ☃","z":1500.0}],"version":"11.0"})";
 
+  void SetUp() override {
+    ProbeCommand::SetUp();
+    Answer(200, kAnswer);
+  }
   void Answer(int status, const std::string& body) {
     server.On("POST", "/api/v11/probe/custom/export/", Reply(status, body));
   }
-  std::vector<ReceivedRequest> Exports() const {
-    return server.RequestsTo("POST", "/api/v11/probe/custom/export/");
+  // The names in the home directory, where the export target lies.
+  std::vector<std::string> Entries() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(home.Path())) {
+      names.push_back(entry.path().filename());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
   }
-  // The export target holds what it held before, and nothing else appeared beside it.
-  void ExpectUntouched(const std::string& path, const std::string& before) {
-    EXPECT_EQ(ReadFile(path), before);
-    EXPECT_EQ(entries(home.Path()),
-              (std::vector<std::string>{".korv-cli.log", path.substr(path.rfind('/') + 1)}));
+  // The export target holds what is given, and nothing appeared beside it.
+  void ExpectUntouched(const std::string& content) {
+    EXPECT_EQ(ReadFile(file), content);
+    EXPECT_EQ(Entries(), (std::vector<std::string>{".korv-cli.log", "probes.json"}));
   }
+
+  const std::string file = home / "probes.json";
 };
 
 TEST_F(ExportProbes, SendsTheChosenIdsOnceEachInAscendingOrder) {
-  Answer(200, kAnswer);
   ASSERT_EQ(RunAgainst(server, {"export-probes", "-i", "17", "-i", "3", "--probe-id", "17"}).status,
             0);
   ASSERT_EQ(RunAgainst(server, {"export-probes"}).status, 0);
-  const auto exports = Exports();
+  const auto exports = server.RequestsTo("POST", "/api/v11/probe/custom/export/");
   ASSERT_EQ(exports.size(), 2u);
   EXPECT_EQ(exports[0].body, R"({"probes":[3,17]})");
   EXPECT_EQ(exports[0].Header("Content-Type"), "application/json");
   EXPECT_EQ(exports[1].body, R"({"probes":[]})");
 }
 
-TEST_F(ExportProbes, RefusesIdsThatAreNotIntegers) {
-  for (const char* id : {"x", "1.5", "3,4", "99999999999"}) {
-    EXPECT_EQ(RunAgainst(server, {"export-probes", "-i", id}).status, 104) << id;
+TEST_F(ExportProbes, RefusesATargetItMayNotWriteBeforeContactingTheServer) {
+  WriteFile(file, "earlier");
+  const std::string missing = home / "no/such/dir/probes.json";
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"export-probes", "-o", file}, "Output file '" + file + "' already exists\n"},
+      {{"export-probes", "-o", home.Path()}, "Output file '" + home.Path() + "' already exists\n"},
+      {{"export-probes", "-w", "-o", home.Path()},
+       "Failed to open the output file '" + home.Path() + "'\n"},
+      {{"export-probes", "-o", missing}, "Failed to open the output file '" + missing + "'\n"}};
+  for (const auto& [args, err] : cases) {
+    ExpectRefusal(args, err);
   }
-  EXPECT_TRUE(server.Requests().empty());
+  ExpectUntouched("earlier");
+  EXPECT_THAT(Log(),
+              HasSubstr("] FileError (virtual void korv::cli::ExportCustomProbes::Perform()@"));
 }
 
-TEST_F(ExportProbes, WritesTheAnswerSortedAndCompactWithoutAFinalLineBreak) {
-  Answer(200, kAnswer);
+TEST_F(ExportProbes, WritesTheAnswerSortedAndCompactReplacingAFileOnlyWithTheFlag) {
   ProcessResult result = RunAgainst(server, {"export-probes"});
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, kWritten);
-
-  const std::string file = home / "probes.json";
   result = RunAgainst(server, {"export-probes", "-o", file});
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, "");
-  EXPECT_EQ(ReadFile(file), kWritten);
   EXPECT_EQ(FileMode(file), 0644);
-  EXPECT_EQ(server.RequestsTo("DELETE", "/api/token/").size(), 2u);
-}
-
-TEST_F(ExportProbes, KeepsAnExistingFileUnlessToldToOverwriteItWhereverTheFlagStands) {
-  Answer(200, kAnswer);
-  const std::string file = home / "probes.json";
-  WriteFile(file, "earlier", 0640);
-  ProcessResult result = RunAgainst(server, {"export-probes", "-o", file});
-  EXPECT_EQ(result.status, 4);
-  EXPECT_EQ(result.err, "Output file '" + file + "' already exists\n");
-  EXPECT_EQ(ReadFile(file), "earlier");
-  EXPECT_TRUE(server.Requests().empty());
-  EXPECT_THAT(Log(),
-              HasSubstr("] FileError (virtual void korv::cli::ExportCustomProbes::Perform()@"));
-
+  ExpectUntouched(kWritten);
   for (const auto& args : std::vector<std::vector<std::string>>{
            {"export-probes", "-w", "-o", file}, {"export-probes", "-o", file, "--overwrite"}}) {
     WriteFile(file, "earlier", 0640);
     result = RunAgainst(server, args);
-    EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(ReadFile(file), kWritten);
+    EXPECT_EQ(result.status, 0) << PrintToString(args) << result.err;
     EXPECT_EQ(FileMode(file), 0640) << "the file kept its permissions";
+    ExpectUntouched(kWritten);
   }
-  ExpectUntouched(file, kWritten);
 }
 
-TEST_F(ExportProbes, ReportsATargetThatCannotBeWrittenBeforeContactingTheServer) {
-  ProcessResult result = RunAgainst(server, {"export-probes", "-o", home.Path()});
-  EXPECT_EQ(result.err, "Output file '" + home.Path() + "' already exists\n");
-  result = RunAgainst(server, {"export-probes", "-w", "-o", home.Path()});
-  EXPECT_EQ(result.status, 4);
-  EXPECT_EQ(result.err, "Failed to open the output file '" + home.Path() + "'\n");
-  const std::string missing = home / "no/such/dir/probes.json";
-  result = RunAgainst(server, {"export-probes", "-o", missing});
-  EXPECT_EQ(result.status, 4);
-  EXPECT_EQ(result.err, "Failed to open the output file '" + missing + "'\n");
-  EXPECT_TRUE(server.Requests().empty());
-}
-
-TEST_F(ExportProbes, ReportsAFailureStatusWithTheServersTextAlone) {
-  Answer(400, R"({"errormsg":"Probe 9 is not a custom probe."})");
-  const ProcessResult result = RunAgainst(server, {"export-probes", "-i", "9"});
-  EXPECT_EQ(result.status, 4);
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err, "Probe 9 is not a custom probe.\n");
-  EXPECT_THAT(Log(), HasSubstr("] Response Validation Error (virtual void "
-                               "korv::cli::ExportCustomProbes::Perform()@"));
-  ExpectTokenReleased();
-}
-
-TEST_F(ExportProbes, LeavesTheTargetAsItWasWhenTheExportFails) {
-  const std::string file = home / "probes.json";
+TEST_F(ExportProbes, ReportsAFailureWithTheServersTextAloneAndLeavesTheTargetAsItWas) {
   const std::pair<int, std::string> failures[] = {
-      {400, R"({"errormsg":"no"})"}, {500, "<html>"}, {200, ""}, {500, "{}"}};
+      {400, R"({"errormsg":"Probe 9 is not a custom probe."})"},
+      {500, "<html>"},
+      {200, ""},
+      {500, "{}"}};
   for (const auto& [status, body] : failures) {
     Answer(status, body);
-    WriteFile(file, "earlier", 0600);
-    EXPECT_EQ(RunAgainst(server, {"export-probes", "-w", "-o", file}).status, 4) << body;
-    ExpectUntouched(file, "earlier");
-
-    ::unlink(file.c_str());
-    EXPECT_EQ(RunAgainst(server, {"export-probes", "-o", file}).status, 4) << body;
-    EXPECT_FALSE(Exists(file)) << body;
+    SCOPED_TRACE(body);
+    const std::string err = status == 400 ? "Probe 9 is not a custom probe.\n" : kParseFailure;
+    WriteFile(file, "earlier");
+    ExpectError({"export-probes", "-w", "-o", file}, err);
+    ExpectUntouched("earlier");
+    std::filesystem::remove(file);
+    ExpectError({"export-probes", "-o", file}, err);
+    EXPECT_EQ(Entries(), std::vector<std::string>{".korv-cli.log"});
   }
   server.ServeSession("tok-123", {"v10_api"});
-  WriteFile(file, "earlier", 0600);
+  WriteFile(file, "earlier");
   const ProcessResult result = RunAgainst(server, {"export-probes", "-w", "-o", file});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "KORV Server is not compatible with this utility.\n");
-  ExpectUntouched(file, "earlier");
-}
-
-TEST_F(ExportProbes, ReportsAStandardOutputThatTakesNothingAsAnError) {
-  Answer(200, kAnswer);
-  ProcessOptions full;
-  full.stdoutPath = "/dev/full";
-  const ProcessResult result = RunAgainst(server, {"export-probes"}, full);
-  EXPECT_EQ(result.status, 4);
-  EXPECT_EQ(result.err, "Failed to write to the standard output.\n");
-  ExpectTokenReleased();
+  EXPECT_EQ(server.RequestsTo("POST", "/api/v11/probe/custom/export/").size(),
+            2 * std::size(failures));
+  ExpectUntouched("earlier");
 }
 
 class ImportProbes : public ProbeCommand {
  protected:
-  void SetUp() override {
-    ProbeCommand::SetUp();
-    Answer(200, R"({"result":[]})");
-  }
   void Answer(int status, const std::string& body) {
     server.On("POST", "/api/v11/probe/custom/import/", Reply(status, body));
   }
-  std::vector<ReceivedRequest> Imports() const {
-    return server.RequestsTo("POST", "/api/v11/probe/custom/import/");
-  }
+  // The import file with the content.
   std::string File(const std::string& content) {
-    const std::string path = home / "import.json";
-    WriteFile(path, content, 0644);
-    return path;
+    WriteFile(file, content, 0644);
+    return file;
   }
+
+  const std::string file = home / "import.json";
 };
 
-TEST_F(ImportProbes, RefusesMissingUnreadableAndMalformedFilesBeforeContactingTheServer) {
-  const std::string file = home / "import.json";
-  const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{"import-probes"}, "Provide the probe input file."},
-      {{"import-probes", "-i", file},
-       "Probe input file '" + file + "' does not exists, or is not accessible."},
-  };
-  for (const auto& [args, message] : cases) {
-    const ProcessResult result = RunAgainst(server, args);
-    EXPECT_EQ(result.status, 4);
-    EXPECT_EQ(result.err, message + "\n");
-  }
-  for (const char* content : {"", "   \n", "hello", "{\"probes\":", "// comment\n{}",
-                              "{\"probes\":[1e400],\"version\":1}"}) {
-    const ProcessResult result = RunAgainst(server, {"import-probes", "-i", File(content)});
-    EXPECT_EQ(result.status, 4) << content;
-    EXPECT_EQ(result.err, "Input file is not a valid probe file.\n") << content;
+TEST_F(ImportProbes, RefusesMissingUnreadableAndMalformedFilesBeforeSendingAnything) {
+  ExpectRefusal({"import-probes"}, "Provide the probe input file.\n");
+  ExpectRefusal({"import-probes", "-i", file},
+                "Probe input file '" + file + "' does not exists, or is not accessible.\n");
+  for (const char* content : {"", "   \n", "hello", "{\"probes\":", "{\"probes\":[1e400]}"}) {
+    ExpectRefusal({"import-probes", "-i", File(content)},
+                  "Input file is not a valid probe file.\n");
   }
   const std::pair<std::string, std::string> halfFormed[] = {
       {R"([{"probes":[],"version":1}])", "version: false, probes: false"},
       {R"({"probes":[]})", "version: false, probes: true"},
-      {R"({"version":"11.0"})", "version: true, probes: false"},
-      {R"("probes")", "version: false, probes: false"},
-  };
+      {R"({"version":"11.0"})", "version: true, probes: false"}};
   for (const auto& [content, fields] : halfFormed) {
-    const std::string path = File(content);
-    const ProcessResult result = RunAgainst(server, {"import-probes", "-i", path});
-    EXPECT_EQ(result.status, 4) << content;
-    EXPECT_EQ(result.err,
-              "Input file '" + path +
-                  "' does not contain valid formatted data for importing the probes.\n");
-    EXPECT_THAT(Log(), HasSubstr("] Input file '" + path +
+    ExpectRefusal({"import-probes", "-i", File(content)},
+                  "Input file '" + file +
+                      "' does not contain valid formatted data for importing the probes.\n");
+    EXPECT_THAT(Log(), HasSubstr("] Input file '" + file +
                                  "' does not contain the following fields:\n- " + fields + "\n"));
   }
-  EXPECT_TRUE(server.Requests().empty());
-}
-
-TEST_F(ImportProbes, ReportsAFileItMayNotRead) {
-  const std::string file = File(R"({"probes":[],"version":1})");
-  ::chmod(file.c_str(), 0600);
+  ::chmod(File(R"({"probes":[],"version":1})").c_str(), 0600);
   ::chmod(home.Path().c_str(), 0711);
   unprivileged = true;
-  const ProcessResult result = RunAgainst(server, {"import-probes", "-i", file});
-  EXPECT_EQ(result.status, 4);
-  EXPECT_EQ(result.err, "Failed to open the input file '" + file + "'\n");
-  EXPECT_TRUE(server.Requests().empty());
+  ExpectRefusal({"import-probes", "-i", file}, "Failed to open the input file '" + file + "'\n");
 }
 
-TEST_F(ImportProbes, SendsTheFilesVersionAndProbesUnchangedBesideTheOverwriteSwitch) {
-  const std::string file = File(
-      R"( {"version":{"major":11,"b":[1,2]},"other":true,"probes":[{"z":1,"a":"é"}]} trailing text)");
-  ASSERT_EQ(RunAgainst(server, {"import-probes", "-i", file}).status, 0);
-  ASSERT_EQ(RunAgainst(server, {"import-probes", "--ignore-existing", "--in-file", file}).status,
-            0);
-  const auto imports = Imports();
-  ASSERT_EQ(imports.size(), 2u);
-  EXPECT_EQ(
-      imports[0].body,
-      R"({"probes":[{"a":"é","z":1}],"skip_overwrite":false,"version":{"b":[1,2],"major":11}})");
-  EXPECT_EQ(
-      imports[1].body,
-      R"({"probes":[{"a":"é","z":1}],"skip_overwrite":true,"version":{"b":[1,2],"major":11}})");
-  EXPECT_EQ(imports[0].Header("Content-Type"), "application/json");
-
-  for (const char* version : {"null", "7", "\"10.0\""}) {
-    const std::string other =
-        File(std::string(R"({"probes":"anything","version":)") + version + "}");
-    EXPECT_EQ(RunAgainst(server, {"import-probes", "-i", other}).status, 0) << version;
-    EXPECT_EQ(
-        Imports().back().body,
-        std::string(R"({"probes":"anything","skip_overwrite":false,"version":)") + version + "}");
+TEST_F(ImportProbes, SendsTheFileBesideTheOverwriteSwitchAndPrintsTheVerdictPerProbe) {
+  File(R"( {"version":{"major":11,"b":[1,2]},"other":1,"probes":[{"z":1,"a":"é"}]} trailing text)");
+  // Without "msg" (or with a null one) the status is the reason; an empty result prints nothing.
+  const std::string verdicts =
+      R"({"result":[{"name":"cpu","status":"created","msg":"Created with id 31."},)"
+      R"({"name":"disk","status":"skipped","msg":null},{"name":"io","status":"failed"}]})";
+  const std::string printed =
+      "Probe Name, Status, Reason\n==========, ======, ======\ncpu, created, Created with id 31.\n"
+      "disk, skipped, skipped\nio, failed, failed\n";
+  for (const bool ignore : {false, true}) {
+    Answer(200, ignore ? R"({"result":[]})" : verdicts);
+    std::vector<std::string> args = {"import-probes", "--in-file", file};
+    if (ignore) {
+      args.push_back("--ignore-existing");
+    }
+    const ProcessResult result = RunAgainst(server, args);
+    EXPECT_EQ(result.status, 0) << ignore << result.err;
+    EXPECT_EQ(result.out, ignore ? "" : printed);
+    const auto import = server.RequestsTo("POST", "/api/v11/probe/custom/import/").at(ignore);
+    EXPECT_EQ(import.body, std::string(R"({"probes":[{"a":"é","z":1}],"skip_overwrite":)") +
+                               (ignore ? "true" : "false") +
+                               R"(,"version":{"b":[1,2],"major":11}})");
   }
 }
 
-TEST_F(ImportProbes, PrintsTheVerdictPerProbeWithTheMessageOrElseTheStatus) {
-  Answer(200, R"({"result":[{"name":"cpu","status":"created","msg":"Created with id 31."},)"
-              R"({"name":"disk","status":"skipped","msg":null},{"name":"io","status":"failed"}]})");
-  const ProcessResult result =
-      RunAgainst(server, {"import-probes", "-i", File(R"({"probes":[],"version":1})")});
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.out,
-            "Probe Name, Status, Reason\n"
-            "==========, ======, ======\n"
-            "cpu, created, Created with id 31.\n"
-            "disk, skipped, skipped\n"
-            "io, failed, failed\n");
-  ExpectTokenReleased();
-}
-
-TEST_F(ImportProbes, PrintsNothingForAnEmptyResult) {
-  const ProcessResult result =
-      RunAgainst(server, {"import-probes", "-i", File(R"({"probes":[],"version":1})")});
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err, "");
-}
-
-TEST_F(ImportProbes, ReportsAFailureStatusAndAnswersOfTheWrongShape) {
-  const std::string file = File(R"({"probes":[],"version":1})");
-  Answer(400, R"({"errormsg":"Version 1 is not supported."})");
-  ProcessResult result = RunAgainst(server, {"import-probes", "-i", file});
-  EXPECT_EQ(result.status, 4);
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err, "HTTP (Error: 400): Version 1 is not supported.\n");
-
-  for (const char* body :
-       {"", "<html>", "{}", R"({"result":{}})", R"({"errormsg":"status 200 but no result"})"}) {
-    Answer(200, body);
-    result = RunAgainst(server, {"import-probes", "-i", file});
-    EXPECT_EQ(result.status, 4) << body;
-    EXPECT_EQ(result.out, "") << body;
-    EXPECT_EQ(result.err, kParseFailure) << body;
+TEST_F(ImportProbes, ReportsAFailureStatusAndAnswersOfTheWrongShapeKeepingWhatWasPrinted) {
+  File(R"({"probes":[],"version":1})");
+  const std::string header = "Probe Name, Status, Reason\n==========, ======, ======\n";
+  // The status and body of the answer, what was printed before the error, and the error.
+  const std::tuple<int, std::string, std::string, std::string> answers[] = {
+      {400, R"({"errormsg":"Version 1 is not supported."})", "",
+       "HTTP (Error: 400): Version 1 is not supported.\n"},
+      {200, "<html>", "", kParseFailure},
+      {200, R"({"result":{}})", "", kParseFailure},
+      {200, R"({"errormsg":"status 200 but no result"})", "", kParseFailure},
+      {200, R"({"result":[1]})", header, kParseFailure},
+      {200, R"({"result":[{"name":"cpu","status":"created"},{"name":"io","status":false}]})",
+       header + "cpu, created, created\n", kParseFailure}};
+  for (const auto& [status, body, out, err] : answers) {
+    Answer(status, body);
+    SCOPED_TRACE(body);
+    ExpectError({"import-probes", "-i", file}, err, out);
   }
-
-  // Entries before a faulty one stay printed, the header among them.
-  Answer(200, R"({"result":[1]})");
-  result = RunAgainst(server, {"import-probes", "-i", file});
-  EXPECT_EQ(result.status, 4);
-  EXPECT_EQ(result.out, "Probe Name, Status, Reason\n==========, ======, ======\n");
-  EXPECT_EQ(result.err, kParseFailure);
-
-  Answer(200, R"({"result":[{"name":"cpu","status":"created"},{"name":"io","status":false}]})");
-  result = RunAgainst(server, {"import-probes", "-i", file});
-  EXPECT_EQ(result.status, 4);
-  EXPECT_EQ(result.out,
-            "Probe Name, Status, Reason\n==========, ======, ======\ncpu, created, created\n");
-  EXPECT_EQ(result.err, kParseFailure);
-  EXPECT_EQ(server.RequestsTo("DELETE", "/api/token/").size(), 8u);
-}
-
-TEST_F(ImportProbes, ImportsWhatTheExportWrote) {
-  server.On("POST", "/api/v11/probe/custom/export/",
-            Reply(200, R"({"version":"11.0","probes":[{"name":"cpu","sql":"select 1"}]})"));
-  const std::string file = home / "exported.json";
-  ASSERT_EQ(RunAgainst(server, {"export-probes", "-o", file}).status, 0);
-  ASSERT_EQ(RunAgainst(server, {"import-probes", "-i", file}).status, 0);
-  EXPECT_EQ(
-      Imports().at(0).body,
-      R"({"probes":[{"name":"cpu","sql":"select 1"}],"skip_overwrite":false,"version":"11.0"})");
 }
 
 }  // namespace
