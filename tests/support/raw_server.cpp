@@ -122,30 +122,32 @@ void RawServer::Accept() {
 
 void RawServer::Serve(int fd) {
   std::string buffer;
-  char chunk[65536];
+  // Reads more of the connection into the buffer; false when it ends or the server stops.
+  const auto readMore = [&] {
+    char chunk[65536];
+    if (!waitReadable(fd, stopped)) {
+      return false;
+    }
+    const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+    if (n <= 0) {
+      return false;
+    }
+    buffer.append(chunk, static_cast<size_t>(n));
+    return true;
+  };
   while (true) {
     // One request: the head up to the empty line, then a body of Content-Length bytes.
     size_t headEnd;
     while ((headEnd = buffer.find("\r\n\r\n")) == std::string::npos) {
-      if (!waitReadable(fd, stopped)) {
+      if (!readMore()) {
         return;
       }
-      const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-      if (n <= 0) {
-        return;
-      }
-      buffer.append(chunk, static_cast<size_t>(n));
     }
     const size_t total = headEnd + 4 + contentLength(buffer.substr(0, headEnd + 2));
     while (buffer.size() < total) {
-      if (!waitReadable(fd, stopped)) {
+      if (!readMore()) {
         return;
       }
-      const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-      if (n <= 0) {
-        return;
-      }
-      buffer.append(chunk, static_cast<size_t>(n));
     }
     const std::string request = buffer.substr(0, total);
     buffer.erase(0, total);
