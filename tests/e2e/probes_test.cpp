@@ -172,19 +172,10 @@ class ExportProbes : public ProbeCommand {
   void Answer(int status, const std::string& body) {
     server.On("POST", "/api/v11/probe/custom/export/", Reply(status, body));
   }
-  // The names in the home directory, where the export target lies.
-  std::vector<std::string> Entries() const {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(home.Path())) {
-      names.push_back(entry.path().filename());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
   // The export target holds what is given, and nothing appeared beside it.
   void ExpectUntouched(const std::string& content) {
     EXPECT_EQ(ReadFile(file), content);
-    EXPECT_EQ(Entries(), (std::vector<std::string>{".korv-cli.log", "probes.json"}));
+    EXPECT_EQ(Entries(home.Path()), (std::vector<std::string>{".korv-cli.log", "probes.json"}));
   }
 
   const std::string file = home / "probes.json";
@@ -237,6 +228,19 @@ TEST_F(ExportProbes, WritesTheAnswerSortedAndCompactReplacingAFileOnlyWithTheFla
   }
 }
 
+TEST_F(ExportProbes, ReplacesAWritableTargetInADirectoryWhereItCannotMakeATemporaryFile) {
+  const std::string dir = home / "shared";
+  ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0);
+  const std::string target = dir + "/probes.json";
+  WriteFile(target, "earlier", 0666);
+  ::chmod(home.Path().c_str(), 0711);
+  unprivileged = true;  // may write the file, not the directory
+  const ProcessResult result = RunAgainst(server, {"export-probes", "-w", "-o", target});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(ReadFile(target), kWritten);
+  EXPECT_EQ(Entries(dir), std::vector<std::string>{"probes.json"});
+}
+
 TEST_F(ExportProbes, ReportsAFailureWithTheServersTextAloneAndLeavesTheTargetAsItWas) {
   const std::pair<int, std::string> failures[] = {
       {400, R"({"errormsg":"Probe 9 is not a custom probe."})"},
@@ -252,7 +256,7 @@ TEST_F(ExportProbes, ReportsAFailureWithTheServersTextAloneAndLeavesTheTargetAsI
     ExpectUntouched("earlier");
     std::filesystem::remove(file);
     ExpectError({"export-probes", "-o", file}, err);
-    EXPECT_EQ(Entries(), std::vector<std::string>{".korv-cli.log"});
+    EXPECT_EQ(Entries(home.Path()), std::vector<std::string>{".korv-cli.log"});
   }
   server.ServeSession("tok-123", {"v10_api"});
   WriteFile(file, "earlier");
