@@ -254,16 +254,23 @@ bool StandinServer::authorised(const Request& req, Response& res) {
   return true;
 }
 
-std::string StandinServer::versionProblem(const std::string& text) const {
+bool StandinServer::versionAccepted(const json& body, Response& res) const {
+  if (!requireMember(body, "version", isString, "a version string", res)) {
+    return false;
+  }
+  const std::string text = body.at("version").get<std::string>();
   const std::string head = text.substr(0, text.find('.'));
   if (!allDigits(head) || head.size() > 6) {
-    return "Member 'version' is not a version number: '" + text + "'";
+    refuse(res, 400, "Member 'version' is not a version number: '" + text + "'");
+    return false;
   }
   if (std::stoi(head) != major) {
-    return "The data comes from server version " + text + " and this server is version " + version +
-           ": only data of the same major version can be imported";
+    refuse(res, 400,
+           "The data comes from server version " + text + " and this server is version " + version +
+               ": only data of the same major version can be imported");
+    return false;
   }
-  return {};
+  return true;
 }
 
 void StandinServer::logIn(const Request& req, Response& res) {
@@ -331,12 +338,7 @@ void StandinServer::importProbes(const Request& req, Response& res) {
   const auto body = objectBody(req, res);
   if (!body || !requireMember(*body, "probes", isArray, "an array of probes", res) ||
       !requireMember(*body, "skip_overwrite", isBoolean, "a boolean", res) ||
-      !requireMember(*body, "version", isString, "a version string", res)) {
-    return;
-  }
-  const std::string problem = versionProblem(body->at("version").get<std::string>());
-  if (!problem.empty()) {
-    refuse(res, 400, problem);
+      !versionAccepted(*body, res)) {
     return;
   }
   try {
@@ -354,12 +356,7 @@ void StandinServer::importTemplates(const Request& req, Response& res) {
       !requireMember(*body, "alert_templates", isArray, "an array of alert templates", res) ||
       !requireMember(*body, "skip_overwrite", isBoolean, "a boolean", res) ||
       !requireMember(*body, "skip_overwrite_probe", isBoolean, "a boolean", res) ||
-      !requireMember(*body, "version", isString, "a version string", res)) {
-    return;
-  }
-  const std::string problem = versionProblem(body->at("version").get<std::string>());
-  if (!problem.empty()) {
-    refuse(res, 400, problem);
+      !versionAccepted(*body, res)) {
     return;
   }
   try {

@@ -79,8 +79,8 @@ class StandinServer {
   // Checks the token and the version of a request under /api/<v>/; answers 401 or 404 when
   // they do not do.
   bool authorised(const httplib::Request& req, httplib::Response& res);
-  // The problem with an import's "version", or "" when it may be imported here.
-  std::string versionProblem(const std::string& importVersion) const;
+  // Checks an import's "version": a string of this server's major version; answers 400 otherwise.
+  bool versionAccepted(const nlohmann::json& body, httplib::Response& res) const;
 
   void logIn(const httplib::Request& req, httplib::Response& res);
   void logOut(const httplib::Request& req, httplib::Response& res);
