@@ -4,7 +4,6 @@
 
 #include <set>
 #include <string>
-#include <vector>
 
 #include "api/exchange.h"
 #include "cli/command.h"
@@ -19,9 +18,6 @@ class ExportCustomAlertTemplates : Command {
   void Init(CLI::App* app) override;
   std::string Purpose() override;
 
-  bool SetFileName(const std::vector<std::string>& values) {
-    return destination.SetFileName(values);
-  }
   void ReleaseFile() { destination.ReleaseFile(); }
 
  private:

@@ -31,10 +31,7 @@ std::string ImportCustomAlertTemplates::Purpose() {
 }
 
 void ImportCustomAlertTemplates::Init(CLI::App* app) {
-  app->add_option(
-      "-i,--in-file",
-      [this](const std::vector<std::string>& values) { return SetFileName(values); },
-      "Alert template file");
+  source.AddOption(app, "Alert template file");
   app->add_flag_callback(
       "--ignore-existing", [this] { ignoreExisting = true; },
       "Ignore the existing alert template in the KORV Server.");
@@ -43,24 +40,15 @@ void ImportCustomAlertTemplates::Init(CLI::App* app) {
       "Ignore the existing probes in the KORV Server.");
 }
 
-bool ImportCustomAlertTemplates::SetFileName(const std::vector<std::string>& values) {
-  fileName = values.at(0);
-  return true;
-}
-
 void ImportCustomAlertTemplates::Reset() {
-  if (inFile.is_open()) {
-    inFile.close();
-  }
-  fileName.clear();
+  source.Reset();
   ignoreExistingProbes = false;
   ignoreExisting = false;
 }
 
 void ImportCustomAlertTemplates::Perform() {
   Scope reset([this] { Reset(); });
-  const nlohmann::json file =
-      api::readImportFile(fileName, inFile, "alert_templates", kMessages, KORV_HERE);
+  const nlohmann::json file = source.Read("alert_templates", kMessages, KORV_HERE);
   const auto connection = api::connect();
   if (!connection) {
     return;

@@ -2,11 +2,10 @@
 // verdict per item.
 #pragma once
 
-#include <fstream>
 #include <ostream>
 #include <string>
-#include <vector>
 
+#include "api/exchange.h"
 #include "cli/command.h"
 
 namespace korv::cli {
@@ -19,14 +18,12 @@ class ImportCustomAlertTemplates : Command {
   void Init(CLI::App* app) override;
   std::string Purpose() override;
 
-  bool SetFileName(const std::vector<std::string>& values);
   // Closes the input file and forgets the options.
   void Reset();
 
  private:
   std::ostream* out;
-  std::string fileName;
-  std::ifstream inFile;
+  api::ImportSource source;
   bool ignoreExistingProbes = false;
   bool ignoreExisting = false;
 };

@@ -93,9 +93,26 @@ void ExportDestination::Write(const nlohmann::json& answer, const Place& place) 
   }
 }
 
-nlohmann::json readImportFile(const std::string& fileName, std::ifstream& inFile,
-                              const std::string& itemsKey, const ImportMessages& messages,
-                              const Place& place) {
+void ImportSource::AddOption(CLI::App* app, const std::string& description) {
+  app->add_option(
+      "-i,--in-file",
+      [this](const std::vector<std::string>& values) { return SetFileName(values); }, description);
+}
+
+bool ImportSource::SetFileName(const std::vector<std::string>& values) {
+  fileName = values.at(0);
+  return true;
+}
+
+void ImportSource::Reset() {
+  if (inFile.is_open()) {
+    inFile.close();
+  }
+  fileName.clear();
+}
+
+nlohmann::json ImportSource::Read(const std::string& itemsKey, const ImportMessages& messages,
+                                  const Place& place) {
   if (fileName.empty()) {
     throw FileError(messages.noFile, place.function, place.line);
   }

@@ -144,11 +144,25 @@ struct ImportMessages {
   const char* notImportable;  // '%s': the file lacks "version" or the items
 };
 
-// Reads the first JSON value of the import file (what follows it is not read) and checks that it
-// has the items member and "version".
-nlohmann::json readImportFile(const std::string& fileName, std::ifstream& inFile,
-                              const std::string& itemsKey, const ImportMessages& messages,
-                              const Place& place);
+// What an import command reads: the file named with "-i", opened by Read and kept open until
+// Reset.
+class ImportSource {
+ public:
+  // Adds "-i,--in-file" to the command's options; help shows no default.
+  void AddOption(CLI::App* app, const std::string& description);
+  // The "-i" callback: keeps the first value as the file name, resetting nothing else.
+  bool SetFileName(const std::vector<std::string>& values);
+  // Closes the file and forgets its name.
+  void Reset();
+  // Reads the first JSON value of the file (what follows it is not read) and checks that it has
+  // the items member and "version".
+  nlohmann::json Read(const std::string& itemsKey, const ImportMessages& messages,
+                      const Place& place);
+
+ private:
+  std::string fileName;
+  std::ifstream inFile;
+};
 
 // Sends an import request and prints the server's verdict per item: a header, an underline and
 // one line "<name>, <status>, <msg or status>" per entry. Nothing is printed for no entries.

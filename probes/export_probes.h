@@ -3,7 +3,6 @@
 
 #include <set>
 #include <string>
-#include <vector>
 
 #include "api/exchange.h"
 #include "cli/command.h"
@@ -18,9 +17,6 @@ class ExportCustomProbes : Command {
   void Init(CLI::App* app) override;
   std::string Purpose() override;
 
-  bool SetFileName(const std::vector<std::string>& values) {
-    return destination.SetFileName(values);
-  }
   void ReleaseFile() { destination.ReleaseFile(); }
 
  private:

@@ -30,31 +30,20 @@ std::string ImportProbes::Purpose() {
 }
 
 void ImportProbes::Init(CLI::App* app) {
-  app->add_option(
-      "-i,--in-file",
-      [this](const std::vector<std::string>& values) { return SetFileName(values); },
-      "Probes file");
+  source.AddOption(app, "Probes file");
   app->add_flag_callback(
       "--ignore-existing", [this] { ignoreExisting = true; },
       "Ignore the existing custom probes in the KORV Server.");
 }
 
-bool ImportProbes::SetFileName(const std::vector<std::string>& values) {
-  fileName = values.at(0);
-  return true;
-}
-
 void ImportProbes::Reset() {
-  if (inFile.is_open()) {
-    inFile.close();
-  }
-  fileName.clear();
+  source.Reset();
   ignoreExisting = false;
 }
 
 void ImportProbes::Perform() {
   Scope reset([this] { Reset(); });
-  const nlohmann::json file = api::readImportFile(fileName, inFile, "probes", kMessages, KORV_HERE);
+  const nlohmann::json file = source.Read("probes", kMessages, KORV_HERE);
   const auto connection = api::connect();
   if (!connection) {
     return;

@@ -1,11 +1,10 @@
 // import-probes: sends a probe export file to the server and prints its verdict per probe.
 #pragma once
 
-#include <fstream>
 #include <ostream>
 #include <string>
-#include <vector>
 
+#include "api/exchange.h"
 #include "cli/command.h"
 
 namespace korv::cli {
@@ -18,14 +17,12 @@ class ImportProbes : Command {
   void Init(CLI::App* app) override;
   std::string Purpose() override;
 
-  bool SetFileName(const std::vector<std::string>& values);
   // Closes the input file and forgets the options.
   void Reset();
 
  private:
   std::ostream* out;
-  std::string fileName;
-  std::ifstream inFile;
+  api::ImportSource source;
   bool ignoreExisting = false;
 };
 

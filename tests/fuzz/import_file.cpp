@@ -3,7 +3,6 @@
 // at all cannot depend on the items key.
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include "api/exchange.h"
@@ -17,10 +16,10 @@ const korv::cli::api::ImportMessages kMessages{"no file", "missing '%s'", "not J
 
 // What reading the file with this items key gives: "accepted" or the rejection's message.
 std::string outcome(const std::string& fileName, const std::string& itemsKey) {
-  std::ifstream in;
+  korv::cli::api::ImportSource source;
+  source.SetFileName({fileName});
   try {
-    const nlohmann::json document =
-        korv::cli::api::readImportFile(fileName, in, itemsKey, kMessages, KORV_HERE);
+    const nlohmann::json document = source.Read(itemsKey, kMessages, KORV_HERE);
     if (!document.contains(itemsKey) || !document.contains("version")) {
       std::abort();
     }
