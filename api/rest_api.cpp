@@ -5,6 +5,7 @@
 
 #include "api/session.h"
 #include "api/settings.h"
+#include "api/transport_settings.h"
 #include "common/logger.h"
 #include "common/string_utils.h"
 
@@ -16,7 +17,7 @@ bool RESTAPIConn::Perform(const std::string& path, const std::string& method,
                           const std::string& payload) {
   LOG_DEBUG << string::format("Using the REST API Conn (version: %s)..", version);
   AddHeader("X-Auth-Token", token);
-  AllowInsecure(!secureConnection);
+  configure(*this);
   LOG_DEBUG << string::format("REST API: '%s' method: '%s' payload: '%s'", path, method, payload);
   return WebConnection::Perform(url + "api/" + version + path, method, payload);
 }

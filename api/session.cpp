@@ -7,6 +7,7 @@
 
 #include "api/record_stream.h"
 #include "api/settings.h"
+#include "api/transport_settings.h"
 #include "common/env.h"
 #include "common/error.h"
 #include "common/logger.h"
@@ -53,9 +54,12 @@ void init() {
   auto connection = std::make_shared<web::WebConnection>();
   const std::string body = loginBody();
   connection->AddHeader("Content-Type", "application/json");
-  connection->AllowInsecure(!secureConnection);
+  configure(*connection);
   const std::string tokenUrl = url + kTokenPath;
   LOG_INFO << string::format("url: %s", tokenUrl);
+  if (const std::string transport = describeTransport(); !transport.empty()) {
+    LOG_INFO << "Connection settings: " << transport;
+  }
   connection->Perform(tokenUrl, "POST", body);
 
   if (connection->ResponseCode() != 201) {
@@ -90,7 +94,7 @@ void finish() {
   try {
     auto connection = std::make_shared<web::WebConnection>();
     connection->AddHeader("X-Auth-Token", token);
-    connection->AllowInsecure(!secureConnection);
+    configure(*connection);
     // The token is given back even when the run was interrupted.
     connection->SetInterruptible(false);
     const std::string tokenUrl = url + kTokenPath;

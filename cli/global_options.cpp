@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 
 #include "api/settings.h"
+#include "api/transport_settings.h"
 #include "common/logger.h"
 
 namespace korv::cli {
@@ -14,6 +15,7 @@ namespace {
 
 constexpr char kServerGroup[] = "KORV Information";
 constexpr char kLoggingGroup[] = "Logging";
+constexpr char kConnectionGroup[] = "Connection";
 
 constexpr char kUrlHelp[] =
     "Set the URL for accessing the Telvarion.\ne.g.\n"
@@ -29,6 +31,51 @@ constexpr char kPasswordFileHelp[] =
     "  password.\n"
     "* Environment variable 'KORV_API_PASSWORD' can be used for\n"
     "  providing the password instead of the password file.\n";
+
+// Trust, identity, proxy and time limits of every request.
+void addConnectionOptions(CLI::App& app) {
+  auto* ca = app.add_option("--cacert", CLI::callback_t(api::setCABundle),
+                            "PEM bundle of CAs to verify the server with, instead of the\n"
+                            "default bundle.\n")
+                 ->group(kConnectionGroup)
+                 ->envname("KORV_CA_BUNDLE");
+  app.add_option("--crlfile", CLI::callback_t(api::setCRLFile),
+                 "Certificate revocation list (PEM), checked with --cacert.\n")
+      ->group(kConnectionGroup)
+      ->envname("KORV_CRL_FILE")
+      ->needs(ca);
+  auto* cert = app.add_option("--cert", CLI::callback_t(api::setClientCert),
+                              "Client certificate (PEM) for mutual TLS; needs --key.\n")
+                   ->group(kConnectionGroup)
+                   ->envname("KORV_CLIENT_CERT");
+  auto* key = app.add_option("--key", CLI::callback_t(api::setClientKey),
+                             "Private key (PEM, not encrypted) of the client certificate.\n"
+                             "Like the password file, it must disallow any access to\n"
+                             "world or group.\n")
+                  ->group(kConnectionGroup)
+                  ->envname("KORV_CLIENT_KEY");
+  cert->needs(key);
+  key->needs(cert);
+  auto* proxy = app.add_option("--proxy", CLI::callback_t(api::setProxy),
+                               "Proxy URL for every request, e.g. http://proxy:3128\n"
+                               "(without it, https_proxy and no_proxy apply).\n")
+                    ->group(kConnectionGroup)
+                    ->envname("KORV_PROXY");
+  app.add_option("--proxy-user", CLI::callback_t(api::setProxyUser),
+                 "Proxy user; the password comes from the environment\n"
+                 "variable 'KORV_PROXY_PASSWORD' only.\n")
+      ->group(kConnectionGroup)
+      ->envname("KORV_PROXY_USER")
+      ->needs(proxy);
+  app.add_option("--connect-timeout", CLI::callback_t(api::setConnectTimeout),
+                 "Limit in seconds (e.g. 2.5) on connecting, per request.\n")
+      ->group(kConnectionGroup)
+      ->envname("KORV_CONNECT_TIMEOUT");
+  app.add_option("-m,--max-time", CLI::callback_t(api::setMaxTime),
+                 "Limit in seconds (e.g. 30) on each whole request.\n")
+      ->group(kConnectionGroup)
+      ->envname("KORV_MAX_TIME");
+}
 
 }  // namespace
 
@@ -69,6 +116,8 @@ void addGlobalOptions(CLI::App& app, const std::string& title) {
   app.add_flag_callback(
          "-i,--insecure", [] { api::useInsecureConnection(); }, "Set the insecure connection.\n")
       ->group(kServerGroup);
+
+  addConnectionOptions(app);
 }
 
 }  // namespace korv::cli

@@ -60,6 +60,10 @@ int main(int argc, char** argv) {
                   ->check(CLI::ExistingFile);
   cert->needs(key);
   key->needs(cert);
+  app.add_option("--client-ca", options.clientCA,
+                 "CA (PEM) that must have signed every client's certificate (mutual TLS)")
+      ->check(CLI::ExistingFile)
+      ->needs(cert);
   app.add_option("--api-versions", options.apiVersions,
                  "Comma-separated API versions that logins report")
       ->delimiter(',')

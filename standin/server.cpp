@@ -117,14 +117,20 @@ StandinServer::StandinServer(ServerOptions options, Store& store)
   if (this->options.tlsCert.empty() != this->options.tlsKey.empty()) {
     throw std::runtime_error("A TLS certificate needs its key and a key its certificate");
   }
+  if (this->options.tlsCert.empty() && !this->options.clientCA.empty()) {
+    throw std::runtime_error("Client certificates need TLS: give a TLS certificate and key");
+  }
   if (this->options.tlsCert.empty()) {
     http = std::make_unique<httplib::Server>();
   } else {
+    const std::string& clientCA = this->options.clientCA;
     http = std::make_unique<httplib::SSLServer>(this->options.tlsCert.c_str(),
-                                                this->options.tlsKey.c_str());
+                                                this->options.tlsKey.c_str(),
+                                                clientCA.empty() ? nullptr : clientCA.c_str());
     if (!http->is_valid()) {
       throw std::runtime_error("Cannot use the TLS certificate '" + this->options.tlsCert +
-                               "' with the key '" + this->options.tlsKey + "'");
+                               "' with the key '" + this->options.tlsKey + "'" +
+                               (clientCA.empty() ? "" : " and the client CA '" + clientCA + "'"));
     }
   }
   // The library's default also sets SO_REUSEPORT, which lets a second server take the same port

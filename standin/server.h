@@ -47,6 +47,7 @@ struct ServerOptions {
   std::vector<std::string> apiVersions = {"v10_api", "v11_api"};
   std::string tlsCert;  // both set: HTTPS
   std::string tlsKey;
+  std::string clientCA;      // set: every client must show a certificate signed by this CA
   std::string fixedToken;    // see Sessions
   bool logRequests = false;  // one line per request on standard error
 };

@@ -1,7 +1,9 @@
-// The TLS material and proxy of a WebConnection, applied to each request's handle.
+// The TLS material, proxy and time limits of a WebConnection, applied to each request's handle.
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
+#include "common/interrupt.h"
 #include "common/logger.h"
 #include "common/path.h"
 #include "web/web_connection.h"
@@ -10,10 +12,22 @@ namespace korv::web {
 
 namespace {
 
+// How long a request that survives an interrupt (the token release) may still take.
+constexpr long kAfterInterruptTimeoutMs = 10000;
+
 const char* const kDefaultCABundles[] = {
     "/usr/libexec/libcurl-korv/share/certs/ca-bundle.crt",
     "/usr/lib/libcurl-korv/share/certs/ca-bundle.crt",
 };
+
+// The limit on a whole request: the one given, held to the short limit after an interrupt for a
+// request that survives it.
+long effectiveLimit(long givenMs, bool interruptible) {
+  if (interruptible || interrupt::count() == 0) {
+    return givenMs;
+  }
+  return givenMs > 0 ? std::min(givenMs, kAfterInterruptTimeoutMs) : kAfterInterruptTimeoutMs;
+}
 
 std::string stored(const std::unordered_map<CURLoption, std::string>& files, CURLoption option) {
   const auto found = files.find(option);
@@ -106,6 +120,7 @@ void WebConnection::SetProxy(const std::string& proxy, const std::string& user,
   }
   LOG_DEBUG << "Using proxy: '" << proxy << "'";
   proxyOptions[CURLOPT_PROXY] = proxy;
+  proxyOptions[CURLOPT_NOPROXY] = "";
   if (user.empty() || password.empty()) {
     return;
   }
@@ -118,6 +133,27 @@ void WebConnection::SetProxySettings(CURL* handle) {
   for (const auto& [option, value] : proxyOptions) {
     curl_easy_setopt(handle, option, value.c_str());
   }
+}
+
+void WebConnection::SetTimeouts(long connectMs, long totalMs) {
+  connectTimeoutMs = connectMs;
+  totalTimeoutMs = totalMs;
+}
+
+void WebConnection::SetTimeoutOptions(CURL* handle) {
+  const long total = effectiveLimit(totalTimeoutMs, interruptible);
+  if (total > 0) {
+    curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, total);
+  }
+  if (connectTimeoutMs > 0) {
+    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, connectTimeoutMs);
+  }
+}
+
+std::string WebConnection::DescribeTimeouts() const {
+  const auto limit = [](long ms) { return ms > 0 ? std::to_string(ms) + " ms" : "default"; };
+  return "connect limit " + limit(connectTimeoutMs) + ", request limit " +
+         limit(effectiveLimit(totalTimeoutMs, interruptible));
 }
 
 }  // namespace korv::web

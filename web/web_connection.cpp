@@ -12,8 +12,6 @@ namespace {
 
 constexpr size_t kMaxHeaderLine = 102400;
 constexpr long kReceiveBufferSize = 100000;
-// How long a request that survives an interrupt (the token release) may still take.
-constexpr long kAfterInterruptTimeoutMs = 10000;
 
 const std::map<std::string, CURLoption>& optionNames() {
   static const std::map<std::string, CURLoption> names{{"mail_from", CURLOPT_MAIL_FROM},
@@ -205,9 +203,7 @@ bool WebConnection::Perform(const std::string& url, const std::string& method,
   curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, ProgressCallback);
   curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &signalsSurvived);
-  if (!interruptible && interrupt::count() > 0) {
-    curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, kAfterInterruptTimeoutMs);
-  }
+  SetTimeoutOptions(handle);
 
   LOG_INFO << "Calling with URL='" << url << "' METHOD='" << method << "'";
   const CURLcode result = curl_easy_perform(handle);
@@ -223,6 +219,10 @@ bool WebConnection::Perform(const std::string& url, const std::string& method,
                                   curl_easy_strerror(result), errorBuffer.data());
     LOG_WARNING << "Failed curl_easy_perform(..) with error code: " << static_cast<long>(result)
                 << ", error: " << errorMessage;
+    if (result == CURLE_OPERATION_TIMEDOUT) {
+      LOG_WARNING << "The request to '" << url << "' ran out of time (" << DescribeTimeouts()
+                  << ").";
+    }
     return false;
   }
 

@@ -61,8 +61,16 @@ class WebConnection {
   void SetSSLOptions(CURL* handle);
 
   // A proxy, with credentials when both user and password are given; an empty proxy removes it.
+  // A proxy that is set carries every request, whatever the no_proxy variable says.
   void SetProxy(const std::string& proxy, const std::string& user, const std::string& password);
   void SetProxySettings(CURL* handle);
+
+  // Time limits in milliseconds on connecting and on the whole request; 0 means none.
+  void SetTimeouts(long connectMs, long totalMs);
+  // Applies them; a request that survives an interrupt is also held to a short limit.
+  void SetTimeoutOptions(CURL* handle);
+  // "connect limit 2000 ms, request limit 500 ms", for the log of a request that ran out of time.
+  std::string DescribeTimeouts() const;
 
  private:
   long responseCode = -1;
@@ -74,6 +82,8 @@ class WebConnection {
   std::unordered_map<CURLoption, CurlList> listOptions;
   std::unordered_map<CURLoption, std::string> proxyOptions;
   std::unordered_map<std::string, std::string> responseHeaders;
+  long connectTimeoutMs = 0;
+  long totalTimeoutMs = 0;
   bool followLocation = false;
   bool useDefaultCABundle = true;
   bool verifySSL = true;

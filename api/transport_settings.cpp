@@ -1,0 +1,165 @@
+#include "api/transport_settings.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cmath>
+#include <regex>
+
+#include <CLI/CLI.hpp>
+
+#include "api/settings.h"
+#include "common/env.h"
+#include "common/error.h"
+#include "common/string_utils.h"
+#include "web/web_connection.h"
+
+namespace korv::cli::api {
+
+std::string caBundle;
+std::string crlFile;
+std::string clientCert;
+std::string clientKey;
+std::string proxy;
+std::string proxyUser;
+std::string proxyPassword;
+long connectTimeoutMs = 0;
+long maxTimeMs = 0;
+
+namespace {
+
+// A file the user named must be there and readable now: going on without it would silently
+// change whom the run trusts or who it claims to be.
+std::string readableFile(const std::string& path, const char* what) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0 || ::access(path.c_str(), R_OK) != 0) {
+    throw CLI::FileError(string::format("%s '%s' is missing or not readable.", what, path));
+  }
+  if (!S_ISREG(status.st_mode)) {
+    throw CLI::FileError(string::format("%s '%s' is not a plain file.", what, path));
+  }
+  return path;
+}
+
+long seconds(const std::vector<std::string>& values, const char* option) {
+  long milliseconds = 0;
+  if (!parseSeconds(values.at(0), milliseconds)) {
+    throw CLI::ValidationError(string::format("%s: '%s' is not a number of seconds greater than 0.",
+                                              option, values.at(0)));
+  }
+  return milliseconds;
+}
+
+}  // namespace
+
+bool setCABundle(const std::vector<std::string>& values) {
+  caBundle = readableFile(values.at(0), "CA bundle");
+  return true;
+}
+
+bool setCRLFile(const std::vector<std::string>& values) {
+  crlFile = readableFile(values.at(0), "Revocation list");
+  return true;
+}
+
+bool setClientCert(const std::vector<std::string>& values) {
+  clientCert = readableFile(values.at(0), "Client certificate");
+  return true;
+}
+
+bool setClientKey(const std::vector<std::string>& values) {
+  const std::string& path = readableFile(values.at(0), "Client key");
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0 || (status.st_mode & 077) != 0) {
+    throw CLI::FileError(string::format(
+        "Client key '%s' has group or world access; permissions should be u=rw (0600) or less.",
+        path));
+  }
+  clientKey = path;
+  return true;
+}
+
+bool setProxy(const std::vector<std::string>& values) {
+  const std::string& value = values.at(0);
+  // Credentials in the URL would be a password on the command line, and in the log.
+  const size_t scheme = value.find("://");
+  const size_t start = scheme == std::string::npos ? 0 : scheme + 3;
+  const size_t end = value.find_first_of("/?#", start);
+  if (value.empty() || value.substr(start, end - start).find('@') != std::string::npos) {
+    throw CLI::ValidationError(
+        "Give the proxy as a URL without credentials; the user goes in --proxy-user, the password "
+        "in KORV_PROXY_PASSWORD.");
+  }
+  proxy = value;
+  return true;
+}
+
+bool setProxyUser(const std::vector<std::string>& values) {
+  proxyUser = values.at(0);
+  if (proxyUser.empty() || !process_env("KORV_PROXY_PASSWORD", proxyPassword)) {
+    throw CLI::ValidationError(
+        "Provide the proxy user and, in KORV_PROXY_PASSWORD, its password to continue.");
+  }
+  return true;
+}
+
+bool setConnectTimeout(const std::vector<std::string>& values) {
+  connectTimeoutMs = seconds(values, "--connect-timeout");
+  return true;
+}
+
+bool setMaxTime(const std::vector<std::string>& values) {
+  maxTimeMs = seconds(values, "--max-time");
+  return true;
+}
+
+bool parseSeconds(const std::string& text, long& milliseconds) {
+  static const std::regex decimal("[0-9]*\\.?[0-9]+");
+  // The length check keeps the regular expression engine, which recurses per character, safe.
+  if (text.size() > 64 || !std::regex_match(text, decimal)) {
+    return false;
+  }
+  const double value = std::ceil(std::strtod(text.c_str(), nullptr) * 1000);
+  if (!(value > 0)) {
+    return false;
+  }
+  milliseconds = value < static_cast<double>(LONG_MAX) ? static_cast<long>(value) : LONG_MAX;
+  return true;
+}
+
+void configure(web::WebConnection& connection) {
+  connection.AllowInsecure(!secureConnection);
+  if (!connection.SetSSLCA(caBundle) || !connection.SetSSLCRL(crlFile) ||
+      !connection.SetSSLCert(clientCert) || !connection.SetSSLKey(clientKey)) {
+    throw FileError("A certificate, key or revocation list file has gone; see the log.",
+                    __PRETTY_FUNCTION__, __LINE__);
+  }
+  connection.SetProxy(proxy, proxyUser, proxyPassword);
+  connection.SetTimeouts(connectTimeoutMs, maxTimeMs);
+}
+
+std::string describeTransport() {
+  std::string text;
+  const auto add = [&text](const std::string& part) { text += (text.empty() ? "" : ", ") + part; };
+  const std::pair<const char*, const std::string*> named[] = {{"CA bundle", &caBundle},
+                                                              {"revocation list", &crlFile},
+                                                              {"client certificate", &clientCert},
+                                                              {"client key", &clientKey},
+                                                              {"proxy", &proxy},
+                                                              {"proxy user", &proxyUser}};
+  for (const auto& [what, value] : named) {
+    if (!value->empty()) {
+      add(string::format("%s '%s'", what, *value));
+    }
+  }
+  if (connectTimeoutMs > 0) {
+    add("connect timeout " + std::to_string(connectTimeoutMs) + " ms");
+  }
+  if (maxTimeMs > 0) {
+    add("max time " + std::to_string(maxTimeMs) + " ms");
+  }
+  return text;
+}
+
+}  // namespace korv::cli::api
