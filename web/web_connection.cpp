@@ -1,6 +1,8 @@
 #include "web/web_connection.h"
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 
 #include "common/interrupt.h"
 #include "common/logger.h"
@@ -58,6 +60,12 @@ size_t writeReserving(char* data, size_t size, size_t count, void* userData) {
 
 }  // namespace
 
+bool HeaderNameLess::operator()(const std::string& left, const std::string& right) const {
+  return std::lexicographical_compare(
+      left.begin(), left.end(), right.begin(), right.end(),
+      [](unsigned char a, unsigned char b) { return std::tolower(a) < std::tolower(b); });
+}
+
 size_t WriteCallback(char* data, size_t size, size_t count, void* userData) {
   const size_t bytes = size * count;
   static_cast<std::string*>(userData)->append(data, bytes);
@@ -79,8 +87,7 @@ size_t HeaderCallback(char* data, size_t size, size_t count, void* userData) {
   const size_t valueStart = colon + 1;
   const size_t valueEnd = bytes - 1;
   std::string value = valueStart < valueEnd ? line.substr(valueStart, valueEnd - valueStart) : "";
-  (*static_cast<std::unordered_map<std::string, std::string>*>(userData))[line.substr(0, colon)] =
-      std::move(value);
+  (*static_cast<HeaderMap*>(userData))[line.substr(0, colon)] = std::move(value);
   return bytes;
 }
 
