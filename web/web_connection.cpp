@@ -191,6 +191,11 @@ bool WebConnection::Perform(const std::string& url, const std::string& method,
   curl_easy_setopt(handle, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
   curl_easy_setopt(handle, CURLOPT_USERAGENT, "korv_cli");
   curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
+  // Only HTTP and HTTPS, redirects included: any other scheme fails before a connection is made.
+  // A URL without a scheme is HTTP.
+  curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(handle, CURLOPT_DEFAULT_PROTOCOL, "http");
   curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, method.c_str());
   if (!payload.empty()) {
     curl_easy_setopt(handle, CURLOPT_POSTFIELDS, payload.c_str());

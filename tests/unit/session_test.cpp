@@ -118,16 +118,16 @@ TEST_F(Session, AcceptsOnly201AndTellsARejectedUserFromOtherFailures) {
   EXPECT_EQ(token, "");
 }
 
-TEST_F(Session, AnUnreachableServerIsAnAccessFailureWithTheDetailInTheLog) {
-  int port;
-  {
-    StubServer gone;
-    port = gone.Port();
+TEST_F(Session, AnUnreachableServerOrAnotherSchemeIsAnAccessFailureWithTheDetailInTheLog) {
+  for (const auto& [scheme, detail] : std::vector<std::pair<std::string, std::string>>{
+           {"http", "error code: 7"},
+           {"ftp",
+            "error code: 1, error: CURL: 1 Unsupported protocol Protocol \"ftp\" not supported"}}) {
+    setURL({scheme + "://127.0.0.1:0"});  // nothing listens on port 0
+    test::LogCapture log;
+    EXPECT_EQ(InitError(), kAccessFailed);
+    EXPECT_THAT(log.Text(), HasSubstr("Failed curl_easy_perform(..) with " + detail));
   }
-  setURL({"http://127.0.0.1:" + std::to_string(port)});
-  test::LogCapture log;
-  EXPECT_EQ(InitError(), kAccessFailed);
-  EXPECT_THAT(log.Text(), HasSubstr("Failed curl_easy_perform(..) with error code: 7"));
 }
 
 TEST_F(Session, TakesATokenHeaderInAnyLetterCaseAndAMissingOneLeavesTheTokenEmptyWithoutError) {
