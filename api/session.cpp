@@ -69,7 +69,8 @@ void init() {
     throw CLI::ValidationError(kAccessFailed);
   }
 
-  const auto headers = connection->ResponseHeaders();
+  // Found in any letter case (HTTP/2 sends "x-subject-token"); the value keeps its leading blank.
+  const auto& headers = connection->ResponseHeaders();
   const auto found = headers.find("X-Subject-Token");
   token = found == headers.end() ? std::string() : found->second;
   string::rtrim(token);

@@ -1,6 +1,8 @@
 #include "web/web_connection.h"
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 
 #include "common/interrupt.h"
 #include "common/logger.h"
@@ -56,6 +58,12 @@ size_t writeReserving(char* data, size_t size, size_t count, void* userData) {
 
 }  // namespace
 
+bool HeaderNameLess::operator()(const std::string& left, const std::string& right) const {
+  return std::lexicographical_compare(
+      left.begin(), left.end(), right.begin(), right.end(),
+      [](unsigned char a, unsigned char b) { return std::tolower(a) < std::tolower(b); });
+}
+
 size_t WriteCallback(char* data, size_t size, size_t count, void* userData) {
   const size_t bytes = size * count;
   static_cast<std::string*>(userData)->append(data, bytes);
@@ -77,8 +85,7 @@ size_t HeaderCallback(char* data, size_t size, size_t count, void* userData) {
   const size_t valueStart = colon + 1;
   const size_t valueEnd = bytes - 1;
   std::string value = valueStart < valueEnd ? line.substr(valueStart, valueEnd - valueStart) : "";
-  (*static_cast<std::unordered_map<std::string, std::string>*>(userData))[line.substr(0, colon)] =
-      std::move(value);
+  (*static_cast<HeaderMap*>(userData))[line.substr(0, colon)] = std::move(value);
   return bytes;
 }
 
@@ -182,6 +189,11 @@ bool WebConnection::Perform(const std::string& url, const std::string& method,
   curl_easy_setopt(handle, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
   curl_easy_setopt(handle, CURLOPT_USERAGENT, "korv_cli");
   curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
+  // Only HTTP and HTTPS, redirects included: any other scheme fails before a connection is made.
+  // A URL without a scheme is HTTP.
+  curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(handle, CURLOPT_DEFAULT_PROTOCOL, "http");
   curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, method.c_str());
   if (!payload.empty()) {
     curl_easy_setopt(handle, CURLOPT_POSTFIELDS, payload.c_str());

@@ -12,6 +12,14 @@
 
 namespace korv::web {
 
+// Orders header names without regard to letter case (ASCII), as HTTP compares them; HTTP/2
+// sends every name in lower case.
+struct HeaderNameLess {
+  bool operator()(const std::string& left, const std::string& right) const;
+};
+// Response header names to values; names that differ only in letter case are one header.
+using HeaderMap = std::map<std::string, std::string, HeaderNameLess>;
+
 class WebConnection {
  public:
   WebConnection();
@@ -26,9 +34,7 @@ class WebConnection {
 
   long ResponseCode() const { return responseCode; }
   const std::string& Response() const { return response; }
-  const std::unordered_map<std::string, std::string>& ResponseHeaders() const {
-    return responseHeaders;
-  }
+  const HeaderMap& ResponseHeaders() const { return responseHeaders; }
   // The text of the last failure; a later success leaves it as it was.
   const std::string& ErrorMessage() const { return errorMessage; }
 
@@ -81,16 +87,16 @@ class WebConnection {
   std::unordered_map<CURLoption, long> longOptions;
   std::unordered_map<CURLoption, CurlList> listOptions;
   std::unordered_map<CURLoption, std::string> proxyOptions;
-  std::unordered_map<std::string, std::string> responseHeaders;
   long connectTimeoutMs = 0;
   long totalTimeoutMs = 0;
+  HeaderMap responseHeaders;
   bool followLocation = false;
   bool useDefaultCABundle = true;
   bool verifySSL = true;
   bool interruptible = true;
 };
 
-// libcurl callbacks: the body into a std::string, header lines into a name-to-value map.
+// libcurl callbacks: the body into a std::string, header lines into a HeaderMap.
 size_t WriteCallback(char* data, size_t size, size_t count, void* userData);
 size_t HeaderCallback(char* data, size_t size, size_t count, void* userData);
 // Stops the transfer once more interrupting signals arrived than the request may survive.

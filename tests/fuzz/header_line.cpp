@@ -4,14 +4,13 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-#include <unordered_map>
 
 #include "web/web_connection.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string line(reinterpret_cast<const char*>(data), size);
   std::string buffer = line;  // the callback takes a pointer to modifiable bytes
-  std::unordered_map<std::string, std::string> headers;
+  korv::web::HeaderMap headers;
   const size_t taken = korv::web::HeaderCallback(buffer.data(), 1, size, &headers);
 
   if (taken != (size > 102400 ? 0 : size)) {

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -112,6 +113,8 @@ void RawServer::Accept() {
       continue;
     }
     ++connections;
+    const int yes = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
     std::lock_guard<std::mutex> lock(mutex);
     workers.emplace_back([this, fd] {
       Serve(fd);

@@ -114,6 +114,7 @@ StubServer::StubServer(Scheme scheme) : scheme(scheme) {
   // A client that keeps its connection open (in-process tests do: the connection cache lives as
   // long as the process) holds a worker until the keep-alive time ends, and stopping waits for it.
   server->set_keep_alive_timeout(1);
+  server->set_tcp_nodelay(true);
   port = server->bind_to_any_port("127.0.0.1");
   if (port <= 0) {
     throw std::runtime_error("the stub server cannot bind");

@@ -1,0 +1,66 @@
+// korv-cli against korv-standin behind a real HTTP/2 TLS front. libcurl asks for HTTP/2 over TLS,
+// and an HTTP/2 server sends every header name in lower case, the token's among them.
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/cli_test.h"
+#include "tests/support/raw_server.h"
+
+namespace korv::test {
+namespace {
+
+constexpr char kFront[] = "/usr/sbin/nghttpx";  // Debian's nghttp2-proxy
+
+class Http2 : public CliTest {};
+
+TEST_F(Http2, ARunThroughAnHttp2FrontLogsInListsAndReleasesItsToken) {
+  if (::access(kFront, X_OK) != 0) {
+    GTEST_SKIP() << kFront << " is missing; scripts/deps installs it";
+  }
+  ProcessOptions options;
+  options.args = {"--port", "0", "--data", home / "data.json", "--user", "admin:secret"};
+  options.environment = InheritedSanitizerEnvironment();
+  Process standin(KORV_STANDIN_PATH, options);
+  std::string line;
+  ASSERT_TRUE(standin.ReadLine(line));
+  const std::string backend = "-b127.0.0.1," + std::to_string(std::stoi(line.substr(17)));
+
+  // The front's port was free a moment ago, and another program may take it first: the front
+  // then ends at once, and the next try takes another port. Its error log, on standard output
+  // with the access log, says when it listens.
+  std::unique_ptr<Process> front;
+  std::string port;
+  for (int attempt = 0; attempt < 5 && !front; ++attempt) {
+    port = std::to_string(RawServer().Port());
+    // The package's own configuration would send the error log to syslog.
+    options.args = {"--single-process", "--conf=/dev/null", "--no-ocsp",
+                    "--errorlog-file=/dev/stdout", "--accesslog-file=/dev/stdout"};
+    options.args.insert(
+        options.args.end(),
+        {backend, "-f127.0.0.1," + port, TestCertificate().keyPath, TestCertificate().certPath});
+    front = std::make_unique<Process>(kFront, options);
+    while (front->ReadLine(line) && line.find("Listening on") == std::string::npos) {
+    }
+    if (line.find("Listening on") == std::string::npos) {
+      front.reset();
+    }
+  }
+  ASSERT_TRUE(front) << "nghttpx did not start: " << line;
+
+  const ProcessResult result = RunAgainst("https://127.0.0.1:" + port + "/", {"list-probes"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  std::string access;
+  while (access.find("DELETE") == std::string::npos && front->ReadLine(line)) {
+    access += line + "\n";
+  }
+  // The access log names the protocol of every request.
+  for (const char* request :
+       {"\"POST /api/token/ HTTP/2\" 201", "\"GET /api/v11/probe/ HTTP/2\" 200",
+        "\"DELETE /api/token/ HTTP/2\" 204"}) {
+    EXPECT_NE(access.find(request), std::string::npos) << access;
+  }
+}
+
+}  // namespace
+}  // namespace korv::test
