@@ -29,7 +29,7 @@ class Command {
   // In stand-alone mode the only registered command's options are the top-level options.
   static int InitAll(const std::string& title, int argc, char** argv, bool standAlone);
 
-  // After Ctrl-C or SIGTERM: one line on standard error; the status is 128 + the signal.
+  // After an interrupting signal: one line on standard error; the status is 128 + the signal.
   static int reportInterrupt();
 
  protected:
