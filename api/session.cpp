@@ -55,7 +55,7 @@ void init() {
   connection->AddHeader("Content-Type", "application/json");
   connection->AllowInsecure(!secureConnection);
   const std::string tokenUrl = url + kTokenPath;
-  LOG_INFO << string::format("url: %s", tokenUrl);
+  LOG_INFO << string::format("url: %s", string::hideUserInfo(tokenUrl));
   connection->Perform(tokenUrl, "POST", body);
 
   if (connection->ResponseCode() != 201) {
@@ -94,7 +94,8 @@ void finish() {
     // The token is given back even when the run was interrupted.
     connection->SetInterruptible(false);
     const std::string tokenUrl = url + kTokenPath;
-    LOG_INFO << string::format("Releasing the token, url: %s, token: %s", tokenUrl, token);
+    LOG_INFO << string::format("Releasing the token, url: %s, token: %s",
+                               string::hideUserInfo(tokenUrl), token);
     connection->Perform(tokenUrl, "DELETE", "");
     if (connection->ResponseCode() == 204) {
       token.clear();
