@@ -56,7 +56,7 @@ void init() {
   connection->AddHeader("Content-Type", "application/json");
   configure(*connection);
   const std::string tokenUrl = url + kTokenPath;
-  LOG_INFO << string::format("url: %s", tokenUrl);
+  LOG_INFO << string::format("url: %s", string::hideUserInfo(tokenUrl));
   if (const std::string transport = describeTransport(); !transport.empty()) {
     LOG_INFO << "Connection settings: " << transport;
   }
@@ -99,7 +99,8 @@ void finish() {
     // The token is given back even when the run was interrupted.
     connection->SetInterruptible(false);
     const std::string tokenUrl = url + kTokenPath;
-    LOG_INFO << string::format("Releasing the token, url: %s, token: %s", tokenUrl, token);
+    LOG_INFO << string::format("Releasing the token, url: %s, token: %s",
+                               string::hideUserInfo(tokenUrl), token);
     connection->Perform(tokenUrl, "DELETE", "");
     if (connection->ResponseCode() == 204) {
       token.clear();

@@ -66,7 +66,7 @@ bool validateUrlWithoutQueryAndFragment(std::string url) {
 bool setURL(const std::vector<std::string>& values) {
   const std::string& value = values.at(0);
   if (value.empty() || !validateUrlWithoutQueryAndFragment(value)) {
-    throw CLI::ValidationError("Marlformed url: '" + value + "'");
+    throw CLI::ValidationError("Marlformed url: '" + string::hideUserInfo(value) + "'");
   }
   url = value;
   if (url.back() != '/') {

@@ -33,7 +33,7 @@ class Command {
   // give 3 when an import would change something). It holds for the current run only.
   static void SetExitStatus(int status);
 
-  // After Ctrl-C or SIGTERM: one line on standard error; the status is 128 + the signal.
+  // After an interrupting signal: one line on standard error; the status is 128 + the signal.
   static int reportInterrupt();
 
  protected:

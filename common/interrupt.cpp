@@ -23,8 +23,15 @@ void install() {
   action.sa_handler = onSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  for (const int number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    // A signal the run was started to ignore (under nohup, as a script's background job) stays
+    // ignored.
+    struct sigaction current {};
+    if (sigaction(number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) {
+      continue;
+    }
+    sigaction(number, &action, nullptr);
+  }
 }
 
 int signal() {
@@ -54,6 +61,10 @@ std::string describe(int signal) {
       return "Interrupted by SIGINT.";
     case SIGTERM:
       return "Interrupted by SIGTERM.";
+    case SIGHUP:
+      return "Interrupted by SIGHUP.";
+    case SIGQUIT:
+      return "Interrupted by SIGQUIT.";
     default:
       return "Interrupted by signal " + std::to_string(signal) + ".";
   }

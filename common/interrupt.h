@@ -1,5 +1,6 @@
-// Ctrl-C (SIGINT) and SIGTERM: noted by a handler, acted on where the run can stop cleanly, so
-// that the session token is still released and no partial export file is left.
+// Ctrl-C (SIGINT), SIGTERM, a hang-up (SIGHUP) and SIGQUIT: noted by a handler, acted on where
+// the run can stop cleanly, so that the session token is still released and no partial export
+// file is left.
 #pragma once
 
 #include <stdexcept>
@@ -7,7 +8,8 @@
 
 namespace korv::interrupt {
 
-// Installs the handlers (without SA_RESTART, so a blocking call returns early).
+// Installs the handlers (without SA_RESTART, so a blocking call returns early); a signal that
+// is ignored when the run starts stays ignored.
 void install();
 // The first interrupting signal received, or 0.
 int signal();

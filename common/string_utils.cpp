@@ -48,4 +48,16 @@ void rtrim(std::string& text) {
   text.erase(end);
 }
 
+std::string hideUserInfo(const std::string& url) {
+  // A scheme ("https://") ends at the first "/"; without one the authority starts the text.
+  const size_t separator = url.find("://");
+  const bool scheme = separator != std::string::npos && url.find('/') == separator + 1;
+  const size_t authority = scheme ? separator + 3 : (url.rfind("//", 0) == 0 ? 2 : 0);
+  const size_t at = url.rfind('@');
+  if (at == std::string::npos || at < authority) {
+    return url;
+  }
+  return url.substr(0, authority) + "***" + url.substr(at);
+}
+
 }  // namespace korv::string

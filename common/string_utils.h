@@ -32,4 +32,9 @@ std::string format(const std::string& format, const Args&... args) {
 void ltrim(std::string& text);
 void rtrim(std::string& text);
 
+// The URL with its user information (a user name and password before an "@") shown as "***", for
+// logs and messages. Everything from the start of the authority to the last "@" counts, so that
+// a password holding "/", "?" or "#" is hidden too.
+std::string hideUserInfo(const std::string& url);
+
 }  // namespace korv::string

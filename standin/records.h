@@ -31,6 +31,7 @@
 // Any other member is kept, except "custom_probes", which only travels in exports and imports.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -51,5 +52,13 @@ std::string storedTemplateProblem(const nlohmann::json& alertTemplate);
 // system flag are left for the caller to set. Returns the problem, or "" when the item is usable.
 std::string completeImportedProbe(nlohmann::json& probe);
 std::string completeImportedTemplate(nlohmann::json& alertTemplate);
+
+// Writing a document out recurses once per level of nesting, so documents nested deeper than
+// this are refused where the stand-in reads them (request bodies and the data file).
+inline constexpr std::size_t kMaxNesting = 400;
+
+// True when a JSON text nests arrays and objects deeper than kMaxNesting. Brackets inside
+// strings do not count; the text need not be valid JSON.
+bool nestedTooDeep(const std::string& text);
 
 }  // namespace korv::standin

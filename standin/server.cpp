@@ -6,10 +6,13 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <stdexcept>
 #include <utility>
+
+#include "records.h"
 
 namespace korv::standin {
 namespace {
@@ -19,6 +22,10 @@ using httplib::Response;
 using nlohmann::json;
 
 constexpr int kDefaultMajor = 11;
+// Request bodies are limited before they are read: a login is tiny, an import of 100,000 probes
+// about 15 MB.
+constexpr std::uint64_t kLoginBodyLimit = 64 * 1024;
+constexpr std::uint64_t kBodyLimit = 64 * 1024 * 1024;
 
 void answer(Response& res, int status, const json& body) {
   res.status = status;
@@ -28,6 +35,21 @@ void answer(Response& res, int status, const json& body) {
 
 void refuse(Response& res, int status, const std::string& message) {
   answer(res, status, json{{"errormsg", message}});
+}
+
+// Refuses a request without reading its body and closes the connection after the answer, so that
+// a body the client still sends is never read as the next request (into an unbounded request
+// line). This version of the library keeps a connection open after any answer it writes in full;
+// a content provider that reports failure once it has written the whole answer gets it closed.
+void refuseUnread(Response& res, int status, const std::string& message) {
+  const std::string body = json{{"errormsg", message}}.dump();
+  res.status = status;
+  res.set_header("Connection", "close");
+  res.set_content_provider(body.size(), "application/json",
+                           [body](size_t, size_t, httplib::DataSink& sink) {
+                             sink.write(body.data(), body.size());
+                             return false;
+                           });
 }
 
 std::string trimmed(const std::string& text) {
@@ -46,6 +68,11 @@ bool allDigits(const std::string& text) {
 
 // The request body as a JSON object; answers 400 and gives nothing when it is not one.
 std::optional<json> objectBody(const Request& req, Response& res) {
+  if (nestedTooDeep(req.body)) {
+    refuse(res, 400,
+           "The request body is nested deeper than " + std::to_string(kMaxNesting) + " levels");
+    return std::nullopt;
+  }
   json body = json::parse(req.body, nullptr, false);
   if (body.is_discarded()) {
     refuse(res, 400, "The request body is not JSON");
@@ -204,9 +231,23 @@ void StandinServer::addRoutes() {
   // minute over the list of 100,000 probes). The library compresses whenever the request accepts
   // an encoding, so that header is dropped before routing. The request object is not const, only
   // the handler's view of it.
-  http->set_pre_routing_handler([](const Request& req, Response&) {
+  //
+  // A body over its limit is refused by its announced length, before it is read. A body without a
+  // length (chunked, or up to the end of the connection) would be read whole by the library, so
+  // it is refused too. The library's own limit is the last guard.
+  http->set_payload_max_length(kBodyLimit);
+  http->set_pre_routing_handler([](const Request& req, Response& res) {
     const_cast<Request&>(req).headers.erase("Accept-Encoding");
-    return httplib::Server::HandlerResponse::Unhandled;
+    const bool sendsBody = req.method == "POST" || req.method == "PUT" || req.method == "PATCH";
+    const std::uint64_t limit = req.path == "/api/token/" ? kLoginBodyLimit : kBodyLimit;
+    if (req.has_header("Transfer-Encoding") || (sendsBody && !req.has_header("Content-Length"))) {
+      refuseUnread(res, 411, "A request body needs a Content-Length");
+    } else if (req.get_header_value<std::uint64_t>("Content-Length") > limit) {
+      refuseUnread(res, 413, "The request body is larger than " + std::to_string(limit) + " bytes");
+    } else {
+      return httplib::Server::HandlerResponse::Unhandled;
+    }
+    return httplib::Server::HandlerResponse::Handled;
   });
   http->Post("/api/token/", plain(&StandinServer::logIn));
   http->Delete("/api/token/", plain(&StandinServer::logOut));
@@ -218,9 +259,9 @@ void StandinServer::addRoutes() {
   http->Post(R"(/api/([^/]+)/alert/custom/import/)", versioned(&StandinServer::importTemplates));
 
   // Failures that no handler answered (unknown path or method, a request the library refused)
-  // still get a JSON body.
+  // still get a JSON body. Every answer of a handler carries its content type.
   const httplib::Server::HandlerWithResponse errorHandler = [](const Request& req, Response& res) {
-    if (!res.body.empty()) {
+    if (res.has_header("Content-Type")) {
       return httplib::Server::HandlerResponse::Unhandled;
     }
     const std::string request = (req.method + " " + req.path).substr(0, 200);

@@ -243,6 +243,10 @@ Store::Data Store::load(const std::string& path) {
   if (!in.is_open() || in.bad()) {
     throw StoreError("Cannot read the data file " + quoted(path));
   }
+  if (nestedTooDeep(text)) {
+    throw StoreError("The data file " + quoted(path) + " is nested deeper than " +
+                     std::to_string(kMaxNesting) + " levels");
+  }
   json document;
   try {
     document = json::parse(text);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <exception>
 
 #include "common/interrupt.h"
 #include "common/logger.h"
@@ -34,26 +35,38 @@ bool lookUp(const std::string& name, CURLoption& option) {
   return true;
 }
 
-// Where a transfer's body goes.
-struct BodySink {
+// What the body and header callbacks of one transfer fill. No exception may pass through
+// libcurl's C frames: a callback keeps it here and stops the transfer, and Perform raises it
+// again once curl_easy_perform has returned. libcurl closes the connection of a transfer that
+// ended in an error instead of keeping it for the next request, which would otherwise read what
+// is left of this answer.
+struct Transfer {
   std::string* body;
-  CURL* handle;
+  std::unordered_map<std::string, std::string>* headers;
+  std::exception_ptr failure;
+  bool bodyRefused = false;
 };
 
-// The body is announced before it arrives; room for a large one is made at once instead of by
-// growing the text again and again. A length the server merely claims is not trusted beyond this.
-constexpr curl_off_t kMaxReservation = 256 * 1024 * 1024;
-
-size_t writeReserving(char* data, size_t size, size_t count, void* userData) {
-  auto* sink = static_cast<BodySink*>(userData);
-  if (sink->body->empty()) {
-    curl_off_t length = -1;
-    if (curl_easy_getinfo(sink->handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
-        length > 0 && length <= kMaxReservation) {
-      sink->body->reserve(static_cast<size_t>(length));
-    }
+size_t writeBody(char* data, size_t size, size_t count, void* userData) {
+  auto* transfer = static_cast<Transfer*>(userData);
+  try {
+    const size_t taken = WriteCallback(data, size, count, transfer->body);
+    transfer->bodyRefused = taken != size * count;
+    return taken;
+  } catch (...) {
+    transfer->failure = std::current_exception();
+    return 0;
   }
-  return WriteCallback(data, size, count, sink->body);
+}
+
+size_t writeHeader(char* data, size_t size, size_t count, void* userData) {
+  auto* transfer = static_cast<Transfer*>(userData);
+  try {
+    return HeaderCallback(data, size, count, transfer->headers);
+  } catch (...) {
+    transfer->failure = std::current_exception();
+    return 0;
+  }
 }
 
 }  // namespace
@@ -65,8 +78,18 @@ bool HeaderNameLess::operator()(const std::string& left, const std::string& righ
 }
 
 size_t WriteCallback(char* data, size_t size, size_t count, void* userData) {
+  auto* body = static_cast<std::string*>(userData);
   const size_t bytes = size * count;
-  static_cast<std::string*>(userData)->append(data, bytes);
+  if (bytes > kMaxResponseSize - body->size()) {
+    return 0;
+  }
+  // Room grows by doubling, as the text's own growth would, but never beyond the limit: a
+  // length the server announces is not trusted for more than has arrived.
+  const size_t needed = body->size() + bytes;
+  if (needed > body->capacity()) {
+    body->reserve(std::min(kMaxResponseSize, std::max(needed, 2 * body->capacity())));
+  }
+  body->append(data, bytes);
   return bytes;
 }
 
@@ -202,11 +225,11 @@ bool WebConnection::Perform(const std::string& url, const std::string& method,
   SetSSLOptions(handle);
   SetProxySettings(handle);
   SetOtherOptions(handle);
-  BodySink sink{&response, handle};
-  curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, writeReserving);
-  curl_easy_setopt(handle, CURLOPT_WRITEDATA, &sink);
-  curl_easy_setopt(handle, CURLOPT_HEADERDATA, &responseHeaders);
-  curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, HeaderCallback);
+  Transfer transfer{&response, &responseHeaders, nullptr};
+  curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, writeBody);
+  curl_easy_setopt(handle, CURLOPT_WRITEDATA, &transfer);
+  curl_easy_setopt(handle, CURLOPT_HEADERDATA, &transfer);
+  curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, writeHeader);
   std::array<char, CURL_ERROR_SIZE> errorBuffer{};
   curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorBuffer.data());
   curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
@@ -217,12 +240,20 @@ bool WebConnection::Perform(const std::string& url, const std::string& method,
   curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &signalsSurvived);
   SetTimeoutOptions(handle);
 
-  LOG_INFO << "Calling with URL='" << url << "' METHOD='" << method << "'";
+  LOG_INFO << "Calling with URL='" << string::hideUserInfo(url) << "' METHOD='" << method << "'";
   const CURLcode result = curl_easy_perform(handle);
   responseCode = result;
   LOG_DEBUG << "curl_easy_perform returns: " << static_cast<long>(result);
+  if (transfer.failure) {
+    std::rethrow_exception(transfer.failure);
+  }
+  if (transfer.bodyRefused) {
+    // Nothing of a refused answer is used: the part that arrived is dropped.
+    std::string().swap(response);
+    LOG_WARNING << "The answer is larger than " << kMaxResponseSize << " bytes.";
+  }
   if (interruptible && interrupt::signal() != 0) {
-    LOG_WARNING << "The request to '" << url << "' was interrupted.";
+    LOG_WARNING << "The request to '" << string::hideUserInfo(url) << "' was interrupted.";
     throw interrupt::Interrupted(interrupt::signal());
   }
 

@@ -28,7 +28,8 @@ class WebConnection {
   WebConnection& operator=(const WebConnection&) = delete;
 
   // Sends one request with a fresh libcurl handle. True when the transfer completed and the
-  // status is 200 to 299. After a transport failure ResponseCode() holds libcurl's result code.
+  // status is 200 to 299. After a transport failure ResponseCode() holds libcurl's result code
+  // and Response() what arrived, except of an answer refused for its size (then it is empty).
   virtual bool Perform(const std::string& url, const std::string& method,
                        const std::string& payload);
 
@@ -42,7 +43,7 @@ class WebConnection {
   void Clear();
 
   void AllowInsecure(bool insecure) { verifySSL = !insecure; }
-  // An interruptible request (the default) stops at the first Ctrl-C or SIGTERM and raises
+  // An interruptible request (the default) stops at the first interrupting signal and raises
   // interrupt::Interrupted. One that is not (the token release) goes on after the first signal,
   // within a time limit, and stops at the second.
   void SetInterruptible(bool interruptible) { this->interruptible = interruptible; }
@@ -96,7 +97,13 @@ class WebConnection {
   bool interruptible = true;
 };
 
-// libcurl callbacks: the body into a std::string, header lines into a HeaderMap.
+// The largest answer body a request takes (1 GiB); a larger one fails the transfer with libcurl's
+// write error, as any other transport failure. Real exports stay within tens of megabytes.
+constexpr size_t kMaxResponseSize = size_t{1} << 30;
+
+// libcurl callbacks: the body into a std::string, header lines into a HeaderMap. The body
+// callback takes nothing (returns 0, which stops the transfer) once the body would grow past
+// kMaxResponseSize. Both may throw std::bad_alloc.
 size_t WriteCallback(char* data, size_t size, size_t count, void* userData);
 size_t HeaderCallback(char* data, size_t size, size_t count, void* userData);
 // Stops the transfer once more interrupting signals arrived than the request may survive.

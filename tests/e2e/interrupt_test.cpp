@@ -1,5 +1,6 @@
-// Ctrl-C and SIGTERM in the middle of a run: the transfer stops promptly, the token is still
-// given back, no partial export file stays, and the status tells which signal it was.
+// Ctrl-C, SIGTERM, a hang-up and SIGQUIT in the middle of a run: the transfer stops promptly, the
+// token is still given back, no partial export file stays, and the status tells which signal it
+// was.
 #include <signal.h>
 
 #include <gmock/gmock.h>
@@ -20,20 +21,22 @@ class Interrupt : public CliTest {
  protected:
   void SetUp() override { server.ServeSession(); }
 
-  // Waits until the server has received the request.
-  void AwaitRequest(const std::string& method, const std::string& path) {
+  // Waits until the server has received the request (more than `earlier` of them).
+  void AwaitRequest(const std::string& method, const std::string& path, size_t earlier = 0) {
     const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (server.RequestsTo(method, path).empty() && std::chrono::steady_clock::now() < deadline) {
+    while (server.RequestsTo(method, path).size() <= earlier &&
+           std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(5ms);
     }
-    ASSERT_FALSE(server.RequestsTo(method, path).empty()) << "the request never arrived";
+    ASSERT_GT(server.RequestsTo(method, path).size(), earlier) << "the request never arrived";
   }
 
   // Starts the run, waits until the server holds the request, then sends the signal.
   ProcessResult InterruptDuring(const std::string& method, const std::string& path,
                                 std::vector<std::string> args, int signal) {
+    const size_t earlier = server.RequestsTo(method, path).size();
     const auto process = StartAgainst(server.BaseUrl(), std::move(args));
-    AwaitRequest(method, path);
+    AwaitRequest(method, path, earlier);
     const auto sent = std::chrono::steady_clock::now();
     process->Signal(signal);
     ProcessResult result = process->Wait(30s);
@@ -63,19 +66,24 @@ TEST_F(Interrupt, CtrlCDuringTheRequestStopsPromptlyAndReleasesTheToken) {
   EXPECT_THAT(Log(), HasSubstr("Token released.."));
 }
 
-TEST_F(Interrupt, SigtermDuringAnExportLeavesTheTargetAsItWas) {
+TEST_F(Interrupt, SigtermHangUpOrQuitDuringAnExportLeavesTheTargetAsItWas) {
   server.On("POST", "/api/v11/probe/custom/export/",
             Slow(Reply(200, R"({"probes":[],"version":"11.0"})")));
   const std::string file = home / "probes.json";
   WriteFile(file, "earlier");
-  const ProcessResult result = InterruptDuring("POST", "/api/v11/probe/custom/export/",
-                                               {"export-probes", "-w", "-o", file}, SIGTERM);
-  EXPECT_EQ(result.status, 143);
-  EXPECT_EQ(result.err, "Interrupted by SIGTERM.\n");
-  EXPECT_EQ(ReadFile(file), "earlier");
-  EXPECT_EQ(server.RequestsTo("DELETE", "/api/token/").size(), 1u);
-  // No temporary file stays beside it.
-  EXPECT_EQ(Entries(home.Path()), (std::vector<std::string>{".korv-cli.log", "probes.json"}));
+  size_t runs = 0;
+  for (const auto& [signal, name] : {std::pair{SIGTERM, "SIGTERM"}, std::pair{SIGHUP, "SIGHUP"},
+                                     std::pair{SIGQUIT, "SIGQUIT"}}) {
+    SCOPED_TRACE(name);
+    const ProcessResult result = InterruptDuring("POST", "/api/v11/probe/custom/export/",
+                                                 {"export-probes", "-w", "-o", file}, signal);
+    EXPECT_EQ(result.status, 128 + signal);
+    EXPECT_EQ(result.err, "Interrupted by " + std::string(name) + ".\n");
+    EXPECT_EQ(ReadFile(file), "earlier");
+    EXPECT_EQ(server.RequestsTo("DELETE", "/api/token/").size(), ++runs);
+    // No temporary file stays beside it.
+    EXPECT_EQ(Entries(home.Path()), (std::vector<std::string>{".korv-cli.log", "probes.json"}));
+  }
 }
 
 TEST_F(Interrupt, CtrlCDuringTheLoginHasNoTokenToRelease) {

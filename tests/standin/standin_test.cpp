@@ -1,7 +1,10 @@
 // The stand-in: its REST API against a server running in this process, its data file, and the
 // korv-standin program itself.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -72,6 +75,7 @@ class Standin {
     return request("POST", path, token, body.dump()).body;
   }
   json probes(const std::string& token) { return request("GET", kProbes, token).body; }
+  int port() const { return server.port(); }
 
  private:
   static ServerOptions adminWithSecret() {
@@ -111,6 +115,30 @@ json importing(const char* member, const json& items, bool skip, bool skipProbe 
           {"skip_overwrite", skip},
           {"skip_overwrite_probe", skipProbe},
           {"version", version}};
+}
+
+// The answer to the bytes sent on a connection of their own, once the server has closed it; ""
+// when it has not within three seconds (a server that waits for a promised body gives up after
+// five, and one that keeps the connection open waits for the next request).
+std::string answerTo(int port, const std::string& request) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const timeval limit{3, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string answer;
+  char chunk[4096];
+  ssize_t n = -1;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) > 0) {
+    while ((n = ::recv(fd, chunk, sizeof chunk, 0)) > 0) {
+      answer.append(chunk, static_cast<size_t>(n));
+    }
+  }
+  ::close(fd);
+  return n == 0 ? answer : "";
 }
 
 std::vector<std::string> statuses(const json& answer) {
@@ -243,6 +271,36 @@ TEST_F(StandinTest, BadRequestsAnswer4xxWithAnErrormsgAndTheServerGoesOn) {
     EXPECT_NE(reply.errormsg, "") << path << " " << body;
   }
   EXPECT_EQ(standin.request("GET", kProbes, token).status, 200);
+}
+
+TEST_F(StandinTest, ImportsNestedDeeperThan400LevelsAreRefusedAndTheServerGoesOn) {
+  for (const auto& [levels, status] : {std::pair{400, 200}, {401, 400}, {100000, 400}}) {
+    const std::string name = "Deep " + std::to_string(levels);
+    // The body, its array of probes and the probe make three levels.
+    std::string body = importing("probes", json::array({newProbe(name)}), false).dump();
+    body.insert(std::string(R"({"probes":[{)").size(),
+                R"("deep":)" + std::string(levels - 3, '[') + std::string(levels - 3, ']') + ",");
+    EXPECT_EQ(standin.request("POST", kProbeImport, token, body).status, status) << levels;
+    EXPECT_EQ(named(standin.probes(token), name).is_null(), status != 200) << levels;
+  }
+}
+
+TEST_F(StandinTest, BodiesOverTheirLimitOrWithoutALengthAreRefusedBeforeTheyAreRead) {
+  // A login padded to the limit still gets in.
+  const std::string credentials = json{{"username", "admin"}, {"password", "secret"}}.dump();
+  const std::string padded = credentials + std::string(65536 - credentials.size(), ' ');
+  EXPECT_EQ(standin.request("POST", "/api/token/", "", padded).status, 201);
+  const std::string import = "POST /api/v11/probe/custom/import/ HTTP/1.1\r\nHost: x\r\n";
+  const std::string logIn = "POST /api/token/ HTTP/1.1\r\nHost: x\r\n";
+  for (const auto& [request, status] : std::vector<std::pair<std::string, std::string>>{
+           {logIn + "Content-Length: 65537\r\n\r\n", "413"},
+           {import + "Content-Length: 67108865\r\n\r\n", "413"},
+           {import + "Transfer-Encoding: chunked\r\n\r\n", "411"},
+           {logIn + "\r\n", "411"}}) {
+    const std::string answer = answerTo(standin.port(), request);
+    EXPECT_EQ(answer.substr(0, 12), "HTTP/1.1 " + status) << request;
+    EXPECT_NE(answer.find("errormsg"), std::string::npos) << request;
+  }
 }
 
 TEST_F(StandinTest, ChangesReplaceTheDataFileWholeAndANewServerOnItSeesThem) {

@@ -25,15 +25,16 @@ bool waitReadable(int fd, const std::atomic<bool>& stopped) {
   return false;
 }
 
-void sendAll(int fd, const std::string& bytes) {
+bool sendAll(int fd, const std::string& bytes) {
   size_t sent = 0;
   while (sent < bytes.size()) {
     const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
     if (n <= 0) {
-      return;
+      return false;
     }
     sent += static_cast<size_t>(n);
   }
+  return true;
 }
 
 size_t contentLength(const std::string& head) {
@@ -172,8 +173,12 @@ void RawServer::Serve(int fd) {
     while (!stopped.load() && std::chrono::steady_clock::now() < until) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    sendAll(fd, answer.bytes);
-    if (answer.close || stopped.load()) {
+    bool open = sendAll(fd, answer.bytes);
+    const std::string blanks(1 << 20, ' ');
+    while (answer.endless && open && !stopped.load()) {
+      open = sendAll(fd, blanks);
+    }
+    if (answer.endless || answer.close || stopped.load()) {
       return;
     }
   }

@@ -18,6 +18,7 @@ struct RawAnswer {
   std::string bytes;                   // sent as they are
   bool close = false;                  // close the connection after sending
   std::chrono::milliseconds stall{0};  // wait this long (or until stopped) before sending
+  bool endless = false;                // then send blanks until the client goes away
 };
 
 class RawServer {

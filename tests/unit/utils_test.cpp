@@ -25,6 +25,21 @@ TEST(StringHelpers, FormatReturnsResultsLongerThanAnyStackBufferAndTrimOnlyTouch
   EXPECT_EQ(highBytes, "\xA0value\xA0");
 }
 
+TEST(StringHelpers, AUrlsUserInformationIsHiddenHoweverTheUrlIsWritten) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"https://user:pw@host:8443/korv/", "https://***@host:8443/korv/"},
+      {"user:pw@host/korv", "***@host/korv"},
+      {"//user@host/", "//***@host/"},
+      // What ends the authority in a well-formed URL still counts as part of the password.
+      {"https://user:p/w#x?y@host/", "https://***@host/"},
+      {"host/a://b@c", "***@c"},
+      {"https://host/korv/", "https://host/korv/"},
+  };
+  for (const auto& [url, shown] : cases) {
+    EXPECT_EQ(string::hideUserInfo(url), shown) << url;
+  }
+}
+
 TEST(MergePaths, AlwaysInsertsOneSlashEvenAfterAnEmptyPart) {
   EXPECT_EQ(path::mergePaths("", ".korv-cli.log"), "/.korv-cli.log");
   EXPECT_EQ(path::mergePaths("/home/u/", "x"), "/home/u//x");

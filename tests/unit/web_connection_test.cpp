@@ -160,6 +160,14 @@ TEST(WebConnection, AHeaderLineOverTheLimitFailsTheTransfer) {
   EXPECT_EQ(HeaderCallback(limit.data(), 1, limit.size(), &headers), limit.size());
 }
 
+TEST(WebConnection, TheBodyCallbackRefusesAChunkThatWouldPassTheLimitWithoutReadingIt) {
+  std::string body = "[";
+  char blank = ' ';
+  EXPECT_EQ(WriteCallback(&blank, 1, kMaxResponseSize, &body), 0u);
+  EXPECT_EQ(WriteCallback(&blank, 1, 1, &body), 1u);
+  EXPECT_EQ(body, "[ ");
+}
+
 TEST(WebConnection, VerifiesCertificatesUnlessToldNotTo) {
   StubServer server(StubServer::Scheme::Https);
   server.On("GET", "/secure", Reply(200, "{}"));
