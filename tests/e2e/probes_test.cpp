@@ -308,7 +308,7 @@ TEST_F(ImportProbes, RefusesMissingUnreadableAndMalformedFilesBeforeSendingAnyth
 }
 
 TEST_F(ImportProbes, SendsTheFileBesideTheOverwriteSwitchAndPrintsTheVerdictPerProbe) {
-  File(R"( {"version":{"major":11,"b":[1,2]},"other":1,"probes":[{"z":1,"a":"é"}]} trailing text)");
+  File(R"( {"version":{"major":11,"b":[1,2]},"other":1,"probes":[{"z":1,"a":"é"}]} )");
   // Without "msg" (or with a null one) the status is the reason; an empty result prints nothing.
   const std::string verdicts =
       R"({"result":[{"name":"cpu","status":"created","msg":"Created with id 31."},)"
