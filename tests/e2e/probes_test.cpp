@@ -303,6 +303,7 @@ TEST_F(ImportProbes, RefusesMissingUnreadableAndMalformedFilesBeforeSendingAnyth
   }
   ::chmod(File(R"({"probes":[],"version":1})").c_str(), 0600);
   ::chmod(home.Path().c_str(), 0711);
+  ::unlink(LogPath().c_str());  // root's log would be refused with a warning
   unprivileged = true;
   ExpectRefusal({"import-probes", "-i", file}, "Failed to open the input file '" + file + "'\n");
 }
