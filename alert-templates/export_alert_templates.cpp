@@ -17,8 +17,8 @@ std::string ExportCustomAlertTemplates::Purpose() {
 }
 
 void ExportCustomAlertTemplates::Init(CLI::App* app) {
-  app->add_option("-i,--id", templateIds,
-                  "List of id for the custom alert templates to be exported");
+  api::addIdOption(app, "-i,--id", templateIds,
+                   "List of id for the custom alert templates to be exported");
   destination.AddOptions(app);
 }
 
@@ -32,6 +32,7 @@ void ExportCustomAlertTemplates::Perform() {
   api::postJson(*connection, "/alert/custom/export/", {{"alert_templates", templateIds}});
   const nlohmann::json answer = api::parseResponse(*connection, KORV_HERE);
   api::checkStatus(*connection, answer, api::FailureReport::HTTPError, KORV_HERE);
+  api::checkExport(answer, "alert_templates", KORV_HERE);
   destination.Write(answer, KORV_HERE);
 }
 

@@ -2,6 +2,7 @@
 // or standard output.
 #pragma once
 
+#include <cstdint>
 #include <set>
 #include <string>
 
@@ -21,7 +22,7 @@ class ExportCustomAlertTemplates : Command {
   void ReleaseFile() { destination.ReleaseFile(); }
 
  private:
-  std::set<int> templateIds;
+  std::set<std::uint32_t> templateIds;
   api::ExportDestination destination;
 };
 

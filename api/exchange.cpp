@@ -1,8 +1,12 @@
 #include "api/exchange.h"
 
+#include <charconv>
+#include <iterator>
+
 #include <CLI/CLI.hpp>
 
 #include "api/rest_api.h"
+#include "common/compact_json.h"
 #include "common/logger.h"
 #include "common/path.h"
 #include "common/string_utils.h"
@@ -39,6 +43,42 @@ void checkStatus(const web::WebConnection& connection, const nlohmann::json& bod
     throw HTTPError(status, text, place.function, place.line);
   }
   throw ResponseValidationError(text, place.function, place.line);
+}
+
+void addIdOption(CLI::App* app, const std::string& names, std::set<std::uint32_t>& ids,
+                 const std::string& description) {
+  const CLI::callback_t convert = [&ids](const CLI::results_t& values) {
+    ids.clear();
+    for (const std::string& value : values) {
+      std::uint32_t id = 0;
+      const char* end = value.data() + value.size();
+      const auto [last, error] = std::from_chars(value.data(), end, id, 10);
+      if (value.empty() || error != std::errc() || last != end) {
+        return false;
+      }
+      ids.insert(id);
+    }
+    return true;
+  };
+  app->add_option(names, convert, description)
+      ->type_name("UINT")
+      ->expected(CLI::detail::expected_max_vector_size);
+}
+
+ExportMembers findExportMembers(const nlohmann::json& document, const std::string& itemsKey) {
+  ExportMembers found;
+  if (document.is_object()) {
+    const auto items = document.find(itemsKey);
+    found.items = items != document.end() && items->is_array();
+    found.version = document.contains("version");
+  }
+  return found;
+}
+
+void checkExport(const nlohmann::json& answer, const std::string& itemsKey, const Place& place) {
+  if (!findExportMembers(answer, itemsKey).Complete()) {
+    throw ResponseValidationError(kResponseParseFailure, place.function, place.line);
+  }
 }
 
 void ExportDestination::AddOptions(CLI::App* app) {
@@ -124,21 +164,18 @@ nlohmann::json ImportSource::Read(const std::string& itemsKey, const ImportMessa
     throw FileError(string::format("Failed to open the input file '%s'", fileName), place.function,
                     place.line);
   }
-  nlohmann::json document;
-  try {
-    inFile >> document;
-  } catch (const nlohmann::json::exception&) {
-    // A syntax error, or a number too large to hold (which the parser reports as out of range).
+  const std::string text{std::istreambuf_iterator<char>(inFile), std::istreambuf_iterator<char>()};
+  std::optional<nlohmann::json> document = parseText(text);
+  if (!document) {
     throw FileError(messages.notJson, place.function, place.line);
   }
-  const bool hasItems = document.find(itemsKey) != document.end();
-  const bool hasVersion = document.find("version") != document.end();
-  if (!hasItems || !hasVersion) {
-    LOG_INFO << string::format(messages.missingFields, fileName, hasVersion ? "true" : "false",
-                               hasItems ? "true" : "false");
+  const ExportMembers found = findExportMembers(*document, itemsKey);
+  if (!found.Complete()) {
+    LOG_INFO << string::format(messages.missingFields, fileName, found.version ? "true" : "false",
+                               found.items ? "true" : "false");
     throw FileError(string::format(messages.notImportable, fileName), place.function, place.line);
   }
-  return document;
+  return std::move(*document);
 }
 
 void sendImport(web::WebConnection& connection, const std::string& path,
@@ -162,7 +199,15 @@ void sendImport(web::WebConnection& connection, const std::string& path,
       const std::string status = entry.at("status").get<std::string>();
       const auto msg = entry.find("msg");
       const bool hasMsg = msg != entry.end() && !msg->is_null();
-      return name + ", " + status + ", " + (hasMsg ? msg->get<std::string>() : status);
+      // Control characters are escaped, so that a field can neither start a line of its own
+      // nor reach the terminal as a command.
+      std::string line;
+      compact::escapedControls(line, name);
+      line += ", ";
+      compact::escapedControls(line, status);
+      line += ", ";
+      compact::escapedControls(line, hasMsg ? msg->get<std::string>() : status);
+      return line;
     });
     out << line << std::endl;
     checkStandardOutput(out, place);

@@ -2,10 +2,12 @@
 // sending, parsing the answer, judging its status, and writing the result.
 #pragma once
 
+#include <cstdint>
 #include <fstream>
 #include <iostream>
 #include <memory>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -109,6 +111,24 @@ void printRecords(std::ostream& out, const std::vector<Record>& records, Visible
   checkStandardOutput(out, place);
 }
 
+// Adds an option taking ids, each as an argument of its own: decimal numbers from 0 to
+// 4294967295, leading zeros meaning nothing. Anything else (a sign, a base prefix, a fraction, an
+// empty value) is the command line's conversion error.
+void addIdOption(CLI::App* app, const std::string& names, std::set<std::uint32_t>& ids,
+                 const std::string& description);
+
+// What an import needs of an export: an object holding "version" and the items array.
+struct ExportMembers {
+  bool version = false;
+  bool items = false;
+  bool Complete() const { return version && items; }
+};
+ExportMembers findExportMembers(const nlohmann::json& document, const std::string& itemsKey);
+
+// A success answer to an export request that the import would refuse as a file is no export: it
+// raises the parse-failure ResponseValidationError at the place given.
+void checkExport(const nlohmann::json& answer, const std::string& itemsKey, const Place& place);
+
 // Where an export command writes: the file named with "-o" (an existing file only with "-w"),
 // which is replaced only once the whole export has arrived, or else standard output.
 class ExportDestination {
@@ -154,8 +174,8 @@ class ImportSource {
   bool SetFileName(const std::vector<std::string>& values);
   // Closes the file and forgets its name.
   void Reset();
-  // Reads the first JSON value of the file (what follows it is not read) and checks that it has
-  // the items member and "version".
+  // Reads the file as one JSON value (white space may follow it, nothing else) and checks that it
+  // holds what an export holds (findExportMembers).
   nlohmann::json Read(const std::string& itemsKey, const ImportMessages& messages,
                       const Place& place);
 

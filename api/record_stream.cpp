@@ -4,8 +4,34 @@
 
 namespace korv::cli::api {
 
+bool nestedTooDeep(std::string_view text) {
+  std::size_t depth = 0;
+  bool inString = false;
+  bool escaped = false;
+  for (const char c : text) {
+    if (inString) {
+      if (escaped) {
+        escaped = false;
+      } else if (c == '\\') {
+        escaped = true;
+      } else if (c == '"') {
+        inString = false;
+      }
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > kMaxNesting) {
+        return true;
+      }
+    } else if ((c == ']' || c == '}') && depth > 0) {
+      --depth;
+    }
+  }
+  return false;
+}
+
 std::optional<nlohmann::json> parseText(const std::string& text) {
-  if (holdsNul(text)) {
+  if (holdsNul(text) || nestedTooDeep(text)) {
     return std::nullopt;
   }
   try {

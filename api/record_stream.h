@@ -200,18 +200,30 @@ inline bool holdsNul(const std::string& text) {
   return text.find('\0') != std::string::npos;
 }
 
+// How deeply arrays and objects may stand inside one another in a document that is read whole:
+// far beyond any record, and low enough that writing the document out, which recurses once per
+// level, cannot exhaust the stack.
+inline constexpr std::size_t kMaxNesting = 1000;
+
+// Whether the text opens more than kMaxNesting arrays and objects inside one another (brackets
+// inside strings do not count). One pass, no allocation.
+bool nestedTooDeep(std::string_view text);
+
 // The whole text parsed as one JSON document; nothing when it is not JSON: a syntax error, a
-// number too large to hold (which the library reports as out of range), a NUL byte.
+// number too large to hold (which the library reports as out of range), a NUL byte, anything but
+// white space after the value, or nesting deeper than kMaxNesting.
 std::optional<nlohmann::json> parseText(const std::string& text);
 
 enum class ReadResult { Records, NotJson, WrongShape };
 
-// Reads the text as an array of records; records holds them only for ReadResult::Records.
+// Reads the text as an array of records; records holds them only for ReadResult::Records. A text
+// that parseText refuses is not JSON here either.
 template <typename Reader>
 ReadResult readRecordArray(const std::string& text, std::vector<typename Reader::Record>& records) {
   RecordArrayReader<Reader> reader;
-  if (holdsNul(text) || !nlohmann::json::sax_parse(
-                            text, &reader, nlohmann::json::input_format_t::json, true, false)) {
+  if (holdsNul(text) || nestedTooDeep(text) ||
+      !nlohmann::json::sax_parse(text, &reader, nlohmann::json::input_format_t::json, true,
+                                 false)) {
     return ReadResult::NotJson;
   }
   if (reader.wrongShape) {

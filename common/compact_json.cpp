@@ -2,17 +2,19 @@
 
 namespace korv::compact {
 
-void text(std::string& out, const std::string& value) {
+namespace {
+
+// Appends the value with control characters escaped, and '"' and '\' too when quoted is set.
+void escaped(std::string& out, const std::string& value, bool quoted) {
   static const char kHex[] = "0123456789abcdef";
-  out += '"';
   for (const char c : value) {
     const auto byte = static_cast<unsigned char>(c);
     switch (c) {
       case '"':
-        out += "\\\"";
+        out += quoted ? "\\\"" : "\"";
         break;
       case '\\':
-        out += "\\\\";
+        out += quoted ? "\\\\" : "\\";
         break;
       case '\b':
         out += "\\b";
@@ -39,7 +41,18 @@ void text(std::string& out, const std::string& value) {
         }
     }
   }
+}
+
+}  // namespace
+
+void text(std::string& out, const std::string& value) {
   out += '"';
+  escaped(out, value, true);
+  out += '"';
+}
+
+void escapedControls(std::string& out, const std::string& value) {
+  escaped(out, value, false);
 }
 
 void optionalText(std::string& out, const std::shared_ptr<std::string>& value) {

@@ -12,6 +12,9 @@ namespace korv::compact {
 // A string value: quoted, with '"', '\' and control characters escaped as the library does
 // (\b \f \n \r \t, others as \u00xx); other bytes, UTF-8 text among them, as they are.
 void text(std::string& out, const std::string& value);
+// The value with its control characters escaped as text() escapes them and nothing else changed:
+// a server's string on one line of plain output.
+void escapedControls(std::string& out, const std::string& value);
 // A text, or null when there is none.
 void optionalText(std::string& out, const std::shared_ptr<std::string>& value);
 void texts(std::string& out, const std::vector<std::string>& values);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <iostream>
 #include <memory>
 #include <mutex>
 
@@ -121,24 +122,43 @@ class RollingFileSink : public spdlog::sinks::base_sink<std::mutex> {
     return name;
   }
 
+  // Opens the log file, or else leaves it closed. The file is used only when it is a regular file
+  // with one link, owned by the effective user: a link or another user's file there (HOME may be
+  // another user's) must not receive the log, nor a FIFO stall the run. A file that is there but
+  // cannot be used is named in one warning line on standard error; a missing directory is not an
+  // error.
   void open() {
-    file = FileDescriptor(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
+    file = FileDescriptor(::open(
+        path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600));
+    struct stat status {};
     if (!file) {
+      if (::lstat(path.c_str(), &status) == 0) {
+        warn(usable(status) ? "cannot be written" : "is not a regular file of this user");
+      }
       return;
     }
-    struct stat status {};
-    if (::fstat(file.get(), &status) != 0) {
+    if (::fstat(file.get(), &status) != 0 || !usable(status)) {
       file.reset();
+      warn("is not a regular file of this user");
       return;
     }
     // A log file left readable by others from before is tightened too.
-    if (S_ISREG(status.st_mode) && status.st_uid == ::geteuid() && (status.st_mode & 077) != 0) {
+    if ((status.st_mode & 077) != 0) {
       ::fchmod(file.get(), status.st_mode & 0700);
     }
     size = static_cast<size_t>(status.st_size);
     if (size == 0 && writeAll(file.get(), kByteOrderMark, sizeof kByteOrderMark - 1)) {
       size = sizeof kByteOrderMark - 1;
     }
+  }
+
+  static bool usable(const struct stat& status) {
+    return S_ISREG(status.st_mode) && status.st_uid == ::geteuid() && status.st_nlink == 1;
+  }
+
+  void warn(const char* problem) const {
+    std::cerr << "Warning: the log file '" << path << "' " << problem << "; running without a log."
+              << std::endl;
   }
 
   void roll() {

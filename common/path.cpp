@@ -1,6 +1,7 @@
 #include "common/path.h"
 
 #include <libgen.h>
+#include <pwd.h>
 #include <unistd.h>
 
 #include <climits>
@@ -38,7 +39,18 @@ bool checkIfFileExists(const std::string& path) {
 
 std::string getLogDir() {
   std::string home;
-  cli::process_env("HOME", home);
+  if (cli::process_env("HOME", home)) {
+    return home;
+  }
+  // Without HOME, the effective user's home directory from the password database.
+  const long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(suggested > 0 ? static_cast<size_t>(suggested) : 16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+      found->pw_dir) {
+    home = found->pw_dir;
+  }
   return home;
 }
 

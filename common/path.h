@@ -13,7 +13,8 @@ std::string getExecutableDir();
 std::string mergePaths(const std::string& first, const std::string& second);
 // True when the path exists (a directory counts); false for a dangling link.
 bool checkIfFileExists(const std::string& path);
-// The home directory ("HOME"), where the default log file lives; "" when unset.
+// The home directory, where the default log file lives: "HOME", or when that is unset or empty
+// the effective user's home in the password database; "" when neither is known.
 std::string getLogDir();
 
 }  // namespace korv::path

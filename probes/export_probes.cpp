@@ -17,7 +17,7 @@ std::string ExportCustomProbes::Purpose() {
 }
 
 void ExportCustomProbes::Init(CLI::App* app) {
-  app->add_option("-i,--probe-id", probeIds, "List of the custom probe-id to be exported");
+  api::addIdOption(app, "-i,--probe-id", probeIds, "List of the custom probe-id to be exported");
   destination.AddOptions(app);
 }
 
@@ -32,6 +32,7 @@ void ExportCustomProbes::Perform() {
   const nlohmann::json answer = api::parseResponse(*connection, KORV_HERE);
   // A failure status is reported with the server's text alone, without the status.
   api::checkStatus(*connection, answer, api::FailureReport::ResponseValidationError, KORV_HERE);
+  api::checkExport(answer, "probes", KORV_HERE);
   destination.Write(answer, KORV_HERE);
 }
 

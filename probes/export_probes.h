@@ -1,6 +1,7 @@
 // export-probes: writes the server's export of chosen custom probes to a file or standard output.
 #pragma once
 
+#include <cstdint>
 #include <set>
 #include <string>
 
@@ -20,7 +21,7 @@ class ExportCustomProbes : Command {
   void ReleaseFile() { destination.ReleaseFile(); }
 
  private:
-  std::set<int> probeIds;
+  std::set<std::uint32_t> probeIds;
   api::ExportDestination destination;
 };
 

@@ -138,7 +138,7 @@ TEST_F(ImportAlertTemplates, RefusesMissingAndMalformedFilesWithItsOwnMessages) 
 TEST_F(ImportAlertTemplates, SendsBothOverwriteSwitchesForEveryCombinationOfTheFlags) {
   server.On("POST", "/api/v11/alert/custom/import/",
             Reply(200, R"({"result":[{"name":"cpu","status":"created","msg":"Created."}]})"));
-  WriteFile(file, R"({"version":"11.0","alert_templates":[{"z":1,"a":"é"}]} tail)", 0644);
+  WriteFile(file, R"({"version":"11.0","alert_templates":[{"z":1,"a":"é"}]})", 0644);
   const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{}, R"("skip_overwrite":false,"skip_overwrite_probe":false)"},
       {{"--ignore-existing"}, R"("skip_overwrite":true,"skip_overwrite_probe":false)"},

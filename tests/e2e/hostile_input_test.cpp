@@ -188,8 +188,8 @@ TEST_P(EverySuiteFile, AsAnImportFileIsRefusedWithOneLine) {
   ExpectSound([this](Worker& worker, const SuiteFile& file) {
     const std::string path = worker.files / file.name;
     WriteFile(path, file.content);
-    // None holds both the records and "version", so none can be imported. A file is read up to
-    // the end of its first JSON value, which a y_ file must be.
+    // None holds both the records and "version", so none can be imported. A y_ file must be
+    // read whole as one JSON value.
     Expected refused{std::nullopt, {"Input file '" + path + kind.notImportable}};
     if (file.name[0] != 'y') {
       refused.failures.push_back(kind.notJson);
@@ -208,12 +208,16 @@ TEST_P(EverySuiteFile, AsAListAnswerIsPrintedWhenEmptyAndOtherwiseReportedAsUnpa
   });
 }
 
-TEST_P(EverySuiteFile, AsAnExportAnswerIsWrittenCompactAndSortedOrReportedAsUnparsable) {
+TEST_P(EverySuiteFile, AsTheItemsOfAnExportAnswerIsWrittenCompactAndSortedOrReportedAsUnparsable) {
   ExpectSound([this](Worker& worker, const SuiteFile& file) {
-    worker.server.On("POST", kind.exportPath, Reply(200, file.content));
-    const auto written = reserialised(file.content);
+    // Alone, none is an export.
+    const std::string answer =
+        std::string(R"({"version":1,")") + kind.itemsKey + R"(":[)" + file.content + "]}";
+    worker.server.On("POST", kind.exportPath, Reply(200, answer));
+    const auto written = reserialised(answer);
     // A y_ file must be written, an n_ file refused.
-    const std::string verdict = file.name[0] == (written ? 'n' : 'y') ? " verdict broken;" : "";
+    const bool json = reserialised(file.content).has_value();
+    const std::string verdict = file.name[0] == (json ? 'n' : 'y') ? " verdict broken;" : "";
     return verdict + worker.Run({Command("export"), "-i", "1"}, {written});
   });
 }

@@ -303,12 +303,13 @@ TEST_F(ImportProbes, RefusesMissingUnreadableAndMalformedFilesBeforeSendingAnyth
   }
   ::chmod(File(R"({"probes":[],"version":1})").c_str(), 0600);
   ::chmod(home.Path().c_str(), 0711);
+  ::unlink(LogPath().c_str());  // root's log would be refused with a warning
   unprivileged = true;
   ExpectRefusal({"import-probes", "-i", file}, "Failed to open the input file '" + file + "'\n");
 }
 
 TEST_F(ImportProbes, SendsTheFileBesideTheOverwriteSwitchAndPrintsTheVerdictPerProbe) {
-  File(R"( {"version":{"major":11,"b":[1,2]},"other":1,"probes":[{"z":1,"a":"é"}]} trailing text)");
+  File(R"( {"version":{"major":11,"b":[1,2]},"other":1,"probes":[{"z":1,"a":"é"}]} )");
   // Without "msg" (or with a null one) the status is the reason; an empty result prints nothing.
   const std::string verdicts =
       R"({"result":[{"name":"cpu","status":"created","msg":"Created with id 31."},)"
