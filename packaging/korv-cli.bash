@@ -1,0 +1,80 @@
+# bash completion for korv-cli
+
+# Whether word $1 is one of the words of list $2.
+_korv_cli_in() {
+  local w
+  for w in $2; do [[ $w == "$1" ]] && return 0; done
+  return 1
+}
+
+# Completes $cur from a list of upper-case values that are accepted in any letter case.
+_korv_cli_values() {
+  local values=$1
+  [[ $cur == [[:lower:]]* ]] && values=${values,,}
+  mapfile -t COMPREPLY < <(compgen -W "$values" -- "$cur")
+}
+
+_korv_cli() {
+  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
+  local commands="list-probes export-probes import-probes diff-probes list-alert-templates
+    export-alert-templates import-alert-templates diff-alert-templates"
+  local global_flags="-i --insecure -v --version -h --help"
+  local global_values="-p --korv-url -u --korv-user -f --password-file --cacert --crlfile --cert
+    --key --proxy --proxy-user --connect-timeout -m --max-time --log-file -l --log-level"
+  local global_files="-f --password-file --cacert --crlfile --cert --key --log-file"
+
+  # Find the subcommand: the first word that is not a global option or its value.
+  local command="" i=1
+  while ((i < COMP_CWORD)); do
+    local word=${COMP_WORDS[i]}
+    if _korv_cli_in "$word" "$global_values"; then
+      ((i += 2))
+      continue
+    elif [[ $word != -* ]]; then
+      command=$word
+      break
+    fi
+    ((i++))
+  done
+
+  local options="" files="" categories=""
+  case $command in
+    "") options="$global_flags $global_values" files=$global_files ;;
+    list-probes) options="-c --probe-category -h --help" categories="-c --probe-category" ;;
+    list-alert-templates)
+      options="-c --alert-template-category -h --help" categories="-c --alert-template-category" ;;
+    export-probes) options="-i --probe-id -o --out-file -w --overwrite -h --help" files="-o --out-file" ;;
+    export-alert-templates) options="-i --id -o --out-file -w --overwrite -h --help" files="-o --out-file" ;;
+    import-probes) options="-i --in-file --ignore-existing --backup -h --help" files="-i --in-file --backup" ;;
+    import-alert-templates)
+      options="-i --in-file --ignore-existing --ignore-existing-probes --backup -h --help"
+      files="-i --in-file --backup" ;;
+    diff-probes) options="-i --in-file --ignore-existing -h --help" files="-i --in-file" ;;
+    diff-alert-templates)
+      options="-i --in-file --ignore-existing --ignore-existing-probes -h --help" files="-i --in-file" ;;
+  esac
+
+  if _korv_cli_in "$prev" "$files"; then
+    mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+    return 0
+  fi
+  if [[ -z $command && ($prev == -l || $prev == --log-level) ]]; then
+    _korv_cli_values "FATAL ERROR WARNING INFO DEBUG VERBOSE"
+    return 0
+  fi
+  if _korv_cli_in "$prev" "$categories"; then
+    _korv_cli_values "CUSTOM SYSTEM ALL"
+    return 0
+  fi
+  if [[ -z $command ]] && _korv_cli_in "$prev" "$global_values"; then
+    return 0 # a value nobody can guess: a URL, a user, a number
+  fi
+  if [[ -z $command && $cur != -* ]]; then
+    mapfile -t COMPREPLY < <(compgen -W "$commands" -- "$cur")
+  elif [[ $cur == -* ]]; then
+    mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
+  fi
+  return 0
+}
+
+complete -F _korv_cli korv-cli
