@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "api/diff.h"
 #include "api/exchange.h"
 #include "common/scope.h"
 
@@ -23,6 +24,10 @@ const api::ImportMessages kMessages{
 
 }  // namespace
 
+nlohmann::json readAlertTemplateFile(api::ImportSource& source, const Place& place) {
+  return source.Read("alert_templates", kMessages, place);
+}
+
 ImportCustomAlertTemplates::ImportCustomAlertTemplates()
     : Command("import-alert-templates"), out(&std::cout) {}
 
@@ -38,27 +43,48 @@ void ImportCustomAlertTemplates::Init(CLI::App* app) {
   app->add_flag_callback(
       "--ignore-existing-probes", [this] { ignoreExistingProbes = true; },
       "Ignore the existing probes in the KORV Server.");
+  app->add_option(
+      "--backup",
+      [this](const std::vector<std::string>& values) {
+        // An empty name would send the backup to standard output.
+        backupWanted = !values.at(0).empty();
+        return backupWanted && backup.SetFileName(values);
+      },
+      "Before importing, write the server's current versions of the custom alert templates and "
+      "probes the import would overwrite to this new file, as an alert template export file.");
 }
 
 void ImportCustomAlertTemplates::Reset() {
   source.Reset();
   ignoreExistingProbes = false;
   ignoreExisting = false;
+  backup.ReleaseFile();
+  backupWanted = false;
 }
 
 void ImportCustomAlertTemplates::Perform() {
   Scope reset([this] { Reset(); });
-  const nlohmann::json file = source.Read("alert_templates", kMessages, KORV_HERE);
+  const nlohmann::json file = readAlertTemplateFile(source, KORV_HERE);
+  if (backupWanted) {
+    backup.Open(KORV_HERE);
+  }
   const auto connection = api::connect();
   if (!connection) {
     return;
+  }
+  const api::Connections connections = api::sessionConnections(connection);
+  if (backupWanted) {
+    // The backup is complete on disk before anything is imported.
+    backup.Write(api::backupAlertTemplates(connections, file,
+                                           {ignoreExisting, ignoreExistingProbes}, KORV_HERE),
+                 KORV_HERE);
   }
   nlohmann::json payload;
   payload["version"] = file.at("version");
   payload["skip_overwrite_probe"] = ignoreExistingProbes;
   payload["skip_overwrite"] = ignoreExisting;
   payload["alert_templates"] = file.at("alert_templates");
-  api::sendImport(*connection, "/alert/custom/import/", payload, *out, KORV_HERE);
+  api::sendImport(*connections(), "/alert/custom/import/", payload, *out, KORV_HERE);
 }
 
 }  // namespace korv::cli

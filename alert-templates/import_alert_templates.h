@@ -10,6 +10,11 @@
 
 namespace korv::cli {
 
+// Reads and checks an alert template export file as import-alert-templates does; the other
+// commands that read such a file use it too, so that they check it alike and report the same
+// errors.
+nlohmann::json readAlertTemplateFile(api::ImportSource& source, const Place& place);
+
 class ImportCustomAlertTemplates : Command {
  public:
   ImportCustomAlertTemplates();
@@ -26,6 +31,9 @@ class ImportCustomAlertTemplates : Command {
   api::ImportSource source;
   bool ignoreExistingProbes = false;
   bool ignoreExisting = false;
+  // "--backup": where the server's versions of what the import overwrites are written.
+  api::ExportDestination backup;
+  bool backupWanted = false;
 };
 
 }  // namespace korv::cli

@@ -26,6 +26,9 @@ using Registry = std::unordered_map<std::string, Command*>;
 Registry* registry = nullptr;
 std::mutex registryMutex;
 
+// The status of a run whose subcommand ended normally.
+int exitStatus = 0;
+
 }  // namespace
 
 Command::Command(const std::string& name) {
@@ -46,6 +49,7 @@ void Command::Register(const std::string& name, Command* command) {
 int Command::InitAll(const std::string& title, int argc, char** argv, bool standAlone) {
   CLI::App app{title, ""};
   bool ran = false;
+  exitStatus = 0;
 
   {
     std::lock_guard<std::mutex> lock(registryMutex);
@@ -99,7 +103,11 @@ int Command::InitAll(const std::string& title, int argc, char** argv, bool stand
   if (interrupt::signal() != 0) {
     return reportInterrupt();
   }
-  return 0;
+  return exitStatus;
+}
+
+void Command::SetExitStatus(int status) {
+  exitStatus = status;
 }
 
 int Command::reportInterrupt() {

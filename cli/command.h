@@ -29,6 +29,10 @@ class Command {
   // In stand-alone mode the only registered command's options are the top-level options.
   static int InitAll(const std::string& title, int argc, char** argv, bool standAlone);
 
+  // Lets a subcommand that ends normally give another exit status than 0 (the diff commands
+  // give 3 when an import would change something). It holds for the current run only.
+  static void SetExitStatus(int status);
+
   // After Ctrl-C or SIGTERM: one line on standard error; the status is 128 + the signal.
   static int reportInterrupt();
 

@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "api/diff.h"
 #include "api/exchange.h"
 #include "common/scope.h"
 
@@ -23,6 +24,10 @@ const api::ImportMessages kMessages{
 
 }  // namespace
 
+nlohmann::json readProbeFile(api::ImportSource& source, const Place& place) {
+  return source.Read("probes", kMessages, place);
+}
+
 ImportProbes::ImportProbes() : Command("import-probes"), out(&std::cout) {}
 
 std::string ImportProbes::Purpose() {
@@ -34,25 +39,45 @@ void ImportProbes::Init(CLI::App* app) {
   app->add_flag_callback(
       "--ignore-existing", [this] { ignoreExisting = true; },
       "Ignore the existing custom probes in the KORV Server.");
+  app->add_option(
+      "--backup",
+      [this](const std::vector<std::string>& values) {
+        // An empty name would send the backup to standard output.
+        backupWanted = !values.at(0).empty();
+        return backupWanted && backup.SetFileName(values);
+      },
+      "Before importing, write the server's current versions of the custom probes the import "
+      "would overwrite to this new file, as a probe export file.");
 }
 
 void ImportProbes::Reset() {
   source.Reset();
   ignoreExisting = false;
+  backup.ReleaseFile();
+  backupWanted = false;
 }
 
 void ImportProbes::Perform() {
   Scope reset([this] { Reset(); });
-  const nlohmann::json file = source.Read("probes", kMessages, KORV_HERE);
+  const nlohmann::json file = readProbeFile(source, KORV_HERE);
+  if (backupWanted) {
+    backup.Open(KORV_HERE);
+  }
   const auto connection = api::connect();
   if (!connection) {
     return;
+  }
+  const api::Connections connections = api::sessionConnections(connection);
+  if (backupWanted) {
+    // The backup is complete on disk before anything is imported.
+    backup.Write(api::backupProbes(connections, file, {ignoreExisting, false}, KORV_HERE),
+                 KORV_HERE);
   }
   nlohmann::json payload;
   payload["version"] = file.at("version");
   payload["skip_overwrite"] = ignoreExisting;
   payload["probes"] = file.at("probes");
-  api::sendImport(*connection, "/probe/custom/import/", payload, *out, KORV_HERE);
+  api::sendImport(*connections(), "/probe/custom/import/", payload, *out, KORV_HERE);
 }
 
 }  // namespace korv::cli

@@ -9,6 +9,10 @@
 
 namespace korv::cli {
 
+// Reads and checks a probe export file as import-probes does; the other commands that read such
+// a file use it too, so that they check it alike and report the same errors.
+nlohmann::json readProbeFile(api::ImportSource& source, const Place& place);
+
 class ImportProbes : Command {
  public:
   ImportProbes();
@@ -24,6 +28,9 @@ class ImportProbes : Command {
   std::ostream* out;
   api::ImportSource source;
   bool ignoreExisting = false;
+  // "--backup": where the server's versions of the probes the import overwrites are written.
+  api::ExportDestination backup;
+  bool backupWanted = false;
 };
 
 }  // namespace korv::cli

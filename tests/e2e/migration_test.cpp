@@ -1,45 +1,14 @@
 // The main job: moving custom probes and alert templates from one server to another, with the
 // built korv-cli between two running korv-standin servers.
-#include <signal.h>
-
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
 #include "tests/support/cli_test.h"
+#include "tests/support/standin.h"
 
 namespace korv::test {
 namespace {
-
-// A korv-standin program serving a data file, stopped with SIGTERM at the end.
-class Standin {
- public:
-  Standin(const std::string& dataFile, bool customSamples, bool tls) {
-    ProcessOptions options;
-    options.args = {"--port", "0", "--data", dataFile, "--user", "admin:secret"};
-    if (customSamples) {
-      options.args.push_back("--with-custom-samples");
-    }
-    if (tls) {
-      options.args.insert(options.args.end(), {"--tls-cert", TestCertificate().certPath,
-                                               "--tls-key", TestCertificate().keyPath});
-    }
-    options.environment = InheritedSanitizerEnvironment();
-    process = std::make_unique<Process>(KORV_STANDIN_PATH, options);
-    if (!process->ReadLine(url)) {
-      throw std::runtime_error("korv-standin did not start: " + process->Wait().err);
-    }
-  }
-  ~Standin() {
-    process->Signal(SIGTERM);
-    process->Wait();
-  }
-  const std::string& Url() const { return url; }
-
- private:
-  std::unique_ptr<Process> process;
-  std::string url;
-};
 
 class Migration : public CliTest, public ::testing::WithParamInterface<bool> {
  protected:

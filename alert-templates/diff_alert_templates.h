@@ -1,0 +1,31 @@
+// diff-alert-templates: shows what importing an alert template export file would change in the
+// server, the probes the templates carry included, without changing anything.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "api/exchange.h"
+#include "cli/command.h"
+
+namespace korv::cli {
+
+class DiffAlertTemplates : Command {
+ public:
+  DiffAlertTemplates();
+
+  void Perform() override;
+  void Init(CLI::App* app) override;
+  std::string Purpose() override;
+
+  // Closes the input file and forgets the options.
+  void Reset();
+
+ private:
+  std::ostream* out;
+  api::ImportSource source;
+  bool ignoreExistingProbes = false;
+  bool ignoreExisting = false;
+};
+
+}  // namespace korv::cli

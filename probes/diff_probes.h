@@ -1,0 +1,30 @@
+// diff-probes: shows what importing a probe export file would change in the server, without
+// changing anything.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "api/exchange.h"
+#include "cli/command.h"
+
+namespace korv::cli {
+
+class DiffProbes : Command {
+ public:
+  DiffProbes();
+
+  void Perform() override;
+  void Init(CLI::App* app) override;
+  std::string Purpose() override;
+
+  // Closes the input file and forgets the options.
+  void Reset();
+
+ private:
+  std::ostream* out;
+  api::ImportSource source;
+  bool ignoreExisting = false;
+};
+
+}  // namespace korv::cli
