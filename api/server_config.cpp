@@ -152,7 +152,8 @@ std::vector<ServerSetting> readServer(const std::string& path, bool named,
   const toml::table* servers = file["servers"].as_table();
   std::vector<ServerSetting> settings;
   // Every entry is checked, not only the one chosen: a mistake shows on the first run.
-  for (const auto& [server, entry] : servers != nullptr ? *servers : toml::table()) {
+  const toml::table none;
+  for (const auto& [server, entry] : servers != nullptr ? *servers : none) {
     const toml::table* table = entry.as_table();
     if (table == nullptr) {
       refuse(path, server.source(),
