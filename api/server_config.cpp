@@ -174,7 +174,7 @@ std::vector<ServerSetting> readServer(const std::string& path, bool named,
       }
     }
   }
-  if (servers == nullptr || !servers->contains(name)) {
+  if (!name.empty() && (servers == nullptr || !servers->contains(name))) {
     throw CLI::ValidationError(
         string::format("Unknown server '%s'; '%s' names: %s.", name, path, knownServers(servers)));
   }

@@ -20,7 +20,8 @@ using ServerSetting = std::pair<std::string, std::string>;
 // when named is set; then, as for an unknown server name, the message lists the servers known.
 // A file that is not a regular file or that group or others may write is refused (CLI::FileError);
 // syntax errors, unknown keys and values of the wrong type name the key and line
-// (CLI::ConfigError); an unknown server is a CLI::ValidationError.
+// (CLI::ConfigError); an unknown server is a CLI::ValidationError. An empty name only checks the
+// file.
 std::vector<ServerSetting> readServer(const std::string& path, bool named, const std::string& name);
 
 }  // namespace korv::cli::api

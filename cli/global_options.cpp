@@ -104,8 +104,8 @@ class ServerEntry : public CLI::Config {
     if (name.empty() && server->count() > 0) {
       name = server->as<std::string>();
     }
-    if (name.empty() && !process_env("KORV_SERVER", name)) {
-      return {};
+    if (name.empty()) {
+      process_env("KORV_SERVER", name);
     }
     std::string path;
     bool named = true;
@@ -114,6 +114,10 @@ class ServerEntry : public CLI::Config {
     } else if (!process_env("KORV_CONFIG", path)) {
       path = api::defaultConfigPath();
       named = false;
+    }
+    // Without a chosen server the default file is not read; a named one is checked.
+    if (name.empty() && !named) {
+      return {};
     }
     std::vector<CLI::ConfigItem> items;
     for (const auto& [option, value] : api::readServer(path, named, name)) {
@@ -135,12 +139,14 @@ void addServerChoice(CLI::App& app) {
                                 "Configuration file of named servers (default:\n"
                                 "$XDG_CONFIG_HOME/korv-cli/config.toml or\n"
                                 "~/.config/korv-cli/config.toml).\n")
+                     ->type_name("FILE")
                      ->group(kServerGroup)
                      ->envname("KORV_CONFIG");
   auto* server = app.add_option("--server",
                                 "Take the settings of this server from the\n"
                                 "configuration file; options given here still\n"
                                 "win, its values beat the variables.\n")
+                     ->type_name("NAME")
                      ->group(kServerGroup)
                      ->envname("KORV_SERVER");
   app.set_config("--server-entry", "/dev/null", "", true)->group("");

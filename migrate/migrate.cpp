@@ -95,14 +95,17 @@ std::string Migrate::Purpose() {
 
 void Migrate::Init(CLI::App* app) {
   app->add_option("--from", from, "Server to migrate from (a name in the configuration file).")
+      ->type_name("NAME")
       ->required()
       ->trigger_on_parse()
       ->each([](const std::string& name) { chooseServer(name); });
   app->add_option("--to", to, "Server to migrate to (a name in the configuration file).")
+      ->type_name("NAME")
       ->required();
   app->add_option("--dir", dir,
                   "New or empty directory for the exported files and the target's backups\n"
-                  "(default: korv-migration-YYYYMMDD-HHMMSS).");
+                  "(default: korv-migration-YYYYMMDD-HHMMSS).")
+      ->type_name("DIR");
   app->add_flag("--dry-run", dryRun,
                 "Only show what would change; exit status 3 when something would.");
   app->add_option("--only", only, "Migrate one kind only.")
