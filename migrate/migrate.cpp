@@ -133,6 +133,10 @@ void Migrate::Perform() {
     }
   }
 
+  if (from == to) {
+    throw CLI::ValidationError(
+        string::format("--from and --to name the same server '%s'; nothing to migrate.", from));
+  }
   // The run's settings are those of the source (--from chose it); the target's are read alike.
   api::Connection target = api::current();
   loadServer(to);
