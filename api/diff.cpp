@@ -43,23 +43,6 @@ struct Comparison {
   DiffResult result;
 };
 
-// The server's export of all its custom items of one kind, checked to be an export: an object
-// with "version" and an array of items that each have a name.
-json exportAll(const Connections& connections, const char* path, const char* itemsKey,
-               const Place& place) {
-  const auto connection = connections();
-  postJson(*connection, path, json{{itemsKey, json::array()}});
-  json answer = parseResponse(*connection, place);
-  checkStatus(*connection, answer, FailureReport::HTTPError, place);
-  readAnswer(place, [&] {
-    answer.at("version");
-    for (const json& item : answer.at(itemsKey).get_ref<const json::array_t&>()) {
-      item.at("name").get_ref<const std::string&>();
-    }
-  });
-  return answer;
-}
-
 Named serverItems(const json& answer, const char* itemsKey) {
   Named named;
   for (const json& item : answer.at(itemsKey)) {
@@ -234,6 +217,21 @@ std::string detail(const DiffRow& row) {
 }
 
 }  // namespace
+
+json exportAll(const Connections& connections, const char* path, const char* itemsKey,
+               const Place& place) {
+  const auto connection = connections();
+  postJson(*connection, path, json{{itemsKey, json::array()}});
+  json answer = parseResponse(*connection, place);
+  checkStatus(*connection, answer, FailureReport::HTTPError, place);
+  readAnswer(place, [&] {
+    answer.at("version");
+    for (const json& item : answer.at(itemsKey).get_ref<const json::array_t&>()) {
+      item.at("name").get_ref<const std::string&>();
+    }
+  });
+  return answer;
+}
 
 Connections sessionConnections(std::shared_ptr<web::WebConnection> first) {
   return [first = std::move(first)]() mutable -> std::shared_ptr<web::WebConnection> {

@@ -25,6 +25,12 @@ using Connections = std::function<std::shared_ptr<web::WebConnection>()>;
 // session, so that one login serves several requests.
 Connections sessionConnections(std::shared_ptr<web::WebConnection> first);
 
+// The server's export of all its custom items of one kind (path "/probe/custom/export/" with
+// itemsKey "probes", or the alert templates'), checked to be an export: an object with "version"
+// and an array of items that each have a name.
+nlohmann::json exportAll(const Connections& connections, const char* path, const char* itemsKey,
+                         const Place& place);
+
 // What an import would do to an item of the file, or that an item exists only on the server.
 enum class Change { New, Changed, Unchanged, Skipped, ServerOnly };
 

@@ -178,8 +178,9 @@ nlohmann::json ImportSource::Read(const std::string& itemsKey, const ImportMessa
   return std::move(*document);
 }
 
-void sendImport(web::WebConnection& connection, const std::string& path,
-                const nlohmann::json& payload, std::ostream& out, const Place& place) {
+std::vector<std::string> sendImport(web::WebConnection& connection, const std::string& path,
+                                    const nlohmann::json& payload, std::ostream& out,
+                                    const Place& place) {
   postJson(connection, path, payload);
   const nlohmann::json answer = parseResponse(connection, place);
   checkStatus(connection, answer, FailureReport::HTTPError, place);
@@ -187,8 +188,9 @@ void sendImport(web::WebConnection& connection, const std::string& path,
   const auto& results = readAnswer(place, [&]() -> const nlohmann::json::array_t& {
     return answer.at("result").get_ref<const nlohmann::json::array_t&>();
   });
+  std::vector<std::string> statuses;
   if (results.empty()) {
-    return;
+    return statuses;
   }
   out << "Probe Name, Status, Reason" << std::endl;
   out << "==========, ======, ======" << std::endl;
@@ -197,6 +199,7 @@ void sendImport(web::WebConnection& connection, const std::string& path,
     const std::string line = readAnswer(place, [&] {
       const std::string name = entry.at("name").get<std::string>();
       const std::string status = entry.at("status").get<std::string>();
+      statuses.push_back(status);
       const auto msg = entry.find("msg");
       const bool hasMsg = msg != entry.end() && !msg->is_null();
       // Control characters are escaped, so that a field can neither start a line of its own
@@ -212,6 +215,7 @@ void sendImport(web::WebConnection& connection, const std::string& path,
     out << line << std::endl;
     checkStandardOutput(out, place);
   }
+  return statuses;
 }
 
 }  // namespace korv::cli::api

@@ -186,7 +186,9 @@ class ImportSource {
 
 // Sends an import request and prints the server's verdict per item: a header, an underline and
 // one line "<name>, <status>, <msg or status>" per entry. Nothing is printed for no entries.
-void sendImport(web::WebConnection& connection, const std::string& path,
-                const nlohmann::json& payload, std::ostream& out, const Place& place);
+// Returns the status of each entry.
+std::vector<std::string> sendImport(web::WebConnection& connection, const std::string& path,
+                                    const nlohmann::json& payload, std::ostream& out,
+                                    const Place& place);
 
 }  // namespace korv::cli::api

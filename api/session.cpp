@@ -43,6 +43,46 @@ std::string loginBody() {
 
 }  // namespace
 
+Connection current() {
+  return Connection{url,
+                    user,
+                    password,
+                    token,
+                    supportedApiVersions,
+                    secureConnection,
+                    caBundle,
+                    crlFile,
+                    clientCert,
+                    clientKey,
+                    proxy,
+                    proxyUser,
+                    proxyPassword,
+                    connectTimeoutMs,
+                    maxTimeMs};
+}
+
+void activate(const Connection& c) {
+  url = c.url;
+  user = c.user;
+  password = c.password;
+  token = c.token;
+  supportedApiVersions = c.supportedApiVersions;
+  secureConnection = c.secureConnection;
+  caBundle = c.caBundle;
+  crlFile = c.crlFile;
+  clientCert = c.clientCert;
+  clientKey = c.clientKey;
+  proxy = c.proxy;
+  proxyUser = c.proxyUser;
+  proxyPassword = c.proxyPassword;
+  connectTimeoutMs = c.connectTimeoutMs;
+  maxTimeMs = c.maxTimeMs;
+}
+
+void resetConnectionSettings() {
+  activate(Connection{});
+}
+
 void init() {
   if (user.empty()) {
     throw CLI::ValidationError(kMissingCredentials);

@@ -1,7 +1,28 @@
 // The REST session: log in for a token, give the token back at the end of the run.
 #pragma once
 
+#include <string>
+#include <vector>
+
 namespace korv::cli::api {
+
+// Everything that makes up one server connection: its settings and its session. The run's
+// connection lives in the globals of settings.h and transport_settings.h; a run that talks to two
+// servers keeps a Connection for each and makes it current before every exchange.
+struct Connection {
+  std::string url, user, password, token;
+  std::vector<std::string> supportedApiVersions;
+  bool secureConnection = true;
+  std::string caBundle, crlFile, clientCert, clientKey, proxy, proxyUser, proxyPassword;
+  long connectTimeoutMs = 0, maxTimeMs = 0;
+};
+
+// The current connection.
+Connection current();
+// Makes the connection current.
+void activate(const Connection& connection);
+// Makes a connection with no settings and no session current.
+void resetConnectionSettings();
 
 // Logs in at "api/token/" with the user and password; fills token and supportedApiVersions.
 // Every failure is a CLI::ValidationError with a message for the user.

@@ -74,6 +74,7 @@ int Command::InitAll(const std::string& title, int argc, char** argv, bool stand
   addGlobalOptions(app, title);
   app.require_subcommand(0, 1);
 
+  rememberCommandLine(argc, argv);
   try {
     app.parse(argc, argv);
     if (!ran) {

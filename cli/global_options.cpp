@@ -5,9 +5,13 @@
 
 #include <CLI/CLI.hpp>
 
+#include "api/server_config.h"
+#include "api/session.h"
 #include "api/settings.h"
 #include "api/transport_settings.h"
+#include "common/env.h"
 #include "common/logger.h"
+#include "common/scope.h"
 
 namespace korv::cli {
 
@@ -77,7 +81,99 @@ void addConnectionOptions(CLI::App& app) {
       ->envname("KORV_MAX_TIME");
 }
 
+// The server a subcommand names itself; it wins over --server.
+std::string commandServer;
+// The command line of the run, for loadServer.
+std::vector<std::string> commandLine;
+// The server loadServer asks for; it wins over everything else.
+std::string forcedServer;
+
+// Brings in the settings of the chosen server entry. CLI11 reads its configuration after the
+// command line and before the environment variables and gives a value only to options that the
+// command line left unset: exactly the precedence of an entry. The hook option names a file that
+// always exists; what is read is decided here, from --config/KORV_CONFIG and --server/KORV_SERVER.
+class ServerEntry : public CLI::Config {
+ public:
+  ServerEntry(const CLI::Option* config, const CLI::Option* server)
+      : config(config), server(server) {}
+
+  std::string to_config(const CLI::App*, bool, bool, std::string) const override { return {}; }
+
+  std::vector<CLI::ConfigItem> from_config(std::istream&) const override {
+    std::string name = !forcedServer.empty() ? forcedServer : commandServer;
+    if (name.empty() && server->count() > 0) {
+      name = server->as<std::string>();
+    }
+    if (name.empty()) {
+      process_env("KORV_SERVER", name);
+    }
+    std::string path;
+    bool named = true;
+    if (config->count() > 0) {
+      path = config->as<std::string>();
+    } else if (!process_env("KORV_CONFIG", path)) {
+      path = api::defaultConfigPath();
+      named = false;
+    }
+    // Without a chosen server the default file is not read; a named one is checked.
+    if (name.empty() && !named) {
+      return {};
+    }
+    std::vector<CLI::ConfigItem> items;
+    for (const auto& [option, value] : api::readServer(path, named, name)) {
+      CLI::ConfigItem item;
+      item.name = option;
+      item.inputs = {value};
+      items.push_back(std::move(item));
+    }
+    return items;
+  }
+
+ private:
+  const CLI::Option* config;
+  const CLI::Option* server;
+};
+
+void addServerChoice(CLI::App& app) {
+  auto* config = app.add_option("--config",
+                                "Configuration file of named servers (default:\n"
+                                "$XDG_CONFIG_HOME/korv-cli/config.toml or\n"
+                                "~/.config/korv-cli/config.toml).\n")
+                     ->type_name("FILE")
+                     ->group(kServerGroup)
+                     ->envname("KORV_CONFIG");
+  auto* server = app.add_option("--server",
+                                "Take the settings of this server from the\n"
+                                "configuration file; options given here still\n"
+                                "win, its values beat the variables.\n")
+                     ->type_name("NAME")
+                     ->group(kServerGroup)
+                     ->envname("KORV_SERVER");
+  app.set_config("--server-entry", "/dev/null", "", true)->group("");
+  app.config_formatter(std::make_shared<ServerEntry>(config, server));
+}
+
 }  // namespace
+
+void chooseServer(const std::string& name) {
+  commandServer = name;
+}
+
+void rememberCommandLine(int argc, const char* const* argv) {
+  commandLine.assign(argv + 1, argv + argc);
+}
+
+void loadServer(const std::string& name) {
+  api::resetConnectionSettings();
+  forcedServer = name;
+  Scope forget([] { forcedServer.clear(); });
+  CLI::App app;
+  addGlobalOptions(app, "");
+  // The run's subcommand and its options follow the first word that is not an option.
+  app.prefix_command();
+  std::vector<std::string> args(commandLine.rbegin(), commandLine.rend());
+  app.parse(args);
+}
 
 void addGlobalOptions(CLI::App& app, const std::string& title) {
   app.add_option("--log-file", CLI::callback_t(logger::setLogFilePath),
@@ -118,6 +214,7 @@ void addGlobalOptions(CLI::App& app, const std::string& title) {
       ->group(kServerGroup);
 
   addConnectionOptions(app);
+  addServerChoice(app);
 }
 
 }  // namespace korv::cli

@@ -1,0 +1,33 @@
+// migrate: moves the custom probes and alert templates of one named server to another in one
+// run, keeping the exported files and the target's backups in a directory as a record.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "cli/command.h"
+
+namespace korv::cli {
+
+class Migrate : Command {
+ public:
+  Migrate();
+
+  void Perform() override;
+  void Init(CLI::App* app) override;
+  std::string Purpose() override;
+
+  // Forgets the options.
+  void Reset();
+
+ private:
+  std::ostream* out;
+  std::string from;
+  std::string to;
+  std::string dir;
+  std::string only;
+  bool dryRun = false;
+  bool ignoreExisting = false;
+};
+
+}  // namespace korv::cli
