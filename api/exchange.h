@@ -110,7 +110,8 @@ void printRecords(std::ostream& out, const std::vector<Record>& records, Visible
 }
 
 // Where an export command writes: the file named with "-o" (an existing file only with "-w"),
-// which is replaced only once the whole export has arrived, or else standard output.
+// which is written only once the whole export has arrived (see AtomicFile), or else standard
+// output.
 class ExportDestination {
  public:
   // Adds "-o,--out-file" and "-w,--overwrite" to the command's options.
