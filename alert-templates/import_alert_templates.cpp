@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 
 #include "api/exchange.h"
+#include "common/logger.h"
 #include "common/scope.h"
 
 namespace korv::cli {
@@ -24,7 +25,7 @@ const api::ImportMessages kMessages{
 }  // namespace
 
 ImportCustomAlertTemplates::ImportCustomAlertTemplates()
-    : Command("import-alert-templates"), out(&std::cout) {}
+    : Command("import-alert-templates", 230), out(&std::cout) {}
 
 std::string ImportCustomAlertTemplates::Purpose() {
   return "Import the alert template(s) into the KORV Server.";
@@ -48,7 +49,12 @@ void ImportCustomAlertTemplates::Reset() {
 
 void ImportCustomAlertTemplates::Perform() {
   Scope reset([this] { Reset(); });
-  const nlohmann::json file = source.Read("alert_templates", kMessages, KORV_HERE);
+  const nlohmann::json file = source.Read(kMessages, KORV_HERE);
+  const std::string missing = source.MissingFields(file, "alert_templates", kMessages);
+  if (!missing.empty()) {
+    LOG_INFO << missing;
+    source.Refuse(kMessages, KORV_HERE);
+  }
   const auto connection = api::connect();
   if (!connection) {
     return;

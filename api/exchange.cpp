@@ -3,7 +3,6 @@
 #include <CLI/CLI.hpp>
 
 #include "api/rest_api.h"
-#include "common/logger.h"
 #include "common/path.h"
 #include "common/string_utils.h"
 
@@ -111,8 +110,7 @@ void ImportSource::Reset() {
   fileName.clear();
 }
 
-nlohmann::json ImportSource::Read(const std::string& itemsKey, const ImportMessages& messages,
-                                  const Place& place) {
+nlohmann::json ImportSource::Read(const ImportMessages& messages, const Place& place) {
   if (fileName.empty()) {
     throw FileError(messages.noFile, place.function, place.line);
   }
@@ -130,15 +128,27 @@ nlohmann::json ImportSource::Read(const std::string& itemsKey, const ImportMessa
   } catch (const nlohmann::json::exception&) {
     // A syntax error, or a number too large to hold (which the parser reports as out of range).
     throw FileError(messages.notJson, place.function, place.line);
-  }
-  const bool hasItems = document.find(itemsKey) != document.end();
-  const bool hasVersion = document.find("version") != document.end();
-  if (!hasItems || !hasVersion) {
-    LOG_INFO << string::format(messages.missingFields, fileName, hasVersion ? "true" : "false",
-                               hasItems ? "true" : "false");
-    throw FileError(string::format(messages.notImportable, fileName), place.function, place.line);
+  } catch (const std::ios_base::failure&) {
+    // The file buffer raises a failed read (of a directory, or an error part-way) itself.
+    throw FileError(string::format("Failed to read the input file '%s'", fileName), place.function,
+                    place.line);
   }
   return document;
+}
+
+std::string ImportSource::MissingFields(const nlohmann::json& file, const std::string& itemsKey,
+                                        const ImportMessages& messages) const {
+  const bool hasItems = file.contains(itemsKey);
+  const bool hasVersion = file.contains("version");
+  if (hasItems && hasVersion) {
+    return "";
+  }
+  return string::format(messages.missingFields, fileName, hasVersion ? "true" : "false",
+                        hasItems ? "true" : "false");
+}
+
+void ImportSource::Refuse(const ImportMessages& messages, const Place& place) const {
+  throw FileError(string::format(messages.notImportable, fileName), place.function, place.line);
 }
 
 void sendImport(web::WebConnection& connection, const std::string& path,

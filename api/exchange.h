@@ -155,10 +155,14 @@ class ImportSource {
   bool SetFileName(const std::vector<std::string>& values);
   // Closes the file and forgets its name.
   void Reset();
-  // Reads the first JSON value of the file (what follows it is not read) and checks that it has
-  // the items member and "version".
-  nlohmann::json Read(const std::string& itemsKey, const ImportMessages& messages,
-                      const Place& place);
+  // Reads the first JSON value of the file (what follows it is not read).
+  nlohmann::json Read(const ImportMessages& messages, const Place& place);
+  // The info record for a file that lacks "version" or the items member, which the command logs
+  // from its own Perform before it calls Refuse; "" when the file has both.
+  std::string MissingFields(const nlohmann::json& file, const std::string& itemsKey,
+                            const ImportMessages& messages) const;
+  // Raises the FileError that refuses a file lacking them.
+  [[noreturn]] void Refuse(const ImportMessages& messages, const Place& place) const;
 
  private:
   std::string fileName;

@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 
 #include "api/exchange.h"
+#include "common/logger.h"
 #include "common/scope.h"
 
 namespace korv::cli {
@@ -23,7 +24,7 @@ const api::ImportMessages kMessages{
 
 }  // namespace
 
-ImportProbes::ImportProbes() : Command("import-probes"), out(&std::cout) {}
+ImportProbes::ImportProbes() : Command("import-probes", 130), out(&std::cout) {}
 
 std::string ImportProbes::Purpose() {
   return "Import the probe(s) into the KORV Server.";
@@ -43,7 +44,12 @@ void ImportProbes::Reset() {
 
 void ImportProbes::Perform() {
   Scope reset([this] { Reset(); });
-  const nlohmann::json file = source.Read("probes", kMessages, KORV_HERE);
+  const nlohmann::json file = source.Read(kMessages, KORV_HERE);
+  const std::string missing = source.MissingFields(file, "probes", kMessages);
+  if (!missing.empty()) {
+    LOG_INFO << missing;
+    source.Refuse(kMessages, KORV_HERE);
+  }
   const auto connection = api::connect();
   if (!connection) {
     return;
