@@ -10,7 +10,7 @@ namespace {
 ExportCustomAlertTemplates command;
 }  // namespace
 
-ExportCustomAlertTemplates::ExportCustomAlertTemplates() : Command("export-alert-templates") {}
+ExportCustomAlertTemplates::ExportCustomAlertTemplates() : Command("export-alert-templates", 220) {}
 
 std::string ExportCustomAlertTemplates::Purpose() {
   return "Export the custom (user-defined) alert templates from the KORV Server.";

@@ -6,6 +6,7 @@
 
 #include "api/diff.h"
 #include "api/exchange.h"
+#include "common/logger.h"
 #include "common/scope.h"
 
 namespace korv::cli {
@@ -25,11 +26,16 @@ const api::ImportMessages kMessages{
 }  // namespace
 
 nlohmann::json readAlertTemplateFile(api::ImportSource& source, const Place& place) {
-  return source.Read("alert_templates", kMessages, place);
+  nlohmann::json file = source.Read(kMessages, place);
+  if (const std::string missing = source.MissingFields(file, "alert_templates", kMessages); !missing.empty()) {
+    LOG_INFO << missing;
+    source.Refuse(kMessages, place);
+  }
+  return file;
 }
 
 ImportCustomAlertTemplates::ImportCustomAlertTemplates()
-    : Command("import-alert-templates"), out(&std::cout) {}
+    : Command("import-alert-templates", 230), out(&std::cout) {}
 
 std::string ImportCustomAlertTemplates::Purpose() {
   return "Import the alert template(s) into the KORV Server.";
@@ -64,7 +70,11 @@ void ImportCustomAlertTemplates::Reset() {
 
 void ImportCustomAlertTemplates::Perform() {
   Scope reset([this] { Reset(); });
-  const nlohmann::json file = readAlertTemplateFile(source, KORV_HERE);
+  const nlohmann::json file = source.Read(kMessages, KORV_HERE);
+  if (const std::string missing = source.MissingFields(file, "alert_templates", kMessages); !missing.empty()) {
+    LOG_INFO << missing;
+    source.Refuse(kMessages, KORV_HERE);
+  }
   if (backupWanted) {
     backup.Open(KORV_HERE);
   }

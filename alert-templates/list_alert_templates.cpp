@@ -13,7 +13,9 @@ ListAlertTemplates command;
 }  // namespace
 
 ListAlertTemplates::ListAlertTemplates()
-    : Command("list-alert-templates"), category(AlertTemplateCategory::CUSTOM), out(&std::cout) {}
+    : Command("list-alert-templates", 210),
+      category(AlertTemplateCategory::CUSTOM),
+      out(&std::cout) {}
 
 std::string ListAlertTemplates::Purpose() {
   return "List the alert templates in the KORV Server.";

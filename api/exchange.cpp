@@ -151,8 +151,7 @@ void ImportSource::Reset() {
   fileName.clear();
 }
 
-nlohmann::json ImportSource::Read(const std::string& itemsKey, const ImportMessages& messages,
-                                  const Place& place) {
+nlohmann::json ImportSource::Read(const ImportMessages& messages, const Place& place) {
   if (fileName.empty()) {
     throw FileError(messages.noFile, place.function, place.line);
   }
@@ -164,18 +163,33 @@ nlohmann::json ImportSource::Read(const std::string& itemsKey, const ImportMessa
     throw FileError(string::format("Failed to open the input file '%s'", fileName), place.function,
                     place.line);
   }
-  const std::string text{std::istreambuf_iterator<char>(inFile), std::istreambuf_iterator<char>()};
+  std::string text;
+  try {
+    text.assign(std::istreambuf_iterator<char>(inFile), std::istreambuf_iterator<char>());
+  } catch (const std::ios_base::failure&) {
+    // The file buffer raises a failed read (of a directory, or an error part-way) itself.
+    throw FileError(string::format("Failed to read the input file '%s'", fileName), place.function,
+                    place.line);
+  }
   std::optional<nlohmann::json> document = parseText(text);
   if (!document) {
     throw FileError(messages.notJson, place.function, place.line);
   }
-  const ExportMembers found = findExportMembers(*document, itemsKey);
-  if (!found.Complete()) {
-    LOG_INFO << string::format(messages.missingFields, fileName, found.version ? "true" : "false",
-                               found.items ? "true" : "false");
-    throw FileError(string::format(messages.notImportable, fileName), place.function, place.line);
-  }
   return std::move(*document);
+}
+
+std::string ImportSource::MissingFields(const nlohmann::json& file, const std::string& itemsKey,
+                                        const ImportMessages& messages) const {
+  const ExportMembers found = findExportMembers(file, itemsKey);
+  if (found.Complete()) {
+    return "";
+  }
+  return string::format(messages.missingFields, fileName, found.version ? "true" : "false",
+                        found.items ? "true" : "false");
+}
+
+void ImportSource::Refuse(const ImportMessages& messages, const Place& place) const {
+  throw FileError(string::format(messages.notImportable, fileName), place.function, place.line);
 }
 
 std::vector<std::string> sendImport(web::WebConnection& connection, const std::string& path,

@@ -130,7 +130,8 @@ ExportMembers findExportMembers(const nlohmann::json& document, const std::strin
 void checkExport(const nlohmann::json& answer, const std::string& itemsKey, const Place& place);
 
 // Where an export command writes: the file named with "-o" (an existing file only with "-w"),
-// which is replaced only once the whole export has arrived, or else standard output.
+// which is written only once the whole export has arrived (see AtomicFile), or else standard
+// output.
 class ExportDestination {
  public:
   // Adds "-o,--out-file" and "-w,--overwrite" to the command's options.
@@ -174,10 +175,14 @@ class ImportSource {
   bool SetFileName(const std::vector<std::string>& values);
   // Closes the file and forgets its name.
   void Reset();
-  // Reads the file as one JSON value (white space may follow it, nothing else) and checks that it
-  // holds what an export holds (findExportMembers).
-  nlohmann::json Read(const std::string& itemsKey, const ImportMessages& messages,
-                      const Place& place);
+  // Reads the first JSON value of the file (what follows it is not read).
+  nlohmann::json Read(const ImportMessages& messages, const Place& place);
+  // The info record for a file that lacks "version" or the items member, which the command logs
+  // from its own Perform before it calls Refuse; "" when the file has both.
+  std::string MissingFields(const nlohmann::json& file, const std::string& itemsKey,
+                            const ImportMessages& messages) const;
+  // Raises the FileError that refuses a file lacking them.
+  [[noreturn]] void Refuse(const ImportMessages& messages, const Place& place) const;
 
  private:
   std::string fileName;

@@ -1,9 +1,11 @@
 #include "cli/command.h"
 
+#include <algorithm>
 #include <iostream>
 #include <mutex>
 #include <stdexcept>
-#include <unordered_map>
+#include <tuple>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -18,7 +20,13 @@ namespace korv::cli {
 
 namespace {
 
-using Registry = std::unordered_map<std::string, Command*>;
+struct Registration {
+  int order;
+  std::string name;
+  Command* command;
+};
+// Kept in help order.
+using Registry = std::vector<Registration>;
 
 // Both are constant-initialised, so commands may register from any translation unit's static
 // initialisation, before or after this one's. The registry is created by the first registration
@@ -31,19 +39,24 @@ int exitStatus = 0;
 
 }  // namespace
 
-Command::Command(const std::string& name) {
-  Register(name, this);
+Command::Command(const std::string& name, int order) {
+  Register(name, this, order);
 }
 
-void Command::Register(const std::string& name, Command* command) {
+void Command::Register(const std::string& name, Command* command, int order) {
   std::lock_guard<std::mutex> lock(registryMutex);
   if (registry == nullptr) {
     registry = new Registry();
   }
-  if (registry->count(name) != 0) {
+  const auto sameName = [&name](const Registration& entry) { return entry.name == name; };
+  if (std::any_of(registry->begin(), registry->end(), sameName)) {
     throw std::runtime_error("Can not define more than one sub-command with same name.");
   }
-  registry->emplace(name, command);
+  const auto after = [&](const Registration& entry) {
+    return std::tie(order, name) < std::tie(entry.order, entry.name);
+  };
+  registry->insert(std::find_if(registry->begin(), registry->end(), after),
+                   Registration{order, name, command});
 }
 
 int Command::InitAll(const std::string& title, int argc, char** argv, bool standAlone) {
@@ -57,10 +70,11 @@ int Command::InitAll(const std::string& title, int argc, char** argv, bool stand
       throw std::runtime_error("Can not define more than one sub-commands in stand alone mode.");
     }
     if (registry != nullptr) {
-      for (const auto& [name, command] : *registry) {
-        CLI::App* target = standAlone ? &app : app.add_subcommand(name, command->Purpose());
+      for (const Registration& entry : *registry) {
+        Command* command = entry.command;
+        CLI::App* target = standAlone ? &app : app.add_subcommand(entry.name, command->Purpose());
         command->Init(target);
-        target->callback([name = name, command = command, &ran] {
+        target->callback([name = entry.name, command, &ran] {
           ran = true;
           logger::init();
           LOG_INFO << "------> Executing the subcommand - " << name;

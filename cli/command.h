@@ -12,9 +12,14 @@ namespace korv::cli {
 
 class Command {
  public:
+  // Where a command stands in help: commands are listed by this key, then by name. The keys in
+  // use: 100 and up the probe commands, 200 and up the alert template commands, and within each
+  // ten apart: list, export, import.
+  static constexpr int kLast = 1000000;
+
   // Registers the command under its name. Subcommands are global objects, so this runs before
   // main; the registry only keeps the pointer until InitAll calls the operations below.
-  explicit Command(const std::string& name);
+  explicit Command(const std::string& name, int order = kLast);
 
   // Runs the subcommand: its requests to the server and its output.
   virtual void Perform() = 0;
@@ -23,7 +28,7 @@ class Command {
   // The one-line description shown in help.
   virtual std::string Purpose() = 0;
 
-  static void Register(const std::string& name, Command* command);
+  static void Register(const std::string& name, Command* command, int order = kLast);
 
   // Builds the command line, parses it, runs at most one subcommand and returns the exit status.
   // In stand-alone mode the only registered command's options are the top-level options.

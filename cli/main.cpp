@@ -5,8 +5,10 @@
 
 #include "cli/command.h"
 #include "common/interrupt.h"
+#include "common/output.h"
 
 int main(int argc, char** argv) {
+  korv::openClosedStandardStreams();
   const std::string title = "KORV Cli (Telvarion Command Line Interface)";
   // A reader that goes away makes writes fail, which is reported, instead of ending the process
   // before the token is released.

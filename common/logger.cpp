@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <iostream>
 #include <memory>
@@ -275,13 +276,54 @@ std::shared_ptr<spdlog::logger>& theLogger() {
 }  // namespace
 
 std::string functionName(const std::string& prettyFunction) {
-  const size_t paren = prettyFunction.find('(');
-  if (paren == std::string::npos) {
-    return prettyFunction;
+  // Compilers spell the same things differently: an anonymous namespace is "{anonymous}" to GCC
+  // and "(anonymous namespace)" to clang; a lambda is "<lambda(...)>" to GCC and
+  // "(anonymous class)::operator()" to clang. Both come out in GCC's spelling, a lambda as
+  // "<lambda>".
+  std::string text = prettyFunction;
+  const auto replaceAll = [&text](const std::string& from, const std::string& to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at)) {
+      text.replace(at, from.size(), to);
+      at += to.size();
+    }
+  };
+  replaceAll("(anonymous namespace)", "{anonymous}");
+  replaceAll("(anonymous class)::operator()", "<lambda>");
+
+  // The name is what stands before the first parameter list, after the return type, without
+  // template arguments. A lambda's enclosing function has the first parameter list, so a lambda
+  // is named by that function.
+  std::string name;
+  int depth = 0;  // of template angle brackets, whose arguments are left out
+  const auto wordCharacter = [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
+  };
+  for (size_t at = 0; at < text.size(); ++at) {
+    const char c = text[at];
+    if (depth == 0 && text.compare(at, 8, "operator") == 0 &&
+        (at == 0 || !wordCharacter(text[at - 1])) &&
+        (at + 8 == text.size() || !wordCharacter(text[at + 8]))) {
+      // "operator()", "operator<<", "operator bool": the whole operator is the name.
+      const size_t end = text.find('(', text.compare(at + 8, 2, "()") == 0 ? at + 10 : at + 8);
+      name += text.substr(at, end - at);
+      break;
+    }
+    if (depth == 0 && text.compare(at, 7, "<lambda") == 0) {
+      name += "<lambda>";
+    }
+    if (c == '<') {
+      ++depth;
+    } else if (c == '>') {
+      depth = depth > 0 ? depth - 1 : 0;
+    } else if (depth == 0 && c == '(') {
+      break;
+    } else if (depth == 0 && c == ' ') {
+      name.clear();  // what came so far was the return type or a qualifier
+    } else if (depth == 0) {
+      name += c;
+    }
   }
-  const size_t blank = prettyFunction.find_last_of(' ', paren);
-  const size_t start = blank == std::string::npos ? 0 : blank + 1;
-  return prettyFunction.substr(start, paren - start);
+  return name;
 }
 
 std::string getLogFilePath() {

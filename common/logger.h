@@ -56,7 +56,9 @@ class Record {
   std::ostringstream text;
 };
 
-// The function name inside a pretty-function text: "virtual void a::B::C(int)" gives "a::B::C".
+// The function name inside a pretty-function text, as GCC or clang spells it: "virtual void
+// a::B::C(int)" gives "a::B::C". An anonymous namespace is "{anonymous}", template arguments are
+// left out, and a lambda is named by the function it stands in.
 std::string functionName(const std::string& prettyFunction);
 
 }  // namespace korv::logger

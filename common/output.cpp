@@ -5,9 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <iostream>
 #include <memory>
 #include <vector>
+
+#include "common/interrupt.h"
 
 namespace korv {
 
@@ -19,26 +23,58 @@ std::string directoryOf(const std::string& path) {
   return dirname(copy.data());
 }
 
-std::string baseNameOf(const std::string& path) {
-  std::vector<char> copy(path.begin(), path.end());
-  copy.push_back('\0');
-  return basename(copy.data());
+// The file that a write to a missing path creates: for a chain of symbolic links, the target of
+// the last one.
+std::string missingTarget(std::string path) {
+  // The kernel's limit on links in one lookup; a longer chain fails to open later.
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
+      break;
+    }
+    std::vector<char> link(static_cast<size_t>(status.st_size) + 1);
+    const ssize_t size = ::readlink(path.c_str(), link.data(), link.size());
+    if (size <= 0 || static_cast<size_t>(size) >= link.size()) {
+      break;
+    }
+    const std::string next(link.data(), static_cast<size_t>(size));
+    path = next[0] == '/' ? next : directoryOf(path) + "/" + next;
+  }
+  return path;
 }
 
-// A link is followed, so that the file it points to gets the content, as a plain write would.
-std::string resolveLink(const std::string& path) {
-  struct stat status {};
-  if (::lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
-    return path;
-  }
-  std::unique_ptr<char, decltype(&std::free)> resolved(realpath(path.c_str(), nullptr), &std::free);
-  return resolved ? std::string(resolved.get()) : path;
-}
+bool standardOutputClosed = false;
 
 mode_t creationMode() {
   const mode_t mask = ::umask(0);
   ::umask(mask);
   return 0666 & ~mask;
+}
+
+// Makes a temporary file beside the target with the mode given and, when a status is given, the
+// owner and group it names. Its short name keeps the longest legal target name usable. Returns
+// the file's path; "" when it cannot be made so (and then it does not exist).
+std::string makeTemporary(const std::string& target, mode_t mode, const struct stat* keep) {
+  std::string name = directoryOf(target) + "/.korv-XXXXXX";
+  const int fd = ::mkstemp(name.data());
+  if (fd < 0) {
+    return "";
+  }
+  struct stat made {};
+  bool kept = ::fstat(fd, &made) == 0;
+  if (kept && keep != nullptr && (made.st_uid != keep->st_uid || made.st_gid != keep->st_gid)) {
+    kept = ::fchown(fd, keep->st_uid, keep->st_gid) == 0;
+  }
+  // After the owner, which may clear the set-id bits.
+  kept = kept && ::fchmod(fd, mode) == 0 && ::fstat(fd, &made) == 0 &&
+         (made.st_mode & 07777) == mode &&
+         (keep == nullptr || (made.st_uid == keep->st_uid && made.st_gid == keep->st_gid));
+  ::close(fd);
+  if (!kept) {
+    ::unlink(name.c_str());
+    return "";
+  }
+  return name;
 }
 
 bool syncFile(const std::string& path) {
@@ -51,49 +87,82 @@ bool syncFile(const std::string& path) {
   return synced;
 }
 
+// Opens the path, truncating what it holds, and writes the text into it. A signal stops a write
+// that waits (for the reader of a FIFO, say), so that an interrupt is not held up.
+bool writeInPlace(const std::string& path, const std::string& text) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    return false;
+  }
+  const char* data = text.data();
+  size_t left = text.size();
+  while (left > 0) {
+    const ssize_t written = ::write(fd, data, left);
+    if (written < 0) {
+      if (errno == EINTR && interrupt::signal() == 0) {
+        continue;
+      }
+      ::close(fd);
+      return false;
+    }
+    data += written;
+    left -= static_cast<size_t>(written);
+  }
+  return ::close(fd) == 0;
+}
+
 }  // namespace
 
 AtomicFile::~AtomicFile() {
   Discard();
 }
 
-bool AtomicFile::Open(const std::string& path) {
+bool AtomicFile::Open(const std::string& given) {
   Discard();
-  target = resolveLink(path);
+  path = given;
+  target = given;
 
-  mode_t mode = creationMode();
   struct stat status {};
-  const bool exists = ::stat(target.c_str(), &status) == 0;
-  if (exists) {
-    // The target itself must be writable, as it would be for a plain write.
-    const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
+  if (::stat(given.c_str(), &status) != 0) {
+    if (errno != ENOENT) {
+      return false;
+    }
+    target = missingTarget(given);
+    temporary = makeTemporary(target, creationMode(), nullptr);
+    if (temporary.empty()) {
+      return false;
+    }
+  } else if (S_ISDIR(status.st_mode)) {
+    return false;
+  } else if (S_ISREG(status.st_mode)) {
+    // The file itself must be writable, as it would be for a plain write.
+    const int fd = ::open(given.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) {
       return false;
     }
     ::close(fd);
-    mode = status.st_mode & 07777;
-  }
-
-  std::string pattern = directoryOf(target) + "/." + baseNameOf(target) + ".XXXXXX";
-  const int fd = ::mkstemp(pattern.data());
-  if (fd < 0) {
-    if (!exists) {
-      return false;
+    // A link is followed, so that the file it points to is replaced, not the link.
+    const std::unique_ptr<char, decltype(&std::free)> resolved(realpath(given.c_str(), nullptr),
+                                                               &std::free);
+    if (resolved && status.st_nlink == 1) {
+      target = resolved.get();
+      temporary = makeTemporary(target, status.st_mode & 07777, &status);
     }
-    memory.str("");
-    memory.clear();
-    open = true;
-    return true;
-  }
-  ::fchmod(fd, mode);
-  ::close(fd);
-  temporary = pattern;
-  file.open(temporary, std::ios::binary | std::ios::trunc);
-  if (!file.is_open()) {
-    ::unlink(temporary.c_str());
-    temporary.clear();
+  } else if (::faccessat(AT_FDCWD, given.c_str(), W_OK, AT_EACCESS) != 0) {
+    // A FIFO or a device is not opened before the content is ready: opening would already count
+    // as a writer for the FIFO's reader, or act on the device.
     return false;
   }
+
+  if (!temporary.empty()) {
+    file.open(temporary, std::ios::binary | std::ios::trunc);
+    if (!file.is_open()) {
+      Discard();
+      return false;
+    }
+  }
+  memory.str("");
+  memory.clear();
   open = true;
   return true;
 }
@@ -111,10 +180,7 @@ bool AtomicFile::Commit() {
   }
   bool written;
   if (temporary.empty()) {
-    std::ofstream out(target, std::ios::binary | std::ios::trunc);
-    out << memory.str();
-    out.close();
-    written = !out.fail();
+    written = writeInPlace(path, memory.str());
   } else {
     file.close();
     written =
@@ -140,8 +206,23 @@ void AtomicFile::Discard() {
   open = false;
 }
 
+void openClosedStandardStreams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) {
+      continue;
+    }
+    // The lowest free descriptor, which is this one: the ones below it are open by now.
+    const int opened = ::open("/dev/null", O_RDWR);
+    if (opened >= 0 && opened != fd) {
+      ::dup2(opened, fd);
+      ::close(opened);
+    }
+    standardOutputClosed = standardOutputClosed || fd == 1;
+  }
+}
+
 void checkStandardOutput(std::ostream& out, const Place& place) {
-  if (!out) {
+  if (!out || (standardOutputClosed && &out == &std::cout)) {
     throw FileError("Failed to write to the standard output.", place.function, place.line);
   }
 }

@@ -10,11 +10,16 @@
 
 namespace korv {
 
-// A file whose new content replaces the target only when committed. The content goes to a
-// temporary file beside the target, which is renamed over it at the end; until then the target
-// stays as it was, and a file that is never committed leaves nothing behind. Where no temporary
-// file can be made beside a target that can be written, the content is kept in memory and
-// written over the target on commit instead.
+// A file whose new content replaces the target only when committed; a file that is never
+// committed leaves nothing behind anywhere.
+//
+// Where it is safe, the content goes to a temporary file beside the target, which is renamed over
+// it at the end, so the target changes at once or not at all: when the target is missing (a
+// dangling symbolic link: the file it names), or is a regular file with one link that the
+// temporary file can take the owner, group and mode of. Every other target keeps its identity:
+// a FIFO, a device, a file with other hard links, another's file, a directory where no temporary
+// file can be made. The content is then kept in memory and written into the target itself on
+// commit.
 class AtomicFile {
  public:
   AtomicFile() = default;
@@ -26,21 +31,28 @@ class AtomicFile {
   bool Open(const std::string& target);
   bool IsOpen() const { return open; }
   std::ostream& Stream();
-  // Makes the written content the target's; false (the target untouched) when that fails.
+  // Makes the written content the target's; false when that fails (the target is untouched,
+  // unless it was being written in place).
   bool Commit();
   // Forgets what was written; the target stays as it was.
   void Discard();
 
  private:
   bool open = false;
-  std::string target;
-  std::string temporary;  // empty when writing in memory
+  std::string path;       // as given; written in place
+  std::string target;     // what a replacement is renamed to: the path with its links followed
+  std::string temporary;  // empty when writing in place
   std::ofstream file;
   std::ostringstream memory;
 };
 
+// Puts /dev/null on each of the descriptors 0, 1 and 2 that is not open, so that no file opened
+// later (the log, a connection's socket) takes its place, and remembers whether standard output
+// was among them. Runs first thing in main.
+void openClosedStandardStreams();
+
 // Raises a FileError when standard output did not take what was written to it (a full disk, a
-// closed pipe).
+// closed pipe), or when it is the standard output the process was started without.
 void checkStandardOutput(std::ostream& out, const Place& place);
 
 }  // namespace korv

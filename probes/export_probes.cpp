@@ -10,7 +10,7 @@ namespace {
 ExportCustomProbes command;
 }  // namespace
 
-ExportCustomProbes::ExportCustomProbes() : Command("export-probes") {}
+ExportCustomProbes::ExportCustomProbes() : Command("export-probes", 120) {}
 
 std::string ExportCustomProbes::Purpose() {
   return "Export the custom (user-defined) probes from the KORV Server.";

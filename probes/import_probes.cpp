@@ -6,6 +6,7 @@
 
 #include "api/diff.h"
 #include "api/exchange.h"
+#include "common/logger.h"
 #include "common/scope.h"
 
 namespace korv::cli {
@@ -25,10 +26,15 @@ const api::ImportMessages kMessages{
 }  // namespace
 
 nlohmann::json readProbeFile(api::ImportSource& source, const Place& place) {
-  return source.Read("probes", kMessages, place);
+  nlohmann::json file = source.Read(kMessages, place);
+  if (const std::string missing = source.MissingFields(file, "probes", kMessages); !missing.empty()) {
+    LOG_INFO << missing;
+    source.Refuse(kMessages, place);
+  }
+  return file;
 }
 
-ImportProbes::ImportProbes() : Command("import-probes"), out(&std::cout) {}
+ImportProbes::ImportProbes() : Command("import-probes", 130), out(&std::cout) {}
 
 std::string ImportProbes::Purpose() {
   return "Import the probe(s) into the KORV Server.";
@@ -59,7 +65,11 @@ void ImportProbes::Reset() {
 
 void ImportProbes::Perform() {
   Scope reset([this] { Reset(); });
-  const nlohmann::json file = readProbeFile(source, KORV_HERE);
+  const nlohmann::json file = source.Read(kMessages, KORV_HERE);
+  if (const std::string missing = source.MissingFields(file, "probes", kMessages); !missing.empty()) {
+    LOG_INFO << missing;
+    source.Refuse(kMessages, KORV_HERE);
+  }
   if (backupWanted) {
     backup.Open(KORV_HERE);
   }

@@ -13,7 +13,7 @@ ListProbes command;
 }  // namespace
 
 ListProbes::ListProbes()
-    : Command("list-probes"), category(ProbeCategory::CUSTOM), out(&std::cout) {}
+    : Command("list-probes", 110), category(ProbeCategory::CUSTOM), out(&std::cout) {}
 
 std::string ListProbes::Purpose() {
   return "List the probes in the KORV Server.";

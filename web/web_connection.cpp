@@ -42,7 +42,7 @@ bool lookUp(const std::string& name, CURLoption& option) {
 // is left of this answer.
 struct Transfer {
   std::string* body;
-  std::unordered_map<std::string, std::string>* headers;
+  HeaderMap* headers;
   std::exception_ptr failure;
   bool bodyRefused = false;
 };

@@ -19,7 +19,10 @@ std::string outcome(const std::string& fileName, const std::string& itemsKey) {
   korv::cli::api::ImportSource source;
   source.SetFileName({fileName});
   try {
-    const nlohmann::json document = source.Read(itemsKey, kMessages, KORV_HERE);
+    const nlohmann::json document = source.Read(kMessages, KORV_HERE);
+    if (!source.MissingFields(document, itemsKey, kMessages).empty()) {
+      source.Refuse(kMessages, KORV_HERE);
+    }
     if (!document.contains(itemsKey) || !document.contains("version")) {
       std::abort();
     }

@@ -48,6 +48,9 @@ Process::Process(const std::string& program, ProcessOptions options) {
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
   }
   posix_spawn_file_actions_adddup2(&files, errPipe[1], 2);
+  for (const int fd : options.closedFds) {
+    posix_spawn_file_actions_addclose(&files, fd);
+  }
 
   // The child starts with default signal dispositions and an empty signal mask.
   posix_spawnattr_t attributes;

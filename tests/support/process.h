@@ -23,6 +23,7 @@ struct ProcessOptions {
   std::vector<std::string> environment;  // "NAME=value" entries; nothing else is inherited
   std::string stdoutPath;                // when set, standard output goes to this file instead
   bool closeStdoutEarly = false;         // the reader of standard output goes away at once
+  std::vector<int> closedFds;            // standard descriptors the program starts without
 };
 
 class Process {
