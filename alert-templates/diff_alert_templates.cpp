@@ -14,7 +14,7 @@ namespace {
 DiffAlertTemplates command;
 }  // namespace
 
-DiffAlertTemplates::DiffAlertTemplates() : Command("diff-alert-templates"), out(&std::cout) {}
+DiffAlertTemplates::DiffAlertTemplates() : Command("diff-alert-templates", 240), out(&std::cout) {}
 
 std::string DiffAlertTemplates::Purpose() {
   return "Show what importing the alert template(s) would change in the KORV Server, changing "

@@ -87,7 +87,7 @@ void swapConnection(api::Connection& other) {
 
 }  // namespace
 
-Migrate::Migrate() : Command("migrate"), out(&std::cout) {}
+Migrate::Migrate() : Command("migrate", 300), out(&std::cout) {}
 
 std::string Migrate::Purpose() {
   return "Move the custom probes and alert templates of one named server to another.";

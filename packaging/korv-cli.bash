@@ -1,5 +1,15 @@
 # bash completion for korv-cli
 
+# Names of the servers in the configuration file, if there is one.
+_korv_cli_servers() {
+  local config=${KORV_CONFIG:-${XDG_CONFIG_HOME:-$HOME/.config}/korv-cli/config.toml} i
+  for ((i = 1; i < COMP_CWORD; i++)); do
+    [[ ${COMP_WORDS[i]} == --config ]] && config=${COMP_WORDS[i + 1]}
+  done
+  [[ -r $config ]] || return 0
+  sed -n 's/^[[:space:]]*\[servers\.\([A-Za-z0-9_-]*\)\][[:space:]]*\(#.*\)\{0,1\}$/\1/p' "$config"
+}
+
 # Whether word $1 is one of the words of list $2.
 _korv_cli_in() {
   local w
@@ -17,11 +27,12 @@ _korv_cli_values() {
 _korv_cli() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
   local commands="list-probes export-probes import-probes diff-probes list-alert-templates
-    export-alert-templates import-alert-templates diff-alert-templates"
+    export-alert-templates import-alert-templates diff-alert-templates migrate"
   local global_flags="-i --insecure -v --version -h --help"
   local global_values="-p --korv-url -u --korv-user -f --password-file --cacert --crlfile --cert
-    --key --proxy --proxy-user --connect-timeout -m --max-time --log-file -l --log-level"
-  local global_files="-f --password-file --cacert --crlfile --cert --key --log-file"
+    --key --proxy --proxy-user --connect-timeout -m --max-time --log-file -l --log-level
+    --config --server"
+  local global_files="-f --password-file --cacert --crlfile --cert --key --log-file --config"
 
   # Find the subcommand: the first word that is not a global option or its value.
   local command="" i=1
@@ -52,8 +63,22 @@ _korv_cli() {
     diff-probes) options="-i --in-file --ignore-existing -h --help" files="-i --in-file" ;;
     diff-alert-templates)
       options="-i --in-file --ignore-existing --ignore-existing-probes -h --help" files="-i --in-file" ;;
+    migrate)
+      options="--from --to --dir --dry-run --only --ignore-existing -h --help" files="--dir" ;;
   esac
 
+  if [[ $prev == --server || ($command == migrate && ($prev == --from || $prev == --to)) ]]; then
+    mapfile -t COMPREPLY < <(compgen -W "$(_korv_cli_servers)" -- "$cur")
+    return 0
+  fi
+  if [[ $command == migrate && $prev == --only ]]; then
+    mapfile -t COMPREPLY < <(compgen -W "probes alert-templates" -- "$cur")
+    return 0
+  fi
+  if [[ $command == migrate && $prev == --dir ]]; then
+    mapfile -t COMPREPLY < <(compgen -d -- "$cur")
+    return 0
+  fi
   if _korv_cli_in "$prev" "$files"; then
     mapfile -t COMPREPLY < <(compgen -f -- "$cur")
     return 0

@@ -14,7 +14,7 @@ namespace {
 DiffProbes command;
 }  // namespace
 
-DiffProbes::DiffProbes() : Command("diff-probes"), out(&std::cout) {}
+DiffProbes::DiffProbes() : Command("diff-probes", 140), out(&std::cout) {}
 
 std::string DiffProbes::Purpose() {
   return "Show what importing the probe(s) would change in the KORV Server, changing nothing.";

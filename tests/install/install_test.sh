@@ -71,5 +71,9 @@ touch "$dest/probes.json"
 [ "$(complete_words import-probes -i "$dest/pro" | xargs)" = "$dest/probes.json" ] ||
   fail "file names are not completed"
 
+printf '[servers.old]\nurl = "https://old/"\n\n[servers.new] # the target\n' >"$dest/servers.toml"
+[ "$(KORV_CONFIG=$dest/servers.toml complete_words migrate --from "" | xargs)" = "new old" ] ||
+  fail "server names are not completed"
+
 [ "$failures" -eq 0 ] && echo "install test passed"
 exit $((failures > 0))
