@@ -34,7 +34,7 @@ for leaf in server client; do openssl req -newkey rsa:2048 -nodes -subj /CN=127.
 const TempDir& Pki() {
   static const TempDir dir;
   static const ProcessResult made =
-      Run("/bin/sh", {{"-ec", kMakeCertificates, dir.Path()}, {"PATH=/usr/bin:/bin"}, "", false});
+      Run("/bin/sh", {{"-ec", kMakeCertificates, dir.Path()}, {"PATH=/usr/bin:/bin"}, "", false, {}});
   EXPECT_EQ(made.status, 0) << made.err;
   return dir;
 }
@@ -129,7 +129,7 @@ class Trust : public CliTest {
                 {"--port", "0", "--data", home / "data.json", "--user", "admin:secret",
                  "--tls-cert", Pki() / "server.pem", "--tls-key", Pki() / "server.key"});
     standin = std::make_unique<Process>(
-        KORV_STANDIN_PATH, ProcessOptions{args, InheritedSanitizerEnvironment(), "", false});
+        KORV_STANDIN_PATH, ProcessOptions{args, InheritedSanitizerEnvironment(), "", false, {}});
     std::string url;
     EXPECT_TRUE(standin->ReadLine(url));
     return url;
