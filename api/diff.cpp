@@ -185,12 +185,12 @@ json overwritten(const json& exported, const char* itemsKey, const DiffResult& r
   return items;
 }
 
-// A name as the table shows it: quoted as a JSON string, quotes left off, so that control
-// characters cannot break the line.
+// A name as the table shows it: control characters escaped as in the import's verdict table, so
+// that each row stays one line.
 std::string printable(const std::string& name) {
-  std::string quoted;
-  compact::text(quoted, name);
-  return quoted.substr(1, quoted.size() - 2);
+  std::string shown;
+  compact::escapedControls(shown, name);
+  return shown;
 }
 
 std::string detail(const DiffRow& row) {
