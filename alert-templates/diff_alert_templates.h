@@ -10,7 +10,7 @@
 
 namespace korv::cli {
 
-class DiffAlertTemplates : Command {
+class DiffAlertTemplates : public Command {
  public:
   DiffAlertTemplates();
 

@@ -11,7 +11,7 @@
 
 namespace korv::cli {
 
-class ExportCustomAlertTemplates : Command {
+class ExportCustomAlertTemplates : public Command {
  public:
   ExportCustomAlertTemplates();
 

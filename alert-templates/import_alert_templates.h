@@ -15,7 +15,7 @@ namespace korv::cli {
 // errors.
 nlohmann::json readAlertTemplateFile(api::ImportSource& source, const Place& place);
 
-class ImportCustomAlertTemplates : Command {
+class ImportCustomAlertTemplates : public Command {
  public:
   ImportCustomAlertTemplates();
 

@@ -10,7 +10,7 @@
 
 namespace korv::cli {
 
-class ListAlertTemplates : Command {
+class ListAlertTemplates : public Command {
  public:
   ListAlertTemplates();
 

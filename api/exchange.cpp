@@ -206,6 +206,7 @@ std::vector<std::string> sendImport(web::WebConnection& connection, const std::s
   if (results.empty()) {
     return statuses;
   }
+  // "Probe Name" for every kind of item is the system's own text, kept on purpose.
   out << "Probe Name, Status, Reason" << std::endl;
   out << "==========, ======, ======" << std::endl;
   checkStandardOutput(out, place);

@@ -66,6 +66,7 @@ bool validateUrlWithoutQueryAndFragment(std::string url) {
 bool setURL(const std::vector<std::string>& values) {
   const std::string& value = values.at(0);
   if (value.empty() || !validateUrlWithoutQueryAndFragment(value)) {
+    // "Marlformed" is the system's own text, kept on purpose.
     throw CLI::ValidationError("Marlformed url: '" + string::hideUserInfo(value) + "'");
   }
   url = value;
@@ -84,6 +85,7 @@ bool setPasswordFile(const std::vector<std::string>& values) {
   const std::string& path = values.at(0);
   struct stat status {};
   if (::stat(path.c_str(), &status) != 0) {
+    // "'%s'is" without a blank is the system's own text, kept on purpose.
     throw CLI::FileError(string::format("Password file '%s'is missing or not accessible.", path));
   }
   if (!S_ISREG(status.st_mode)) {

@@ -330,7 +330,7 @@ std::string getLogFilePath() {
   if (!logFilePath.empty()) {
     return logFilePath;
   }
-  return path::mergePaths(path::getLogDir(), kDefaultFileName);
+  return path::mergePaths(path::getHomeDir(), kDefaultFileName);
 }
 
 std::string getLogLevel() {

@@ -37,7 +37,7 @@ bool checkIfFileExists(const std::string& path) {
   return access(path.c_str(), F_OK) == 0;
 }
 
-std::string getLogDir() {
+std::string getHomeDir() {
   std::string home;
   if (cli::process_env("HOME", home)) {
     return home;

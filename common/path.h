@@ -15,6 +15,6 @@ std::string mergePaths(const std::string& first, const std::string& second);
 bool checkIfFileExists(const std::string& path);
 // The home directory, where the default log file lives: "HOME", or when that is unset or empty
 // the effective user's home in the password database; "" when neither is known.
-std::string getLogDir();
+std::string getHomeDir();
 
 }  // namespace korv::path

@@ -9,7 +9,7 @@
 
 namespace korv::cli {
 
-class Migrate : Command {
+class Migrate : public Command {
  public:
   Migrate();
 

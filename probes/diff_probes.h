@@ -10,7 +10,7 @@
 
 namespace korv::cli {
 
-class DiffProbes : Command {
+class DiffProbes : public Command {
  public:
   DiffProbes();
 

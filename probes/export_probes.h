@@ -10,7 +10,7 @@
 
 namespace korv::cli {
 
-class ExportCustomProbes : Command {
+class ExportCustomProbes : public Command {
  public:
   ExportCustomProbes();
 

@@ -13,7 +13,7 @@ namespace korv::cli {
 // a file use it too, so that they check it alike and report the same errors.
 nlohmann::json readProbeFile(api::ImportSource& source, const Place& place);
 
-class ImportProbes : Command {
+class ImportProbes : public Command {
  public:
   ImportProbes();
 

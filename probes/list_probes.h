@@ -10,7 +10,7 @@
 
 namespace korv::cli {
 
-class ListProbes : Command {
+class ListProbes : public Command {
  public:
   ListProbes();
 

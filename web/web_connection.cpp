@@ -273,6 +273,7 @@ bool WebConnection::Perform(const std::string& url, const std::string& method,
   LOG_INFO << "Response Code: " << responseCode;
   const bool success = responseCode >= 200 && responseCode <= 299;
   if (!success) {
+    // No separator between the status and the body: the system's own text, kept on purpose.
     errorMessage = "HTTP: " + std::to_string(responseCode) + response;
   }
   LOG_DEBUG << "ResponseText: " << response;
