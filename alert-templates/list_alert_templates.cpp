@@ -54,7 +54,7 @@ void ListAlertTemplates::Perform() {
     return;
   }
   connection->Perform("/alert/template/", "GET", "");
-  const auto templates = api::readList<AlertTemplateReader>(*connection, KORV_HERE);
+  const auto templates = api::readList<AlertTemplate>(*connection, KORV_HERE);
   api::printRecords(
       *out, templates,
       [this](const AlertTemplate& alertTemplate) { return AlertTemplateVisible(alertTemplate); },

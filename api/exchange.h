@@ -62,16 +62,15 @@ decltype(auto) readAnswer(const Place& place, Step&& step) {
 // The records of a list answer. A success answer is read straight into records; a body that is
 // not JSON raises the parse-failure ResponseValidationError without a place, and one of the wrong
 // shape the same error at the place given. A failure status raises as checkStatus does.
-template <typename Reader>
-std::vector<typename Reader::Record> readList(const web::WebConnection& connection,
-                                              const Place& place) {
+template <typename Record>
+std::vector<Record> readList(const web::WebConnection& connection, const Place& place) {
   const long status = connection.ResponseCode();
   if (status < 200 || status > 299) {
     const nlohmann::json answer = parseResponse(connection, Place{"", 0});
     checkStatus(connection, answer, FailureReport::HTTPError, place);
   }
-  std::vector<typename Reader::Record> records;
-  switch (readRecordArray<Reader>(connection.Response(), records)) {
+  std::vector<Record> records;
+  switch (readRecordArray<Record>(connection.Response(), records)) {
     case ReadResult::NotJson:
       throw ResponseValidationError(kResponseParseFailure, "", 0);
     case ReadResult::WrongShape:

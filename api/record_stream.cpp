@@ -41,21 +41,14 @@ std::optional<nlohmann::json> parseText(const std::string& text) {
   }
 }
 
-const std::string& MemberValue::AsText() const {
-  if (kind != Kind::Text) {
-    throw ShapeError();
-  }
-  return text;
-}
-
-bool MemberValue::AsBoolean() const {
+void MemberValue::Take(bool& target) const {
   if (kind != Kind::Boolean) {
     throw ShapeError();
   }
-  return boolean;
+  target = boolean;
 }
 
-std::uint32_t MemberValue::AsUnsigned32() const {
+void MemberValue::Take(std::uint32_t& target) const {
   nlohmann::json number;
   switch (kind) {
     case Kind::Boolean:
@@ -74,27 +67,32 @@ std::uint32_t MemberValue::AsUnsigned32() const {
       throw ShapeError();
   }
   try {
-    return toUnsigned32(number);
+    target = toUnsigned32(number);
   } catch (const nlohmann::json::exception&) {
     throw ShapeError();
   }
 }
 
-const std::vector<std::string>& MemberValue::AsTextList() const {
+void MemberValue::Take(std::string& target) {
+  if (kind != Kind::Text) {
+    throw ShapeError();
+  }
+  target = std::move(text);
+}
+
+void MemberValue::Take(std::optional<std::string>& target) {
+  if (kind == Kind::Null) {
+    target.reset();
+  } else {
+    Take(target.emplace());
+  }
+}
+
+void MemberValue::Take(std::vector<std::string>& target) {
   if (kind != Kind::TextList) {
     throw ShapeError();
   }
-  return texts;
-}
-
-std::string MemberValue::TakeText() {
-  AsText();
-  return std::move(text);
-}
-
-std::vector<std::string> MemberValue::TakeTextList() {
-  AsTextList();
-  return std::move(texts);
+  target = std::move(texts);
 }
 
 }  // namespace korv::cli::api

@@ -2,10 +2,10 @@
 // first: a large list then costs little more memory than its text and its records.
 //
 // What is accepted, and what each record becomes, is what parsing the whole text as one
-// document and converting each element with the record's from_json gives: the text must be one
-// JSON value, the value an array of objects, and each object must hold the members the record
-// needs with the right types (a member given twice counts with its last value); other members
-// are ignored.
+// document and converting each member the record's field table names with the JSON library
+// gives: the text must be one JSON value, the value an array of objects, and each object must
+// hold the members the record needs with the right types (a member given twice counts with its
+// last value); other members are ignored.
 #pragma once
 
 #include <cstddef>
@@ -13,9 +13,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "api/record_fields.h"
 
 namespace korv::cli::api {
 
@@ -36,28 +39,51 @@ class MemberValue {
   std::vector<std::string> texts;
 
   bool IsMissing() const { return kind == Kind::Missing; }
-  bool IsNull() const { return kind == Kind::Null; }
-  // Each raises ShapeError where the JSON library's conversion would raise its error.
-  const std::string& AsText() const;
-  bool AsBoolean() const;
-  std::uint32_t AsUnsigned32() const;
-  const std::vector<std::string>& AsTextList() const;
-  // As AsText and AsTextList, handing the value over.
-  std::string TakeText();
-  std::vector<std::string> TakeTextList();
+  // Each hands the value over into a field of that type, and raises ShapeError where the JSON
+  // library's conversion would raise its error.
+  void Take(std::uint32_t& target) const;
+  void Take(bool& target) const;
+  void Take(std::string& target);
+  void Take(std::optional<std::string>& target);
+  void Take(std::vector<std::string>& target);
 };
 
-// Reader describes a record type:
-//   using Record = ...;
-//   static constexpr std::size_t kMembers = ...;
-//   static int MemberIndex(std::string_view key);  // -1 for a member that is not read
-//   static bool IsTextList(int index);             // whether the member is an array of texts
-//   static Record Make(const MemberValue* members); // raises ShapeError
-template <typename Reader>
+// The record made from its members, in the order of Record::fields; raises ShapeError.
+template <typename Record>
+Record makeRecord(std::vector<MemberValue>& members) {
+  Record record{};
+  bool chainEnded = false;
+  for (std::size_t i = 0; i < members.size(); ++i) {
+    const Field<Record>& field = Record::fields[i];
+    if (field.key == nullptr || (field.chained && chainEnded)) {
+      continue;
+    }
+    if (members[i].IsMissing()) {
+      if (!field.chained) {
+        throw ShapeError();
+      }
+      chainEnded = true;
+      continue;
+    }
+    std::visit(
+        [&](auto member) {
+          if constexpr (std::is_same_v<decltype(member), NonEmptyText<Record>>) {
+            std::optional<std::string> text;
+            members[i].Take(text);
+            record.*member.flag = text && !text->empty();
+          } else {
+            members[i].Take(record.*member);
+          }
+        },
+        field.member);
+  }
+  return record;
+}
+
+// Record has a field table, Record::fields (see record_fields.h).
+template <typename Record>
 class RecordArrayReader : public nlohmann::json_sax<nlohmann::json> {
  public:
-  using Record = typename Reader::Record;
-
   std::vector<Record> records;
   bool wrongShape = false;
 
@@ -112,7 +138,7 @@ class RecordArrayReader : public nlohmann::json_sax<nlohmann::json> {
 
   bool key(string_t& name) override {
     if (!wrongShape && depth == 2) {
-      current = Reader::MemberIndex(name);
+      current = MemberIndex(name);
     }
     return true;
   }
@@ -122,6 +148,17 @@ class RecordArrayReader : public nlohmann::json_sax<nlohmann::json> {
   }
 
  private:
+  // The member's place in the field table; -1 for a member that is not read.
+  static int MemberIndex(std::string_view key) {
+    for (std::size_t i = 0; i < Record::fields.size(); ++i) {
+      const char* known = Record::fields[i].key;
+      if (known != nullptr && key == known) {
+        return static_cast<int>(i);
+      }
+    }
+    return -1;
+  }
+
   // A value that is not a container, at the level where it stands.
   template <typename Set>
   bool Scalar(Set set) {
@@ -160,7 +197,8 @@ class RecordArrayReader : public nlohmann::json_sax<nlohmann::json> {
     } else if (depth == 2 && current >= 0) {
       MemberValue& member = members[current];
       member.texts.clear();
-      collecting = array && Reader::IsTextList(current);
+      collecting = array && std::holds_alternative<std::vector<std::string> Record::*>(
+                                Record::fields[current].member);
       member.kind = collecting ? MemberValue::Kind::TextList : MemberValue::Kind::Other;
     } else if (depth == 3 && collecting) {
       collecting = false;
@@ -179,7 +217,7 @@ class RecordArrayReader : public nlohmann::json_sax<nlohmann::json> {
       collecting = false;
     } else if (depth == 1) {
       try {
-        records.push_back(Reader::Make(members));
+        records.push_back(makeRecord<Record>(members));
       } catch (const ShapeError&) {
         wrongShape = true;
         records.clear();
@@ -191,7 +229,7 @@ class RecordArrayReader : public nlohmann::json_sax<nlohmann::json> {
   int depth = 0;  // containers open: 1 in the array, 2 in a record, 3 in a member's value
   int current = -1;
   bool collecting = false;  // reading the texts of a text-list member
-  MemberValue members[Reader::kMembers];
+  std::vector<MemberValue> members = std::vector<MemberValue>(Record::fields.size());
 };
 
 // The JSON library takes a NUL byte for the end of its input and would accept "123\0junk" as
@@ -218,9 +256,9 @@ enum class ReadResult { Records, NotJson, WrongShape };
 
 // Reads the text as an array of records; records holds them only for ReadResult::Records. A text
 // that parseText refuses is not JSON here either.
-template <typename Reader>
-ReadResult readRecordArray(const std::string& text, std::vector<typename Reader::Record>& records) {
-  RecordArrayReader<Reader> reader;
+template <typename Record>
+ReadResult readRecordArray(const std::string& text, std::vector<Record>& records) {
+  RecordArrayReader<Record> reader;
   if (holdsNul(text) || nestedTooDeep(text) ||
       !nlohmann::json::sax_parse(text, &reader, nlohmann::json::input_format_t::json, true,
                                  false)) {

@@ -45,9 +45,9 @@ void escaped(std::string& out, const std::string& value, bool quoted) {
 
 }  // namespace
 
-void text(std::string& out, const std::string& value) {
+void value(std::string& out, const std::string& text) {
   out += '"';
-  escaped(out, value, true);
+  escaped(out, text, true);
   out += '"';
 }
 
@@ -55,31 +55,31 @@ void escapedControls(std::string& out, const std::string& value) {
   escaped(out, value, false);
 }
 
-void optionalText(std::string& out, const std::shared_ptr<std::string>& value) {
-  if (value) {
-    text(out, *value);
+void value(std::string& out, const std::optional<std::string>& text) {
+  if (text) {
+    value(out, *text);
   } else {
     out += "null";
   }
 }
 
-void texts(std::string& out, const std::vector<std::string>& values) {
+void value(std::string& out, const std::vector<std::string>& texts) {
   out += '[';
-  for (size_t i = 0; i < values.size(); ++i) {
+  for (size_t i = 0; i < texts.size(); ++i) {
     if (i > 0) {
       out += ',';
     }
-    text(out, values[i]);
+    value(out, texts[i]);
   }
   out += ']';
 }
 
-void number(std::string& out, std::uint32_t value) {
-  out += std::to_string(value);
+void value(std::string& out, std::uint32_t number) {
+  out += std::to_string(number);
 }
 
-void boolean(std::string& out, bool value) {
-  out += value ? "true" : "false";
+void value(std::string& out, bool flag) {
+  out += flag ? "true" : "false";
 }
 
 void key(std::string& out, const char* name, bool first) {

@@ -3,7 +3,7 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,15 +11,15 @@ namespace korv::compact {
 
 // A string value: quoted, with '"', '\' and control characters escaped as the library does
 // (\b \f \n \r \t, others as \u00xx); other bytes, UTF-8 text among them, as they are.
-void text(std::string& out, const std::string& value);
-// The value with its control characters escaped as text() escapes them and nothing else changed:
+void value(std::string& out, const std::string& text);
+// The text with its control characters escaped as value() escapes them and nothing else changed:
 // a server's string on one line of plain output.
-void escapedControls(std::string& out, const std::string& value);
+void escapedControls(std::string& out, const std::string& text);
 // A text, or null when there is none.
-void optionalText(std::string& out, const std::shared_ptr<std::string>& value);
-void texts(std::string& out, const std::vector<std::string>& values);
-void number(std::string& out, std::uint32_t value);
-void boolean(std::string& out, bool value);
+void value(std::string& out, const std::optional<std::string>& text);
+void value(std::string& out, const std::vector<std::string>& texts);
+void value(std::string& out, std::uint32_t number);
+void value(std::string& out, bool flag);
 // "<separator>"<key>":" where the separator is "{" for the first member and "," otherwise.
 void key(std::string& out, const char* name, bool first = false);
 

@@ -51,7 +51,7 @@ void ListProbes::Perform() {
     return;
   }
   connection->Perform("/probe/", "GET", "");
-  const auto probes = api::readList<ProbeReader>(*connection, KORV_HERE);
+  const auto probes = api::readList<Probe>(*connection, KORV_HERE);
   api::printRecords(
       *out, probes, [this](const Probe& probe) { return ProbeVisible(probe); }, KORV_HERE);
 }

@@ -4,10 +4,9 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
-#include <nlohmann/json.hpp>
-
-#include "api/record_stream.h"
+#include "api/record_fields.h"
 
 namespace korv::cli {
 
@@ -28,23 +27,9 @@ struct Probe {
   std::uint32_t lifetime;
   bool discard_history;
   bool is_system_probe;
-};
 
-// Writes the ten members in their fixed order.
-void to_json(nlohmann::ordered_json& target, const Probe& probe);
-// Appends what to_json writes, in compact form, without building a JSON value first.
-void appendCompact(std::string& out, const Probe& probe);
-// Reads the ten members, all required; other members are ignored. Raises the JSON library's
-// errors for a missing member or a value of the wrong type.
-void from_json(const nlohmann::json& source, Probe& probe);
-
-// Reads probes from the parser's events as from_json reads them from a document.
-struct ProbeReader {
-  using Record = Probe;
-  static constexpr std::size_t kMembers = 10;
-  static int MemberIndex(std::string_view key);
-  static bool IsTextList(int) { return false; }
-  static Probe Make(api::MemberValue* members);
+  // The ten members, all required, printed under the server's keys in this order.
+  static const std::vector<api::Field<Probe>> fields;
 };
 
 }  // namespace korv::cli

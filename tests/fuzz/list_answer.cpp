@@ -1,6 +1,6 @@
 // A list answer read as the list commands read it, straight from the parser's events, for both
-// record kinds. It must give what the whole document converted with from_json gives (the same
-// result, the same records), and the records must print as one JSON array.
+// record kinds. It must give what the whole document converted with the JSON library gives (the
+// same result, the same records), and the records must print as one JSON array.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -15,18 +15,16 @@
 
 namespace {
 
-using korv::test::ListOutcome;
-
-template <typename Reader>
+template <typename Record>
 void check(const std::string& text, const char* kind) {
-  std::vector<typename Reader::Record> records;
-  const ListOutcome events{korv::cli::api::readRecordArray<Reader>(text, records),
-                           korv::test::printAll(records)};
-  const ListOutcome document = korv::test::readFromDocument<Reader>(text);
+  std::vector<Record> records;
+  const korv::test::ListOutcome events{korv::cli::api::readRecordArray<Record>(text, records),
+                                       korv::test::printAll(records)};
+  const korv::test::ListOutcome document = korv::test::readFromDocument<Record>(text);
   if (!(events == document)) {
-    std::fprintf(stderr, "%s: the events give %s:\n%s\nthe document gives %s:\n%s\n", kind,
-                 korv::test::describe(events.result), events.printed.c_str(),
-                 korv::test::describe(document.result), document.printed.c_str());
+    std::fprintf(stderr, "%s: the events give %d:\n%s\nthe document gives %d:\n%s\n", kind,
+                 static_cast<int>(events.result), events.printed.c_str(),
+                 static_cast<int>(document.result), document.printed.c_str());
     std::abort();
   }
 
@@ -51,7 +49,7 @@ void check(const std::string& text, const char* kind) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
-  check<korv::cli::ProbeReader>(text, "probes");
-  check<korv::cli::AlertTemplateReader>(text, "alert templates");
+  check<korv::cli::Probe>(text, "probes");
+  check<korv::cli::AlertTemplate>(text, "alert templates");
   return 0;
 }

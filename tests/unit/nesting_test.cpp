@@ -22,8 +22,8 @@ TEST(Nesting, IsRefusedOneLevelBeyondTheLimitAndNotCountedInsideStrings) {
                                                 {"[\"\\\\\"," + nested(kMaxNesting) + "]", false}};
   for (const auto& [text, accepted] : texts) {
     EXPECT_EQ(parseText(text).has_value(), accepted) << text.substr(0, 20) << text.size();
-    std::vector<ProbeReader::Record> records;
-    EXPECT_EQ(readRecordArray<ProbeReader>(text, records) != ReadResult::NotJson, accepted);
+    std::vector<Probe> records;
+    EXPECT_EQ(readRecordArray(text, records) != ReadResult::NotJson, accepted);
   }
 }
 
