@@ -10,7 +10,7 @@ const std::vector<api::Field<AlertTemplate>> AlertTemplate::fields = {
     {nullptr, "server_type", &AlertTemplate::server_type},
     {"is_auto_create", "auto_create", &AlertTemplate::auto_create},
     {"is_system_template", "is_system_template", &AlertTemplate::is_system_template},
-    {"info_sql", "show_details", api::NonEmptyText<AlertTemplate>{&AlertTemplate::show_details}},
+    {"info_sql", "show_details", &AlertTemplate::show_details},
     // "probe_depenencies" is the system's own spelling, kept on purpose.
     {"probe_dependency_list", "probe_depenencies", &AlertTemplate::probe_dependencies},
     {"default_check_frequency", "check_frequency", &AlertTemplate::check_frequency},

@@ -30,7 +30,7 @@ struct AlertTemplate {
   bool auto_create;
   bool is_system_template;
   std::vector<std::string> probe_dependencies;
-  bool show_details;  // whether the server's "info_sql" is a non-empty text
+  api::NonEmptyText show_details;  // whether the server's "info_sql" is a non-empty text
   // The threshold: its operator, and values as text; no value (printed as null) differs from an
   // empty text.
   std::string op;

@@ -7,7 +7,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -16,18 +15,17 @@
 namespace korv::cli::api {
 
 // A flag that says whether the server's member, a text or null, is a non-empty text.
-template <typename Record>
 struct NonEmptyText {
-  bool Record::*flag;
+  bool value = false;
 };
 
 template <typename Record>
 struct Field {
   // The type of the member says what the server's value must be: an unsigned 32-bit number, a
-  // boolean, a text, a text or null, an array of texts, or a text or null kept as NonEmptyText.
+  // boolean, a text, a text or null, an array of texts, or a text or null (NonEmptyText).
   using Member = std::variant<std::uint32_t Record::*, bool Record::*, std::string Record::*,
                               std::optional<std::string> Record::*,
-                              std::vector<std::string> Record::*, NonEmptyText<Record>>;
+                              std::vector<std::string> Record::*, NonEmptyText Record::*>;
 
   const char* key;      // the server's key; nullptr for a field never read (it keeps its default)
   const char* printed;  // the key it is printed with; nullptr for a field never printed
@@ -37,6 +35,14 @@ struct Field {
   bool chained = false;
   const char* printedIn = "";  // the nested object it is printed in; "" for the record itself
 };
+
+template <typename T>
+void appendValue(std::string& out, const T& value) {
+  compact::value(out, value);
+}
+inline void appendValue(std::string& out, const NonEmptyText& flag) {
+  compact::value(out, flag.value);
+}
 
 // Appends the record in the JSON library's compact form: its printed fields in table order, those
 // printed in the same nested object together.
@@ -60,15 +66,7 @@ void appendCompact(std::string& out, const Record& record) {
     }
     compact::key(out, field.printed, first);
     first = false;
-    std::visit(
-        [&](auto member) {
-          if constexpr (std::is_same_v<decltype(member), NonEmptyText<Record>>) {
-            compact::value(out, record.*member.flag);
-          } else {
-            compact::value(out, record.*member);
-          }
-        },
-        field.member);
+    std::visit([&](auto member) { appendValue(out, record.*member); }, field.member);
   }
   out += group.empty() ? "}" : "}}";
 }

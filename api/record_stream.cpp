@@ -95,4 +95,10 @@ void MemberValue::Take(std::vector<std::string>& target) {
   target = std::move(texts);
 }
 
+void MemberValue::Take(NonEmptyText& target) {
+  std::optional<std::string> value;
+  Take(value);
+  target.value = value && !value->empty();
+}
+
 }  // namespace korv::cli::api

@@ -13,7 +13,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <type_traits>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -46,6 +45,7 @@ class MemberValue {
   void Take(std::string& target);
   void Take(std::optional<std::string>& target);
   void Take(std::vector<std::string>& target);
+  void Take(NonEmptyText& target);
 };
 
 // The record made from its members, in the order of Record::fields; raises ShapeError.
@@ -65,17 +65,7 @@ Record makeRecord(std::vector<MemberValue>& members) {
       chainEnded = true;
       continue;
     }
-    std::visit(
-        [&](auto member) {
-          if constexpr (std::is_same_v<decltype(member), NonEmptyText<Record>>) {
-            std::optional<std::string> text;
-            members[i].Take(text);
-            record.*member.flag = text && !text->empty();
-          } else {
-            members[i].Take(record.*member);
-          }
-        },
-        field.member);
+    std::visit([&](auto member) { members[i].Take(record.*member); }, field.member);
   }
   return record;
 }
