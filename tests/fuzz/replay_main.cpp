@@ -15,18 +15,10 @@ int main(int argc, char** argv) {
   namespace fs = std::filesystem;
   std::vector<fs::path> inputs;
   for (int i = 1; i < argc; ++i) {
-    const fs::path argument(argv[i]);
-    if (fs::is_directory(argument)) {
-      for (const auto& entry : fs::directory_iterator(argument)) {
-        if (entry.is_regular_file()) {
-          inputs.push_back(entry.path());
-        }
-      }
-    } else if (fs::is_regular_file(argument)) {
-      inputs.push_back(argument);
+    if (fs::is_directory(argv[i])) {
+      inputs.insert(inputs.end(), fs::directory_iterator(argv[i]), fs::directory_iterator());
     } else {
-      std::fprintf(stderr, "No such input: %s\n", argv[i]);
-      return 2;
+      inputs.emplace_back(argv[i]);
     }
   }
   std::sort(inputs.begin(), inputs.end());
@@ -35,6 +27,10 @@ int main(int argc, char** argv) {
     std::printf("%s\n", input.c_str());
     std::fflush(stdout);  // names the input that brings the target down
     std::ifstream in(input, std::ios::binary);
+    if (!in) {
+      std::fprintf(stderr, "No such input: %s\n", input.c_str());
+      return 2;
+    }
     const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
   }

@@ -2,13 +2,12 @@
 // $TMPDIR (or /tmp) with mode 0600, rewritten with every input, removed when the process ends.
 #pragma once
 
-#include <fcntl.h>
 #include <unistd.h>
 
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
 namespace korv::test {
@@ -19,32 +18,22 @@ class ScratchFile {
     const char* dir = std::getenv("TMPDIR");
     path = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/korv-fuzz-XXXXXX";
     const int fd = ::mkstemp(path.data());
-    if (fd < 0) {
+    if (fd < 0 || ::close(fd) != 0) {
       std::perror(path.c_str());
       std::abort();
     }
-    ::close(fd);
   }
   ~ScratchFile() { ::unlink(path.c_str()); }
-  ScratchFile(const ScratchFile&) = delete;
-  ScratchFile& operator=(const ScratchFile&) = delete;
 
   const std::string& Path() const { return path; }
 
   // Overwrites in place and then cuts to length: truncating to nothing first makes some file
   // systems flush the file when it is closed, which would slow fuzzing down a hundredfold.
   void Write(const std::uint8_t* data, std::size_t size) const {
-    const int fd = ::open(path.c_str(), O_WRONLY);
-    std::size_t done = 0;
-    while (fd >= 0 && done < size) {
-      const ssize_t written = ::pwrite(fd, data + done, size - done, static_cast<off_t>(done));
-      if (written <= 0) {
-        break;
-      }
-      done += static_cast<std::size_t>(written);
-    }
-    if (fd < 0 || done != size || ::ftruncate(fd, static_cast<off_t>(size)) != 0 ||
-        ::close(fd) != 0) {
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    file.close();
+    if (!file || ::truncate(path.c_str(), static_cast<off_t>(size)) != 0) {
       std::perror(path.c_str());
       std::abort();
     }

@@ -1,11 +1,11 @@
-// What a list answer turns into, read two ways from the record's field table: straight from the
+// A list answer read two ways, both following the record's field table: straight from the
 // parser's events, as the list commands read it, and the plain way, by parsing the whole document
 // and converting each member with the JSON library. The two must agree on every text.
 #pragma once
 
+#include <optional>
 #include <stdexcept>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -17,40 +17,48 @@ namespace korv::test {
 
 using cli::api::ReadResult;
 
-// The result, and for records their compact printed form, one per line.
-struct ListOutcome {
-  ReadResult result;
-  std::string printed;
-  bool operator==(const ListOutcome& other) const {
-    return result == other.result && printed == other.printed;
+// A member's value converted by the JSON library, as the record's field holds it.
+inline void readValue(const nlohmann::json& value, std::uint32_t& target) {
+  target = toUnsigned32(value);
+}
+inline void readValue(const nlohmann::json& value, std::optional<std::string>& target) {
+  if (!value.is_null()) {
+    target = value.get<std::string>();
   }
-};
+}
+inline void readValue(const nlohmann::json& value, cli::api::NonEmptyText& target) {
+  target.value = !value.is_null() && !value.get<std::string>().empty();
+}
+template <typename T>
+void readValue(const nlohmann::json& value, T& target) {
+  value.get_to(target);
+}
 
-// The records as the list commands print them, one per line. Each line must be what the JSON
-// library's compact dump of the same fields gives; a record where they differ throws.
+// A field's value written by the JSON library.
+inline nlohmann::ordered_json written(const std::optional<std::string>& text) {
+  return text ? nlohmann::ordered_json(*text) : nlohmann::ordered_json(nullptr);
+}
+inline nlohmann::ordered_json written(const cli::api::NonEmptyText& flag) {
+  return flag.value;
+}
+template <typename T>
+nlohmann::ordered_json written(const T& value) {
+  return value;
+}
+
+// The records as the list commands print them, one per line. Each line must be the JSON
+// library's compact dump of the same fields; a record where they differ throws.
 template <typename Record>
 std::string printAll(const std::vector<Record>& records) {
   std::string printed;
   for (const Record& record : records) {
     nlohmann::ordered_json object = nlohmann::ordered_json::object();
     for (const auto& field : Record::fields) {
-      if (field.printed == nullptr) {
-        continue;
+      if (field.printed != nullptr) {
+        auto& value =
+            *field.printedIn ? object[field.printedIn][field.printed] : object[field.printed];
+        std::visit([&](auto member) { value = written(record.*member); }, field.member);
       }
-      auto& value =
-          *field.printedIn ? object[field.printedIn][field.printed] : object[field.printed];
-      std::visit(
-          [&](auto member) {
-            using Member = decltype(member);
-            if constexpr (std::is_same_v<Member, cli::api::NonEmptyText<Record>>) {
-              value = record.*member.flag;
-            } else if constexpr (std::is_same_v<Member, std::optional<std::string> Record::*>) {
-              value = (record.*member) ? nlohmann::ordered_json(*(record.*member)) : nullptr;
-            } else {
-              value = record.*member;
-            }
-          },
-          field.member);
     }
     std::string line;
     cli::api::appendCompact(line, record);
@@ -62,66 +70,51 @@ std::string printAll(const std::vector<Record>& records) {
   return printed;
 }
 
-// One element of the document as a record; raises the JSON library's errors as the events raise
-// ShapeError.
+// As readRecordArray, from the whole document.
 template <typename Record>
-Record fromDocument(const nlohmann::json& object) {
-  Record record{};
-  bool chainEnded = false;
-  for (const auto& field : Record::fields) {
-    if (field.key == nullptr || (field.chained && chainEnded)) {
-      continue;
-    }
-    if (field.chained && !object.contains(field.key)) {
-      chainEnded = true;
-      continue;
-    }
-    const nlohmann::json& value = object.at(field.key);
-    std::visit(
-        [&](auto member) {
-          using Member = decltype(member);
-          if constexpr (std::is_same_v<Member, cli::api::NonEmptyText<Record>>) {
-            record.*member.flag = !value.is_null() && !value.get<std::string>().empty();
-          } else if constexpr (std::is_same_v<Member, std::uint32_t Record::*>) {
-            record.*member = toUnsigned32(value);
-          } else if constexpr (std::is_same_v<Member, std::optional<std::string> Record::*>) {
-            if (!value.is_null()) {
-              record.*member = value.get<std::string>();
-            }
-          } else {
-            value.get_to(record.*member);
-          }
-        },
-        field.member);
-  }
-  return record;
-}
-
-template <typename Record>
-ListOutcome readFromEvents(const std::string& text) {
-  std::vector<Record> records;
-  const ReadResult result = cli::api::readRecordArray<Record>(text, records);
-  return {result, printAll(records)};
-}
-
-template <typename Record>
-ListOutcome readFromDocument(const std::string& text) {
+ReadResult readDocument(const std::string& text, std::vector<Record>& records) {
   const std::optional<nlohmann::json> document = cli::api::parseText(text);
   if (!document) {
-    return {ReadResult::NotJson, ""};
+    return ReadResult::NotJson;
   }
-  std::vector<Record> records;
   try {
-    for (const auto& element : document->get_ref<const nlohmann::json::array_t&>()) {
-      if (!element.is_object()) {
-        return {ReadResult::WrongShape, ""};
+    for (const nlohmann::json& object : document->get_ref<const nlohmann::json::array_t&>()) {
+      Record& record = records.emplace_back(Record{});
+      bool chainEnded = false;
+      for (const auto& field : Record::fields) {
+        if (field.key == nullptr || (field.chained && chainEnded)) {
+          continue;
+        }
+        if (field.chained && !object.contains(field.key)) {
+          chainEnded = true;
+          continue;
+        }
+        std::visit([&](auto member) { readValue(object.at(field.key), record.*member); },
+                   field.member);
       }
-      records.push_back(fromDocument<Record>(element));
     }
   } catch (const nlohmann::json::exception&) {
-    return {ReadResult::WrongShape, ""};
+    records.clear();
+    return ReadResult::WrongShape;
   }
-  return {ReadResult::Records, printAll(records)};
+  return ReadResult::Records;
+}
+
+// What differs between the two readings of the text; "" when nothing does.
+template <typename Record>
+std::string disagreement(const std::string& text) {
+  std::vector<Record> fromEvents;
+  std::vector<Record> fromDocument;
+  const ReadResult events = cli::api::readRecordArray<Record>(text, fromEvents);
+  const ReadResult document = readDocument<Record>(text, fromDocument);
+  const std::string printedEvents = printAll(fromEvents);
+  const std::string printedDocument = printAll(fromDocument);
+  if (events == document && printedEvents == printedDocument) {
+    return "";
+  }
+  return "the events give " + std::to_string(static_cast<int>(events)) + ":\n" + printedEvents +
+         "the document gives " + std::to_string(static_cast<int>(document)) + ":\n" +
+         printedDocument;
 }
 
 }  // namespace korv::test
