@@ -5,9 +5,9 @@ namespace korv::cli {
 const std::vector<api::Field<AlertTemplate>> AlertTemplate::fields = {
     {"id", "id", &AlertTemplate::id},
     {"name", "name", &AlertTemplate::name},
-    {"description", nullptr, &AlertTemplate::description},
+    {"description", "", &AlertTemplate::description},
     {"object_type", "object_type", &AlertTemplate::object_type},
-    {nullptr, "server_type", &AlertTemplate::server_type},
+    {"", "server_type", &AlertTemplate::server_type},
     {"is_auto_create", "auto_create", &AlertTemplate::auto_create},
     {"is_system_template", "is_system_template", &AlertTemplate::is_system_template},
     {"info_sql", "show_details", &AlertTemplate::show_details},

@@ -27,13 +27,13 @@ struct Field {
                               std::optional<std::string> Record::*,
                               std::vector<std::string> Record::*, NonEmptyText Record::*>;
 
-  const char* key;      // the server's key; nullptr for a field never read (it keeps its default)
-  const char* printed;  // the key it is printed with; nullptr for a field never printed
+  std::string_view key;      // the server's key; "" for a field never read (it keeps its default)
+  std::string_view printed;  // the key it is printed with; "" for a field never printed
   Member member;
   // A chained field may be missing: chained fields are read in table order up to the first that
   // is missing, and those after it are not read at all. Any other field must be there.
   bool chained = false;
-  const char* printedIn = "";  // the nested object it is printed in; "" for the record itself
+  std::string_view printedIn = "";  // the nested object it is printed in; "" for the record
 };
 
 template <typename T>
@@ -51,7 +51,7 @@ void appendCompact(std::string& out, const Record& record) {
   std::string_view group;
   bool first = true;
   for (const Field<Record>& field : Record::fields) {
-    if (field.printed == nullptr) {
+    if (field.printed.empty()) {
       continue;
     }
     if (group != field.printedIn) {

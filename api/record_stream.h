@@ -55,7 +55,7 @@ Record makeRecord(std::vector<MemberValue>& members) {
   bool chainEnded = false;
   for (std::size_t i = 0; i < members.size(); ++i) {
     const Field<Record>& field = Record::fields[i];
-    if (field.key == nullptr || (field.chained && chainEnded)) {
+    if (field.key.empty() || (field.chained && chainEnded)) {
       continue;
     }
     if (members[i].IsMissing()) {
@@ -141,8 +141,7 @@ class RecordArrayReader : public nlohmann::json_sax<nlohmann::json> {
   // The member's place in the field table; -1 for a member that is not read.
   static int MemberIndex(std::string_view key) {
     for (std::size_t i = 0; i < Record::fields.size(); ++i) {
-      const char* known = Record::fields[i].key;
-      if (known != nullptr && key == known) {
+      if (!key.empty() && key == Record::fields[i].key) {
         return static_cast<int>(i);
       }
     }

@@ -82,7 +82,7 @@ void value(std::string& out, bool flag) {
   out += flag ? "true" : "false";
 }
 
-void key(std::string& out, const char* name, bool first) {
+void key(std::string& out, std::string_view name, bool first) {
   out += first ? "{\"" : ",\"";
   out += name;
   out += "\":";

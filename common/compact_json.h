@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace korv::compact {
@@ -21,6 +22,6 @@ void value(std::string& out, const std::vector<std::string>& texts);
 void value(std::string& out, std::uint32_t number);
 void value(std::string& out, bool flag);
 // "<separator>"<key>":" where the separator is "{" for the first member and "," otherwise.
-void key(std::string& out, const char* name, bool first = false);
+void key(std::string& out, std::string_view name, bool first = false);
 
 }  // namespace korv::compact

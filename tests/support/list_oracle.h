@@ -54,9 +54,10 @@ std::string printAll(const std::vector<Record>& records) {
   for (const Record& record : records) {
     nlohmann::ordered_json object = nlohmann::ordered_json::object();
     for (const auto& field : Record::fields) {
-      if (field.printed != nullptr) {
+      if (!field.printed.empty()) {
+        const std::string key(field.printed);
         auto& value =
-            *field.printedIn ? object[field.printedIn][field.printed] : object[field.printed];
+            field.printedIn.empty() ? object[key] : object[std::string(field.printedIn)][key];
         std::visit([&](auto member) { value = written(record.*member); }, field.member);
       }
     }
@@ -82,15 +83,15 @@ ReadResult readDocument(const std::string& text, std::vector<Record>& records) {
       Record& record = records.emplace_back(Record{});
       bool chainEnded = false;
       for (const auto& field : Record::fields) {
-        if (field.key == nullptr || (field.chained && chainEnded)) {
+        const std::string key(field.key);
+        if (key.empty() || (field.chained && chainEnded)) {
           continue;
         }
-        if (field.chained && !object.contains(field.key)) {
+        if (field.chained && !object.contains(key)) {
           chainEnded = true;
           continue;
         }
-        std::visit([&](auto member) { readValue(object.at(field.key), record.*member); },
-                   field.member);
+        std::visit([&](auto member) { readValue(object.at(key), record.*member); }, field.member);
       }
     }
   } catch (const nlohmann::json::exception&) {
