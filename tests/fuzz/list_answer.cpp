@@ -8,7 +8,7 @@
 
 #include "alert-templates/alert_template.h"
 #include "probes/probe.h"
-#include "tests/support/list_oracle.h"
+#include "tests/records/list_oracle.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

@@ -33,20 +33,15 @@ std::string CliTest::Prepare(std::vector<std::string> args, ProcessOptions& opti
   }
   if (unprivileged && ::geteuid() == 0) {
     options.args.insert(options.args.begin(),
-                        {"--reuid=65534", "--regid=65534", "--clear-groups", "--", program});
+                        {"--reuid=65534", "--regid=65534", "--clear-groups", "--", KORV_CLI_PATH});
     return "/usr/bin/setpriv";
   }
-  return program;
+  return KORV_CLI_PATH;
 }
 
 ProcessResult CliTest::Run(std::vector<std::string> args, ProcessOptions options) {
   const std::string runner = Prepare(std::move(args), options, false);
   return test::Run(runner, std::move(options));
-}
-
-ProcessResult CliTest::RunAgainst(const StubServer& server, std::vector<std::string> args,
-                                  ProcessOptions options) {
-  return RunAgainst(server.BaseUrl(), std::move(args), std::move(options));
 }
 
 ProcessResult CliTest::RunAgainst(const std::string& baseUrl, std::vector<std::string> args,
@@ -68,6 +63,30 @@ std::string CliTest::Log() const {
     text.erase(0, 3);
   }
   return text;
+}
+
+Shown Showing(const ProcessResult& result) {
+  return {result.status, result.out, result.err};
+}
+
+void PrintTo(const Shown& shown, std::ostream* out) {
+  *out << "status " << shown.status << ", printed \"" << shown.out << "\", said \"" << shown.err
+       << "\"";
+}
+
+const TempDir& Pki() {
+  static const char make[] = R"(cd "$0"; for ca in ca other; do
+  openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=$ca -keyout $ca.key -out $ca.pem; done
+for leaf in server client; do openssl req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -CA ca.pem \
+  -CAkey ca.key -addext subjectAltName=IP:127.0.0.1 -addext basicConstraints=CA:FALSE \
+  -keyout $leaf.key -out $leaf.pem; done)";
+  static const TempDir dir;
+  ProcessOptions options;
+  options.args = {"-ec", make, dir.Path()};
+  options.environment = {"PATH=/usr/bin:/bin"};
+  static const ProcessResult made = Run("/bin/sh", options);
+  EXPECT_EQ(made.status, 0) << made.err;
+  return dir;
 }
 
 std::vector<std::string> Lines(const std::string& text) {

@@ -16,18 +16,16 @@ namespace korv::test {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-void closeFd(int& fd) {
-  if (fd >= 0) {
+// Reads what is there into the text; at the end of the output closes the descriptor.
+void readSome(int& fd, std::string& text) {
+  char buffer[65536];
+  const ssize_t got = ::read(fd, buffer, sizeof buffer);
+  if (got > 0) {
+    text.append(buffer, static_cast<size_t>(got));
+  } else if (got == 0 || errno != EINTR) {
     ::close(fd);
     fd = -1;
   }
-}
-
-int millisecondsUntil(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return static_cast<int>(std::max<long>(0, std::min<long>(left.count(), 1000)));
 }
 
 }  // namespace
@@ -51,7 +49,6 @@ Process::Process(const std::string& program, ProcessOptions options) {
   for (const int fd : options.closedFds) {
     posix_spawn_file_actions_addclose(&files, fd);
   }
-
   // The child starts with default signal dispositions and an empty signal mask.
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
@@ -82,12 +79,13 @@ Process::Process(const std::string& program, ProcessOptions options) {
   outFd = outPipe[0];
   errFd = errPipe[0];
   if (error != 0) {
-    closeFd(outFd);
-    closeFd(errFd);
+    ::close(outFd);
+    ::close(errFd);
     throw std::runtime_error("cannot start " + program + ": " + std::strerror(error));
   }
   if (options.closeStdoutEarly) {
-    closeFd(outFd);
+    ::close(outFd);
+    outFd = -1;
   }
 }
 
@@ -96,81 +94,54 @@ Process::~Process() {
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
   }
-  closeFd(outFd);
-  closeFd(errFd);
+  for (const int fd : {outFd, errFd}) {
+    if (fd >= 0) {
+      ::close(fd);
+    }
+  }
 }
 
 void Process::Signal(int signal) const {
   ::kill(pid, signal);
 }
 
-bool Process::ReadSome(int& fd, std::string& text) {
-  char buffer[65536];
-  const ssize_t got = ::read(fd, buffer, sizeof buffer);
-  if (got > 0) {
-    text.append(buffer, static_cast<size_t>(got));
-    return true;
-  }
-  if (got < 0 && errno == EINTR) {
-    return true;
-  }
-  closeFd(fd);
-  return false;
-}
-
-bool Process::ReadLine(std::string& line, std::chrono::milliseconds timeout) {
-  const auto deadline = Clock::now() + timeout;
+bool Process::ReadLine(std::string& line) {
   size_t end;
   while ((end = out.find('\n')) == std::string::npos) {
-    if (outFd < 0 || Clock::now() >= deadline) {
+    if (outFd < 0) {
       return false;
     }
-    pollfd entry{outFd, POLLIN, 0};
-    if (::poll(&entry, 1, millisecondsUntil(deadline)) > 0) {
-      ReadSome(outFd, out);
-    }
+    readSome(outFd, out);
   }
   line = out.substr(0, end);
   out.erase(0, end + 1);
   return true;
 }
 
-ProcessResult Process::Wait(std::chrono::milliseconds timeout) {
+ProcessResult Process::Wait() {
   ProcessResult result;
   result.out.swap(out);
-  const auto deadline = Clock::now() + timeout;
   while (outFd >= 0 || errFd >= 0) {
-    if (Clock::now() >= deadline) {
-      result.timedOut = true;
-      ::kill(pid, SIGKILL);
-      break;
-    }
     pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
-    if (::poll(fds, 2, millisecondsUntil(deadline)) > 0) {
+    if (::poll(fds, 2, -1) > 0) {
       if (fds[0].revents != 0) {
-        ReadSome(outFd, result.out);
+        readSome(outFd, result.out);
       }
       if (fds[1].revents != 0) {
-        ReadSome(errFd, result.err);
+        readSome(errFd, result.err);
       }
     }
   }
   int status = 0;
   ::waitpid(pid, &status, 0);
   waited = true;
-  if (WIFEXITED(status)) {
-    result.status = WEXITSTATUS(status);
-  } else if (WIFSIGNALED(status)) {
-    result.signaled = true;
-    result.status = 128 + WTERMSIG(status);
-  }
+  result.signaled = WIFSIGNALED(status);
+  result.status = result.signaled ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
   return result;
 }
 
-ProcessResult Run(const std::string& program, ProcessOptions options,
-                  std::chrono::milliseconds timeout) {
-  Process process(program, std::move(options));
-  return process.Wait(timeout);
+ProcessResult Run(const std::string& program, ProcessOptions options) {
+  return Process(program, std::move(options)).Wait();
 }
 
 std::vector<std::string> InheritedSanitizerEnvironment() {
@@ -181,6 +152,28 @@ std::vector<std::string> InheritedSanitizerEnvironment() {
     }
   }
   return entries;
+}
+
+Standin::Standin(std::vector<std::string> args)
+    : process(KORV_STANDIN_PATH, [&] {
+        ProcessOptions options;
+        options.args = {"--port", "0"};
+        options.args.insert(options.args.end(), args.begin(), args.end());
+        options.environment = InheritedSanitizerEnvironment();
+        return options;
+      }()) {
+  if (!process.ReadLine(url)) {
+    throw std::runtime_error("korv-standin did not start: " + Stop().err);
+  }
+}
+
+ProcessResult Standin::Stop() {
+  if (stopped) {
+    return {};
+  }
+  stopped = true;
+  process.Signal(SIGTERM);
+  return process.Wait();
 }
 
 }  // namespace korv::test

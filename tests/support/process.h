@@ -1,10 +1,10 @@
 // Runs a program as a child process with a chosen environment, collecting its standard output,
-// standard error and exit status. Standard input is /dev/null.
+// standard error and exit status. Standard input is /dev/null. Nothing here waits with a time
+// limit: a run that hangs is ended by the test's own timeout.
 #pragma once
 
 #include <sys/types.h>
 
-#include <chrono>
 #include <string>
 #include <vector>
 
@@ -13,7 +13,6 @@ namespace korv::test {
 struct ProcessResult {
   int status = -1;  // the exit code, or 128 + the signal that ended the process
   bool signaled = false;
-  bool timedOut = false;
   std::string out;
   std::string err;
 };
@@ -29,22 +28,19 @@ struct ProcessOptions {
 class Process {
  public:
   Process(const std::string& program, ProcessOptions options);
-  ~Process();
+  ~Process();  // kills the process when it was not waited for
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
 
   pid_t Pid() const { return pid; }
   void Signal(int signal) const;
-  // Reads the next line of standard output, without its line feed; false when no whole line
-  // came before the output ended or the time ran out.
-  bool ReadLine(std::string& line, std::chrono::milliseconds timeout = std::chrono::seconds(30));
-  // Collects output until the process ends; kills it (SIGKILL) after the timeout.
-  ProcessResult Wait(std::chrono::milliseconds timeout = std::chrono::seconds(60));
+  // Reads the next line of standard output, without its line feed; false when the output ended
+  // before a whole line.
+  bool ReadLine(std::string& line);
+  // Collects the output until the process ends.
+  ProcessResult Wait();
 
  private:
-  // Reads what is there into the text; false at the end of the output.
-  bool ReadSome(int& fd, std::string& text);
-
   pid_t pid = -1;
   int outFd = -1;
   int errFd = -1;
@@ -52,10 +48,24 @@ class Process {
   bool waited = false;
 };
 
-ProcessResult Run(const std::string& program, ProcessOptions options,
-                  std::chrono::milliseconds timeout = std::chrono::seconds(60));
+ProcessResult Run(const std::string& program, ProcessOptions options);
 
 // The sanitizer settings of this process, to hand on to children.
 std::vector<std::string> InheritedSanitizerEnvironment();
+
+// korv-standin on a free port with these arguments, stopped with SIGTERM when it goes.
+class Standin {
+ public:
+  explicit Standin(std::vector<std::string> args);
+  ~Standin() { Stop(); }
+  const std::string& Url() const { return url; }  // "http(s)://127.0.0.1:<port>/"
+  // Stops the program with SIGTERM and gives how it ended.
+  ProcessResult Stop();
+
+ private:
+  Process process;
+  std::string url;
+  bool stopped = false;
+};
 
 }  // namespace korv::test

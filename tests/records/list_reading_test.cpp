@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "alert-templates/alert_template.h"
-#include "tests/support/list_oracle.h"
+#include "tests/records/list_oracle.h"
 
 namespace korv::test {
 namespace {
