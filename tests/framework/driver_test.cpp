@@ -1,6 +1,5 @@
 // The command line as users meet it: help, version, the checks of option values, and the exit
 // status each kind of run ends with.
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -10,7 +9,6 @@
 namespace korv::test {
 namespace {
 
-using ::testing::HasSubstr;
 using ::testing::PrintToString;
 
 class Driver : public ServerTest {};
@@ -48,10 +46,9 @@ TEST_F(Driver, EndsEachKindOfCommandLineWithItsStatusAndMessageWithoutLogging) {
   };
   for (const auto& [args, status, out, err] : cases) {
     const ProcessResult result = Run(args);
-    EXPECT_EQ(result.status, status) << PrintToString(args);
-    EXPECT_THAT(result.out, HasSubstr(out)) << PrintToString(args);
-    EXPECT_EQ(result.err.empty(), err.empty()) << PrintToString(args) << result.err;
-    EXPECT_THAT(result.err, HasSubstr(err)) << PrintToString(args);
+    EXPECT_TRUE(result.status == status && result.out.find(out) != std::string::npos &&
+                result.err.find(err) != std::string::npos && result.err.empty() == err.empty())
+        << PrintToString(args) << " " << PrintToString(Showing(result));
   }
   for (const char* level : {"Debug", "verbose", "WARNING", "error", "FATAL", "info", "1", "6"}) {
     EXPECT_EQ(Run(with({"-l", level})).status, 0) << level;
@@ -82,23 +79,18 @@ TEST_F(Driver, PrintsTheVersionBannerAndListsEachRecordKindsCommandsInOrderThenM
   EXPECT_NE(help.find("  migrate ", at), std::string::npos) << help;
 }
 
-TEST_F(Driver, EndsAFailedRunWithFourAfterReleasingTheToken) {
+TEST_F(Driver, EndsAFailedRunWithFourAfterReleasingTheTokenEvenWithoutStandardStreams) {
   server.On("GET", "/api/v11/probe/", Reply(500, R"({"errormsg":"Boom"})"));
   EXPECT_EQ(Showing(RunAgainst({"list-probes"})), (Shown{4, "", "HTTP (Error: 500): Boom\n"}));
-  EXPECT_EQ(Releases(), 1u);
-  EXPECT_EQ(RunAgainst({"import-probes", "-i", home / "none.json"}).status, 4);
-  EXPECT_EQ(Releases(), 1u) << "no request, no session";
-}
-
-TEST_F(Driver, WithoutStandardStreamsReportsWhatItCannotWriteAndKeepsTheLogApart) {
   server.On("GET", "/api/v11/probe/", Reply(200, "[]"));
   ProcessOptions options;
   options.closedFds = {0, 1};
   EXPECT_EQ(Showing(RunAgainst({"list-probes"}, options)),
             (Shown{4, "", "Failed to write to the standard output.\n"}));
-  EXPECT_EQ(Releases(), 1u);
+  EXPECT_EQ(Releases(), 2u);
   options.closedFds = {2};
   EXPECT_EQ(RunAgainst({"import-probes", "-i", home / "none.json"}, options).status, 4);
+  EXPECT_EQ(Releases(), 2u) << "no request, no session";
   for (const std::string& line : Lines(Log())) {
     EXPECT_TRUE(std::regex_match(line, std::regex(R"(\d{4}-\d\d-\d\d .*)"))) << line;
   }

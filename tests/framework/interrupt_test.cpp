@@ -17,8 +17,6 @@ namespace {
 using namespace std::chrono_literals;
 using ::testing::HasSubstr;
 
-constexpr char kExport[] = "/api/v11/probe/custom/export/";
-
 class Interrupt : public ServerTest {
  protected:
   // Answers the request only after a long time.
@@ -50,21 +48,17 @@ class Interrupt : public ServerTest {
 };
 
 TEST_F(Interrupt, DuringTheRequestStopsPromptlyReleasesTheTokenAndLeavesTheExportFile) {
-  Hold("GET", "/api/v11/probe/", Reply(200, "[]"));
-  Hold("POST", kExport, Reply(200, R"({"probes":[],"version":"11.0"})"));
-  const std::string file = home / "probes.json";
+  const std::string path = "/api/v11/probe/custom/export/", file = home / "probes.json";
+  Hold("POST", path, Reply(200, R"({"probes":[],"version":"11.0"})"));
   WriteFile(file, "earlier");
-  const std::tuple<std::vector<std::string>, const char*, int, const char*> cases[] = {
-      {{"list-probes"}, "/api/v11/probe/", SIGINT, "Interrupted by SIGINT.\n"},
-      {{"export-probes", "-w", "-o", file}, kExport, SIGTERM, "Interrupted by SIGTERM.\n"},
-      {{"export-probes", "-w", "-o", file}, kExport, SIGHUP, "Interrupted by SIGHUP.\n"},
-      {{"export-probes", "-w", "-o", file}, kExport, SIGQUIT, "Interrupted by SIGQUIT.\n"}};
-  for (const auto& [args, path, signal, err] : cases) {
-    const std::string method = args[0] == "list-probes" ? "GET" : "POST";
-    const size_t earlier = server.RequestsTo(method, path).size();
-    const auto process = StartAgainst(server.BaseUrl(), args);
-    SignalDuring(*process, method, path, signal, earlier);
-    EXPECT_EQ(Showing(Ended(*process)), (Shown{128 + signal, "", err}));
+  const std::pair<int, std::string> signals[] = {
+      {SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}, {SIGQUIT, "SIGQUIT"}};
+  for (const auto& [signal, name] : signals) {
+    const size_t earlier = server.RequestsTo("POST", path).size();
+    const auto process = StartAgainst(server.BaseUrl(), {"export-probes", "-w", "-o", file});
+    SignalDuring(*process, "POST", path, signal, earlier);
+    EXPECT_EQ(Showing(Ended(*process)),
+              (Shown{128 + signal, "", "Interrupted by " + name + ".\n"}));
   }
   EXPECT_EQ(Releases(), 4u);
   EXPECT_EQ(ReadFile(file), "earlier");
