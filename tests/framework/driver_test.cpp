@@ -1,5 +1,5 @@
-// The command line as users meet it: required options, help, version, exit statuses.
-#include <gmock/gmock.h>
+// The command line as users meet it: help, version, the checks of option values, and the exit
+// status each kind of run ends with.
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -9,169 +9,90 @@
 namespace korv::test {
 namespace {
 
-using ::testing::HasSubstr;
-using ::testing::StartsWith;
+using ::testing::PrintToString;
 
-class Driver : public CliTest {};
+class Driver : public ServerTest {};
 
-TEST_F(Driver, PrintsHelpWithoutASubcommandAndReportsAMissingUrlButLogsNeither) {
-  ProcessResult result = Run({});
-  EXPECT_EQ(result.status, 106);
-  EXPECT_EQ(result.out, "");
-  EXPECT_THAT(result.err, StartsWith("--korv-url is required\n"));
-
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {"-p", "http://h", "-u", "a"}, {"-h"}, {"--help", "-u", "a"}}) {
-    result = Run(args);
-    EXPECT_EQ(result.status, 0) << args[0];
-    EXPECT_EQ(result.err, "");
-    EXPECT_THAT(result.out, HasSubstr("KORV Cli (Telvarion Command Line Interface)"));
-    EXPECT_THAT(result.out, HasSubstr("--log-file=" + home.Path() + "/.korv-cli.log"));
-    EXPECT_THAT(result.out, HasSubstr("=INFO"));
-    EXPECT_THAT(result.out, HasSubstr("(Env:KORV_SERVER_URL)"));
+TEST_F(Driver, EndsEachKindOfCommandLineWithItsStatusAndMessageWithoutLogging) {
+  const std::string missing = home / std::string(3000, 'm');  // longer than any fixed buffer
+  WriteFile(home / "group", "secret\n", 0640);
+  WriteFile(home / "blank", "\n \t\n\r\n");
+  WriteFile(home / "bad.toml", "bogus = 1\n");
+  const std::vector<std::string> base = {"-p", "http://h", "-u", "a"};
+  const auto with = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), base.begin(), base.end());
+    return args;
+  };
+  // The arguments, the status, and what standard output and standard error hold.
+  const std::tuple<std::vector<std::string>, int, std::string, std::string> cases[] = {
+      {{}, 106, "", "--korv-url is required\n"},
+      {{"-h"}, 0, "--log-file=" + LogPath(), ""},
+      {{"--help", "-u", "a"}, 0, "(Env:KORV_SERVER_URL)", ""},
+      {base, 0, "KORV Cli (Telvarion Command Line Interface)", ""},
+      {{"-l", "loud", "--version"}, 105, "", "loud"},
+      {{"-p", "http://h", "list-probes", "-u", "a"}, 106, "", "--korv-user is required"},
+      {with({"list-probes", "-l", "debug"}), 109, "", "-l"},
+      {with({"--crlfile", home / "blank"}), 107, "", "--crlfile requires --cacert"},
+      {with({"--config", home / "bad.toml", "--server", "x"}), 110, "", "unknown key 'bogus'"},
+      {{"-p", "http://h/x?y", "-u", "a"}, 105, "", "Marlformed url: 'http://h/x?y'\n"},
+      {with({"-f", home / "group"}), 103, "",
+       "Password file '" + home / "group" +
+           "' has group or world access; permissions should be u=rw (0600) or less.\n"},
+      {with({"-f", missing}), 103, "",
+       "Password file '" + missing + "'is missing or not accessible.\n"},
+      {with({"-f", home.Path()}), 103, "",
+       "Password file '" + home.Path() + "' is not a plain file.\n"},
+      {with({"-f", home / "blank"}), 103, "", "Cannot find password in the file.\n"},
+  };
+  for (const auto& [args, status, out, err] : cases) {
+    const ProcessResult result = Run(args);
+    EXPECT_TRUE(result.status == status && result.out.find(out) != std::string::npos &&
+                result.err.find(err) != std::string::npos && result.err.empty() == err.empty())
+        << PrintToString(args) << " " << PrintToString(Showing(result));
   }
-  environment = {"KORV_SERVER_URL=http://h", "KORV_API_USER=a"};
-  EXPECT_EQ(Run({}).status, 0);
-  EXPECT_FALSE(Exists(LogPath()));
-}
-
-TEST_F(Driver, VersionPrintsFourWellFormedLinesWithoutRequiredOptions) {
-  const ProcessResult result = Run({"--version"});
-  EXPECT_EQ(result.status, 0);
-  const std::vector<std::string> lines = Lines(result.out);
-  ASSERT_EQ(lines.size(), 4u) << result.out;
-  EXPECT_EQ(lines[0], "KORV Cli (Telvarion Command Line Interface)");
-  EXPECT_TRUE(std::regex_match(lines[1], std::regex(R"(Version: \d+\.\d+\.\d+)"))) << lines[1];
-  EXPECT_TRUE(std::regex_match(
-      lines[2],
-      std::regex(
-          R"(\(Revision: [0-9a-f]{7}, Built on: [A-Z][a-z]{2} [ 1-3]\d \d{4} \d\d:\d\d:\d\d\))")))
-      << lines[2];
-  EXPECT_TRUE(std::regex_match(lines[3], std::regex(R"(Schema Supported: \d{9})"))) << lines[3];
-  EXPECT_FALSE(Exists(LogPath()));
-}
-
-TEST_F(Driver, VersionAfterABadLogLevelReportsTheLevelAndPrintsNoBanner) {
-  const ProcessResult result = Run({"-l", "loud", "--version"});
-  EXPECT_EQ(result.status, 105);
-  EXPECT_EQ(result.out, "");
-  EXPECT_THAT(result.err, HasSubstr("loud"));
-}
-
-TEST_F(Driver, LogLevelsAreNamesInAnyCaseOrTheNumbersOneToSix) {
-  for (const char* level : {"debug", "Debug", "DEBUG", "verbose", "Warning", "error", "FATAL",
-                            "info", "1", "2", "3", "4", "5", "6"}) {
-    EXPECT_EQ(Run({"-p", "http://h", "-u", "a", "-l", level}).status, 0) << level;
+  for (const char* level : {"Debug", "verbose", "WARNING", "error", "FATAL", "info", "1", "6"}) {
+    EXPECT_EQ(Run(with({"-l", level})).status, 0) << level;
   }
-  for (const char* level : {"0", "7", "warn", "verb", "05", ""}) {
-    const ProcessResult result = Run({"-p", "http://h", "-u", "a", "-l", level});
-    EXPECT_EQ(result.status, 105) << level;
-    EXPECT_EQ(result.out, "") << level;
+  for (const char* level : {"0", "7", "warn", "05", ""}) {
+    EXPECT_EQ(Run(with({"-l", level})).status, 105) << level;
   }
-}
-
-TEST_F(Driver, AGlobalOptionAfterTheSubcommandIsNotTakenAsOne) {
-  program = KORV_TEST_CLI_PATH;
-  ProcessResult result = Run({"-p", "http://h", "log-lines", "-u", "a"});
-  EXPECT_EQ(result.status, 106);
-  EXPECT_THAT(result.err, HasSubstr("--korv-user is required"));
-
-  result = Run({"-p", "http://h", "-u", "a", "log-lines", "-l", "debug"});
-  EXPECT_EQ(result.status, 109);
-  EXPECT_THAT(result.err, HasSubstr("-l"));
-  EXPECT_FALSE(Exists(LogPath()));
-}
-
-TEST_F(Driver, CommandLineValuesBeatTheEnvironmentAndEmptyVariablesCountAsUnset) {
   environment = {"KORV_SERVER_URL=http://bad/?query", "KORV_API_USER="};
-  ProcessResult result = Run({"-p", "http://good", "-u", "a"});
-  EXPECT_EQ(result.status, 0) << result.err;
-
-  result = Run({"-p", "http://good"});
-  EXPECT_EQ(result.status, 106);
-  EXPECT_THAT(result.err, HasSubstr("--korv-user is required"));
+  EXPECT_EQ(Run({"-p", "http://good", "-u", "a"}).status, 0);
+  EXPECT_EQ(Run({"-p", "http://good"}).status, 106);
+  EXPECT_FALSE(Exists(LogPath()));
 }
 
-TEST_F(Driver, RefusesAUrlWithAQueryOrAFragmentOrNothingAtAll) {
-  for (const std::string url : {"http://h/x?y", "https://h/#top", "?", ""}) {
-    const ProcessResult result = Run({"-p", url, "-u", "a"});
-    EXPECT_EQ(result.status, 105) << url;
-    EXPECT_EQ(result.err, "Marlformed url: '" + url + "'\n");
-    EXPECT_EQ(result.out, "");
-  }
-  for (const std::string& url :
-       std::vector<std::string>{"ftp://h", "h:8443/korv", std::string(100000, 'a')}) {
-    EXPECT_EQ(Run({"-p", url, "-u", "a"}).status, 0) << url.substr(0, 20);
-  }
-}
-
-TEST_F(Driver, RefusesPasswordFilesThatOthersCanReadOrThatHoldNoPassword) {
-  const std::string file = home / "password";
-  for (mode_t mode : {0644, 0640, 0604, 0660, 0601}) {
-    WriteFile(file, "secret\n", mode);
-    const ProcessResult result = Run({"-p", "http://h", "-u", "a", "-f", file});
-    EXPECT_EQ(result.status, 103) << std::oct << mode;
-    EXPECT_THAT(result.err, StartsWith("Password file '" + file +
-                                       "' has group or world access; permissions should be "
-                                       "u=rw (0600) or less.\n"));
-  }
-  for (mode_t mode : {0600, 0400, 0700}) {
-    WriteFile(file, "secret\n", mode);
-    EXPECT_EQ(Run({"-p", "http://h", "-u", "a", "-f", file}).status, 0) << std::oct << mode;
-  }
-
-  const struct {
-    std::string path;
-    std::string content;
-    std::string message;
-  } cases[] = {
-      {home / "missing", "",
-       "Password file '" + home / "missing" + "'is missing or not accessible."},
-      {home.Path(), "", "Password file '" + home.Path() + "' is not a plain file."},
-      {home / "empty", "", "Cannot find password in the file."},
-      {home / "blank", "\n \t\n\r\n", "Cannot find password in the file."},
-  };
-  for (const auto& c : cases) {
-    if (c.path != home.Path() && c.path != home / "missing") {
-      WriteFile(c.path, c.content, 0600);
+TEST_F(Driver, PrintsTheVersionBannerAndListsEachRecordKindsCommandsInOrderThenMigrate) {
+  EXPECT_TRUE(std::regex_match(
+      Run({"--version"}).out,
+      std::regex(R"(KORV Cli \(Telvarion Command Line Interface\)\nVersion: \d+\.\d+\.\d+\n)"
+                 R"(\(Revision: [0-9a-f]{7}, Built on: [A-Z][a-z]{2} [ 1-3]\d \d{4} )"
+                 R"(\d\d:\d\d:\d\d\)\nSchema Supported: \d{9}\n)")));
+  const std::string help = Run({"--help"}).out;
+  size_t at = 0;
+  for (const std::string kind : {"probes", "alert-templates"}) {
+    for (const std::string verb : {"list-", "export-", "import-", "diff-"}) {
+      at = help.find("  " + verb + kind + " ", at);
+      ASSERT_NE(at, std::string::npos) << verb << kind << " out of order in\n" << help;
     }
-    const ProcessResult result = Run({"-p", "http://h", "-u", "a", "-f", c.path});
-    EXPECT_EQ(result.status, 103) << c.path;
-    EXPECT_THAT(result.err, StartsWith(c.message + "\n")) << c.path;
   }
-
-  environment = {"KORV_PASSWORD_FILE=" + home / "missing"};
-  EXPECT_EQ(Run({"-p", "http://h", "-u", "a"}).status, 103);
+  EXPECT_NE(help.find("  migrate ", at), std::string::npos) << help;
 }
 
-class ExitStatus : public CliTest {
- protected:
-  void SetUp() override { program = KORV_TEST_CLI_PATH; }
-  ProcessResult Fail(const std::string& kind) {
-    return Run({"-p", "http://h", "-u", "a", "fail", "-k", kind});
-  }
-};
-
-TEST_F(ExitStatus, IsFourForTheUtilitysOwnErrorsOneForAnyOtherAndZeroForSuccess) {
-  const struct {
-    const char* kind;
-    int status;
-    const char* message;
-  } cases[] = {
-      {"file", 4, "Input file 'x' is broken.\n"},
-      {"http", 4, "HTTP (Error: 500): Boom\n"},
-      {"validation", 4, "Failed to parse the response from the KORV Server.\n"},
-      {"runtime", 1, "A runtime error.\n"},
-      {"logic", 1, "A logic error.\n"},
-      {"json", 1, "[json.exception.type_error.302] type must be string, but is number\n"},
-      {"unknown", 1, "Unknown error.\n"},
-      {"none", 0, ""},
-  };
-  for (const auto& c : cases) {
-    const ProcessResult result = Fail(c.kind);
-    EXPECT_EQ(result.status, c.status) << c.kind;
-    EXPECT_EQ(result.err, c.message) << c.kind;
-    EXPECT_EQ(result.out, "") << c.kind;
+TEST_F(Driver, EndsAFailedRunWithFourAfterReleasingTheTokenEvenWithoutStandardStreams) {
+  server.On("GET", "/api/v11/probe/", Reply(500, R"({"errormsg":"Boom"})"));
+  EXPECT_EQ(Showing(RunAgainst({"list-probes"})), (Shown{4, "", "HTTP (Error: 500): Boom\n"}));
+  server.On("GET", "/api/v11/probe/", Reply(200, "[]"));
+  ProcessOptions options;
+  options.closedFds = {0, 1};
+  EXPECT_EQ(Showing(RunAgainst({"list-probes"}, options)),
+            (Shown{4, "", "Failed to write to the standard output.\n"}));
+  EXPECT_EQ(Releases(), 2u);
+  options.closedFds = {2};
+  EXPECT_EQ(RunAgainst({"import-probes", "-i", home / "none.json"}, options).status, 4);
+  EXPECT_EQ(Releases(), 2u) << "no request, no session";
+  for (const std::string& line : Lines(Log())) {
+    EXPECT_TRUE(std::regex_match(line, std::regex(R"(\d{4}-\d\d-\d\d .*)"))) << line;
   }
 }
 

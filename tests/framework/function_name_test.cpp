@@ -7,10 +7,6 @@
 
 namespace {
 
-std::string here() {
-  return [] { return korv::logger::functionName(__PRETTY_FUNCTION__); }();
-}
-
 TEST(FunctionName, IsTheSameForGccAndClangSpellings) {
   // What GCC writes, what clang writes, and the name logged for both.
   const char* const cases[][3] = {
@@ -24,24 +20,18 @@ TEST(FunctionName, IsTheSameForGccAndClangSpellings) {
       {"void korv::logger::{anonymous}::Sink::sink_it_(const int&)",
        "void korv::logger::(anonymous namespace)::Sink::sink_it_(const int &)",
        "korv::logger::{anonymous}::Sink::sink_it_"},
-      {"virtual void {anonymous}::Fail::Perform()",
-       "virtual void (anonymous namespace)::Fail::Perform()", "{anonymous}::Fail::Perform"},
       {"korv::readList<std::pair<int, int> >(const string&)::<lambda(int)>::<lambda()>",
        "auto korv::readList(const std::string &)::(anonymous class)::operator()(int)::"
        "(anonymous class)::operator()() const",
        "korv::readList"},
       {"bool korv::A::operator()(int) const", "bool korv::A::operator()(int) const",
        "korv::A::operator()"},
-      {"korv::A::operator bool() const", "bool korv::A::operator bool() const",
-       "korv::A::operator bool"},
       {"korv::<lambda()>", "auto korv::(anonymous class)::operator()() const", "korv::<lambda>"},
   };
   for (const auto& [gcc, clang, name] : cases) {
     EXPECT_EQ(korv::logger::functionName(gcc), name) << gcc;
     EXPECT_EQ(korv::logger::functionName(clang), name) << clang;
   }
-  // And as this compiler spells a lambda in an anonymous namespace.
-  EXPECT_EQ(here(), "{anonymous}::here");
 }
 
 }  // namespace

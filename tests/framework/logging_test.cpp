@@ -1,7 +1,12 @@
-// The log file: where it goes, what a line looks like, how it rolls and who may read it.
+// The log file: where it goes, what a line looks like, how it rolls, who may read it, and what
+// it refuses to write into.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <regex>
 
 #include "tests/support/cli_test.h"
@@ -12,121 +17,109 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-class LogFile : public CliTest {
+class LogFile : public ServerTest {
  protected:
-  void SetUp() override { program = KORV_TEST_CLI_PATH; }
-  ProcessResult LogLines(int count, int size, std::vector<std::string> global = {}) {
-    std::vector<std::string> args = {"-p", "http://h", "-u", "a"};
-    args.insert(args.end(), global.begin(), global.end());
-    args.insert(args.end(), {"log-lines", "-n", std::to_string(count), "-s",
-                             std::to_string(size)});
-    return Run(args);
+  LogFile() { server.On("GET", "/api/v11/probe/", Reply(200, "[]")); }
+  // Lists probes the given number of times at the level, from an answer of about that many bytes
+  // (logged whole at DEBUG).
+  void List(int runs, size_t bytes, const std::string& level = "INFO") {
+    server.On("GET", "/api/v11/probe/", Reply(200, "[" + std::string(bytes, ' ') + "]"));
+    for (int run = 0; run < runs; ++run) {
+      ASSERT_EQ(RunAgainst({"-l", level, "list-probes"}).status, 0);
+    }
   }
   std::string Rolled(int number) const {
     return home / (".korv-cli." + std::to_string(number) + ".log");
   }
 };
 
-TEST_F(LogFile, StartsWithAByteOrderMarkAndEveryLineHasTheFixedLayout) {
-  ASSERT_EQ(LogLines(3, 5).status, 0);
+TEST_F(LogFile, IsOwnerOnlyStartsWithAByteOrderMarkAndEveryLineHasTheFixedLayout) {
+  WriteFile(LogPath(), "earlier line\n", 0644);
+  List(1, 10);
+  EXPECT_EQ(FileMode(LogPath()), 0600) << "an older file that others could read is tightened";
+  EXPECT_EQ(ReadFile(LogPath()).rfind("earlier line\n2", 0), 0u) << "appended without a mark";
+
+  std::remove(LogPath().c_str());
+  List(1, 10);
+  EXPECT_EQ(FileMode(LogPath()), 0600);
   const std::string raw = ReadFile(LogPath());
-  ASSERT_EQ(raw.substr(0, 3), "\xEF\xBB\xBF");
-  const std::vector<std::string> lines = Lines(Log());
-  ASSERT_EQ(lines.size(), 4u) << raw;
-  const std::regex layout(
-      R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (FATAL|ERROR|WARN |INFO |DEBUG|VERB ) \[\d+\] \[[^ \[\]@]+@\d+\] .*)");
-  for (const auto& line : lines) {
+  const std::regex layout(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (ERROR|WARN |INFO ) \[\d+\] )"
+                          R"(\[[^ \[\]@]+@\d+\] .*)");
+  for (const auto& line : Lines(Log())) {
     EXPECT_TRUE(std::regex_match(line, layout)) << line;
   }
-  EXPECT_TRUE(std::regex_search(
-      lines[0], std::regex(R"( INFO  \[\d+\] \[korv::cli::Command::InitAll@\d+\] ------> )"
-                           R"(Executing the subcommand - log-lines$)")))
-      << lines[0];
-  EXPECT_THAT(lines[1], HasSubstr("[{anonymous}::LogLines::Perform@"));
-  EXPECT_THAT(lines[1], HasSubstr("] line 0 xxxxx"));
+  EXPECT_TRUE(std::regex_search(raw, std::regex(R"(^\xEF\xBB\xBF[-0-9 :.]+ INFO  \[\d+\] )"
+                                                R"(\[korv::cli::Command::InitAll@\d+\] ------> )"
+                                                R"(Executing the subcommand - list-probes\n)")))
+      << raw;
 }
 
-TEST_F(LogFile, AnExistingFileIsAppendedToWithoutAnotherByteOrderMark) {
-  WriteFile(LogPath(), "earlier line\n", 0600);
-  ASSERT_EQ(LogLines(1, 1).status, 0);
-  const std::string raw = ReadFile(LogPath());
-  EXPECT_EQ(raw.rfind("earlier line\n", 0), 0u);
-  EXPECT_EQ(raw.find("\xEF\xBB\xBF"), std::string::npos);
-  EXPECT_EQ(Lines(raw).size(), 3u);
+TEST_F(LogFile, AtErrorLevelKeepsTheFailureInItsLongFormOnly) {
+  EXPECT_EQ(RunAgainst({"-l", "ERROR", "import-probes", "-i", home / "none.json"}).status, 4);
+  EXPECT_TRUE(std::regex_match(
+      Log(), std::regex(R"([-0-9 :.]+ ERROR \[\d+\] \[korv::cli::Command::InitAll@\d+\] FileError )"
+                        R"(\(virtual void korv::cli::ImportProbes::Perform\(\)@\d+\): Probe input )"
+                        R"(file '.*' does not exists, or is not accessible\.\n)")))
+      << Log();
 }
 
-TEST_F(LogFile, AtErrorLevelKeepsTheFailureInItsLongFormButNotTheExecutingLine) {
-  const ProcessResult result =
-      Run({"-p", "http://h", "-u", "a", "-l", "ERROR", "fail", "-k", "file"});
-  EXPECT_EQ(result.status, 4);
-  const std::string log = Log();
-  EXPECT_THAT(log, Not(HasSubstr("Executing the subcommand")));
-  EXPECT_TRUE(std::regex_search(
-      log,
-      std::regex(
-          R"( ERROR \[\d+\] \[korv::cli::Command::InitAll@\d+\] FileError )"
-          R"(\(virtual void (\{anonymous\}|\(anonymous namespace\))::Fail::Perform\(\)@\d+\): )"
-          R"(Input file 'x' is broken\.\n)")))
-      << log;
+TEST_F(LogFile, GoesWhereTheOptionSaysAndNowhereWhenItsDirectoryIsMissing) {
+  EXPECT_EQ(Showing(RunAgainst({"--log-file", home / "missing/korv.log", "list-probes"})).err, "");
+  EXPECT_EQ(Entries(home.Path()), std::vector<std::string>{});
+  EXPECT_EQ(RunAgainst({"--log-file", home / "chosen.log", "list-probes"}).status, 0);
+  EXPECT_EQ(Entries(home.Path()), std::vector<std::string>{"chosen.log"});
 }
 
-TEST_F(LogFile, IsOwnerOnlyIncludingAnOlderFileThatOthersCouldRead) {
-  ASSERT_EQ(LogLines(1, 1).status, 0);
-  EXPECT_EQ(FileMode(LogPath()), 0600);
-
-  WriteFile(LogPath(), "old\n", 0644);
-  ASSERT_EQ(LogLines(1, 1).status, 0);
-  EXPECT_EQ(FileMode(LogPath()), 0600);
-}
-
-TEST_F(LogFile, InAMissingDirectoryIsNotWrittenAndNotAnError) {
-  const std::string path = home / "missing/dir/korv.log";
-  const ProcessResult result = LogLines(2, 1, {"--log-file", path});
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.err, "");
-  EXPECT_FALSE(Exists(home / "missing"));
-  EXPECT_FALSE(Exists(LogPath()));
-}
-
-TEST_F(LogFile, GivenByOptionIsUsedInsteadOfTheDefault) {
-  const std::string path = home / "chosen.log";
-  ASSERT_EQ(LogLines(1, 1, {"--log-file", path}).status, 0);
-  EXPECT_TRUE(Exists(path));
-  EXPECT_FALSE(Exists(LogPath()));
-}
-
-TEST_F(LogFile, RollsPastOneHundredThousandBytesIntoNumberedOwnerOnlyFiles) {
-  ASSERT_EQ(LogLines(150, 1000).status, 0);
+TEST_F(LogFile, RollsAtTheFirstRecordPastOneHundredThousandBytesIntoAtMostTenOwnerOnlyFiles) {
+  List(4, 30000, "DEBUG");
   ASSERT_TRUE(Exists(Rolled(1)));
   EXPECT_FALSE(Exists(Rolled(2)));
   const std::string rolled = ReadFile(Rolled(1));
-  EXPECT_EQ(rolled.substr(0, 3), "\xEF\xBB\xBF");
   EXPECT_GT(rolled.size(), 100000u);
-  EXPECT_LT(rolled.size(), 100000u + 1200u);
-  EXPECT_EQ(ReadFile(LogPath()).substr(0, 3), "\xEF\xBB\xBF");
-  EXPECT_EQ(FileMode(Rolled(1)), 0600);
-  EXPECT_EQ(FileMode(LogPath()), 0600);
-  // Nothing is lost in the roll.
-  EXPECT_EQ(Lines(rolled).size() + Lines(ReadFile(LogPath())).size(), 151u);
-}
-
-TEST_F(LogFile, KeepsAtMostTenFilesAndDropsTheOldest) {
-  ASSERT_EQ(LogLines(1300, 1000).status, 0);
-  for (int number = 1; number <= 9; ++number) {
-    EXPECT_TRUE(Exists(Rolled(number))) << number;
+  EXPECT_LE(rolled.size() - Lines(rolled).back().size() - 1, 100000u) << "rolled one record late";
+  for (const std::string& file : {LogPath(), Rolled(1)}) {
+    EXPECT_EQ(ReadFile(file).rfind("\xEF\xBB\xBF", 0), 0u) << file;
+    EXPECT_EQ(FileMode(file), 0600) << file;
   }
-  EXPECT_FALSE(Exists(Rolled(10)));
-  EXPECT_THAT(ReadFile(LogPath()), HasSubstr("line 1299 "));
-  EXPECT_THAT(ReadFile(Rolled(9)), Not(HasSubstr("line 0 ")));
+  List(11, 150000, "DEBUG");
+  EXPECT_TRUE(Exists(Rolled(9)));
+  EXPECT_EQ(Entries(home.Path()).size(), 10u);
 }
 
 TEST_F(LogFile, ThatIsAlreadyTooLargeRollsBeforeTheSecondRecordNotTheFirst) {
-  WriteFile(LogPath(), std::string(150000, 'o') + "\n", 0600);
-  ASSERT_EQ(LogLines(1, 1).status, 0);
-  const std::string rolled = ReadFile(Rolled(1));
-  EXPECT_THAT(rolled, HasSubstr("Executing the subcommand"));
-  EXPECT_THAT(rolled, Not(HasSubstr("line 0")));
-  EXPECT_THAT(ReadFile(LogPath()), HasSubstr("line 0"));
+  WriteFile(LogPath(), std::string(150000, 'o') + "\n");
+  List(1, 10);
+  EXPECT_THAT(ReadFile(Rolled(1)), HasSubstr("Executing the subcommand"));
+  EXPECT_THAT(ReadFile(Rolled(1)), Not(HasSubstr("Token released")));
+  EXPECT_THAT(Log(), HasSubstr("Token released"));
+}
+
+TEST_F(LogFile, ThatIsALinkAForeignFileOrAFifoIsLeftUntouchedWithOneWarningLine) {
+  const std::string target = home / "target", log = LogPath();
+  const std::pair<std::string, std::function<int()>> setups[] = {
+      {"link", [&] { return ::symlink(target.c_str(), log.c_str()); }},
+      {"dangling link", [&] { return ::symlink((target + "-none").c_str(), log.c_str()); }},
+      {"hard link", [&] { return ::link(target.c_str(), log.c_str()); }},
+      {"foreign file",
+       [&] { return ::rename(target.c_str(), log.c_str()), ::chown(log.c_str(), 65534, 65534); }},
+      {"fifo", [&] { return ::mkfifo(log.c_str(), 0600); }}};
+  for (const auto& [name, setup] : setups) {
+    SCOPED_TRACE(name);
+    WriteFile(target, "theirs\n", 0644);
+    ::unlink(log.c_str());
+    struct stat before = {}, after = {};
+    ASSERT_EQ(setup(), 0);
+    ASSERT_EQ(::lstat(log.c_str(), &before), 0);
+    EXPECT_EQ(Showing(RunAgainst({"list-probes"})),
+              (Shown{0, "[]\n",
+                     "Warning: the log file '" + log +
+                         "' is not a regular file of this user; running without a log.\n"}));
+    ASSERT_EQ(::lstat(log.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_EQ(after.st_size, before.st_size);
+    EXPECT_FALSE(Exists(target + "-none"));
+    EXPECT_TRUE(!Exists(target) || (ReadFile(target) == "theirs\n" && FileMode(target) == 0644));
+  }
 }
 
 }  // namespace
