@@ -2,10 +2,13 @@
 // and an HTTP/2 server sends every header name in lower case, the token's among them.
 #include <unistd.h>
 
+#include <csignal>
+
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "tests/support/cli_test.h"
-#include "tests/support/raw_server.h"
 
 namespace korv::test {
 namespace {
@@ -18,27 +21,27 @@ TEST_F(Http2, ARunThroughAnHttp2FrontLogsInListsAndReleasesItsToken) {
   if (::access(kFront, X_OK) != 0) {
     GTEST_SKIP() << kFront << " is missing; scripts/deps installs it";
   }
-  ProcessOptions options;
-  options.args = {"--port", "0", "--data", home / "data.json", "--user", "admin:secret"};
-  options.environment = InheritedSanitizerEnvironment();
-  Process standin(KORV_STANDIN_PATH, options);
-  std::string line;
-  ASSERT_TRUE(standin.ReadLine(line));
-  const std::string backend = "-b127.0.0.1," + std::to_string(std::stoi(line.substr(17)));
+  Standin standin({"--data", home / "data.json", "--user", "admin:secret"});
+  const std::string backend = "-b127.0.0.1," + std::to_string(std::stoi(standin.Url().substr(17)));
 
   // The front's port was free a moment ago, and another program may take it first: the front
   // then ends at once, and the next try takes another port. Its error log, on standard output
   // with the access log, says when it listens.
   std::unique_ptr<Process> front;
-  std::string port;
+  std::string port, line;
   for (int attempt = 0; attempt < 5 && !front; ++attempt) {
-    port = std::to_string(RawServer().Port());
+    port = std::to_string(StubServer().Port());
+    ProcessOptions options;
     // The package's own configuration would send the error log to syslog.
-    options.args = {"--single-process", "--conf=/dev/null", "--no-ocsp",
-                    "--errorlog-file=/dev/stdout", "--accesslog-file=/dev/stdout"};
-    options.args.insert(
-        options.args.end(),
-        {backend, "-f127.0.0.1," + port, TestCertificate().keyPath, TestCertificate().certPath});
+    options.args = {"--single-process",
+                    "--conf=/dev/null",
+                    "--no-ocsp",
+                    "--errorlog-file=/dev/stdout",
+                    "--accesslog-file=/dev/stdout",
+                    backend,
+                    "-f127.0.0.1," + port,
+                    Pki() / "server.key",
+                    Pki() / "server.pem"};
     front = std::make_unique<Process>(kFront, options);
     while (front->ReadLine(line) && line.find("Listening on") == std::string::npos) {
     }
@@ -50,11 +53,9 @@ TEST_F(Http2, ARunThroughAnHttp2FrontLogsInListsAndReleasesItsToken) {
 
   const ProcessResult result = RunAgainst("https://127.0.0.1:" + port + "/", {"list-probes"});
   EXPECT_EQ(result.status, 0) << result.err;
-  std::string access;
-  while (access.find("DELETE") == std::string::npos && front->ReadLine(line)) {
-    access += line + "\n";
-  }
+  front->Signal(SIGTERM);
   // The access log names the protocol of every request.
+  const std::string access = front->Wait().out;
   for (const char* request :
        {"\"POST /api/token/ HTTP/2\" 201", "\"GET /api/v11/probe/ HTTP/2\" 200",
         "\"DELETE /api/token/ HTTP/2\" 204"}) {

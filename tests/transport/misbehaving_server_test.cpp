@@ -1,28 +1,26 @@
-// Servers that break HTTP: connections dropped at every stage, bodies cut short or declared longer
-// than sent, oversized and malformed header lines, a 204 with a body, an HTML error page and a
-// redirect. Each ends in the documented error and status, and the token is still given back.
+// Servers that break HTTP or send more than a client should take: connections dropped at every
+// stage, bodies cut short or declared longer than sent, oversized and malformed header lines, a
+// 204 with a body, an HTML error page, a redirect, documents nested without end and an answer over
+// the size limit. Each ends in the documented error and status, and the token is still given back.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "tests/support/cli_test.h"
-#include "tests/support/raw_server.h"
+#include "web/web_connection.h"
 
 namespace korv::test {
 namespace {
 
-using ::testing::AllOf;
-using ::testing::Contains;
 using ::testing::HasSubstr;
-using ::testing::StartsWith;
 
 constexpr char kParseFailure[] = "Failed to parse the response from the KORV Server.\n";
 
-class MisbehavingServer : public CliTest {};
+class MisbehavingServer : public ServerTest {};
 
 TEST_F(MisbehavingServer, BreakingHttpEndsInTheDocumentedErrorAndTheTokenIsStillReleased) {
   struct Case {
     const char* what;
-    RawAnswer answer;  // to the list request, unless the path says otherwise
+    Reply answer;  // to the list request, unless the path says otherwise
     std::string err = kParseFailure;
     int status = 4;
     const char* method = "GET";
@@ -30,52 +28,81 @@ TEST_F(MisbehavingServer, BreakingHttpEndsInTheDocumentedErrorAndTheTokenIsStill
   };
   const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n";
   const std::string body = R"([{"id":1,"name":"cpu","enabled":true}])";
-  RawServer elsewhere;  // where the redirect leads; never contacted
+  Reply page(500, "<html><body><h1>Internal Server Error</h1></body></html>");
+  page.contentType = "text/html; charset=utf-8";
+  StubServer elsewhere;  // where the redirect leads; never contacted
   const Case cases[] = {
-      {"an empty reply", {"", true}},
-      {"a drop before the headers", {"HTTP/1.1 20", true}},
-      {"a drop after the headers", {head + "Content-Length: 40\r\n\r\n", true}},
+      {"an empty reply", Raw("", true)},
+      {"a drop before the headers", Raw("HTTP/1.1 20", true)},
+      {"a drop after the headers", Raw(head + "Content-Length: 40\r\n\r\n", true)},
       {"a drop in the middle of the body",
-       {head + "Content-Length: 40\r\n\r\n" + body.substr(0, 20), true}},
+       Raw(head + "Content-Length: 40\r\n\r\n" + body.substr(0, 20), true)},
       // Without a length the end of the connection ends the body: libcurl cannot tell.
-      {"a truncated body", {head + "Connection: close\r\n\r\n" + body.substr(0, 20), true}},
+      {"a truncated body", Raw(head + "Connection: close\r\n\r\n" + body.substr(0, 20), true)},
       // The part that arrived is JSON, but the transfer failed.
-      {"a body declared longer than sent", {head + "Content-Length: 100\r\n\r\n[]", true}},
+      {"a body declared longer than sent", Raw(head + "Content-Length: 100\r\n\r\n[]", true)},
       {"a header line over 102400 bytes",
-       {head + "X-Padding: " + std::string(102400, 'a') + "\r\nContent-Length: 2\r\n\r\n[]"}},
-      {"a header line without a colon", {head + "No colon here\r\nContent-Length: 2\r\n\r\n[]"}},
-      {"a 204 with a body", {"HTTP/1.1 204 No Content\r\nContent-Length: 2\r\n\r\n[]"}},
-      {"an HTML error page",
-       {HttpResponse(500, "<html><body><h1>Internal Server Error</h1></body></html>",
-                     {"Content-Type: text/html; charset=utf-8"})}},
+       Reply(200, "[]", {{"X-Padding", std::string(102400, 'a')}})},
+      {"a header line without a colon", Raw(head + "No colon here\r\nContent-Length: 2\r\n\r\n[]")},
+      {"a 204 with a body", Raw("HTTP/1.1 204 No Content\r\nContent-Length: 2\r\n\r\n[]")},
+      {"an HTML error page", page},
+      {"a list nested 100000 deep",
+       Reply(200, std::string(100000, '[') + std::string(100000, ']'))},
       {"a redirect",
-       {HttpResponse(302, R"({"errormsg":"Moved."})",
-                     {"Location: " + elsewhere.BaseUrl() + "api/v11/probe/"})},
+       Reply(302, R"({"errormsg":"Moved."})",
+             {{"Location", elsewhere.BaseUrl() + "api/v11/probe/"}}),
        "HTTP (Error: 302): Moved.\n"},
       // The token came before the answer turned out unreadable, so it is given back.
       {"a login answer cut short after the token",
-       {"HTTP/1.1 201 Created\r\nX-Subject-Token: tok-123\r\nConnection: close\r\n\r\n"
-        R"({"supported_api_versions":["v1)",
-        true},
-       kParseFailure,
-       105,
-       "POST",
-       "/api/token/"},
+       Raw("HTTP/1.1 201 Created\r\nX-Subject-Token: tok-123\r\nConnection: close\r\n\r\n"
+           R"({"supported_api_versions":["v1)",
+           true),
+       kParseFailure, 105, "POST", "/api/token/"},
   };
   for (const auto& [what, answer, err, status, method, path] : cases) {
     SCOPED_TRACE(what);
-    RawServer raw;
-    raw.ServeSession();
-    raw.On(method, path, answer);
-    const ProcessResult result = RunAgainst(raw.BaseUrl(), {"list-probes"});
-    EXPECT_EQ(result.status, status);
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, err);
+    StubServer server;
+    server.ServeSession();
+    server.On(method, path, answer);
+    EXPECT_EQ(Showing(RunAgainst(server.BaseUrl(), {"list-probes"})), (Shown{status, "", err}));
     // On a connection of its own when the server closed the first one.
-    EXPECT_THAT(raw.Requests(),
-                Contains(AllOf(StartsWith("DELETE /api/token/ "), HasSubstr("tok-123"))));
+    const auto releases = server.RequestsTo("DELETE", "/api/token/");
+    ASSERT_EQ(releases.size(), 1u);
+    EXPECT_EQ(releases[0].Header("X-Auth-Token"), "tok-123");
   }
-  EXPECT_EQ(elsewhere.Connections(), 0u);
+  EXPECT_EQ(elsewhere.ConnectionCount(), 0u);
+}
+
+TEST_F(MisbehavingServer, AnAnswerOverOneGibibyteEndsTheTransferAndItsConnection) {
+  const size_t limit = size_t{1} << 30;
+  server.On("GET", "/api/v11/probe/",
+            Raw("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(limit + 1) + "\r\n\r\n[" +
+                std::string(limit - 1, ' ') + "]"));
+  EXPECT_EQ(Showing(RunAgainst({"list-probes"})), (Shown{4, "", kParseFailure}));
+  EXPECT_THAT(Log(), HasSubstr("The answer is larger than 1073741824 bytes."));
+  // The rest of the refused answer is never read as the answer to the release.
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[2].method, "DELETE");
+  EXPECT_NE(requests[2].connection, requests[1].connection);
+  EXPECT_THAT(Log(), HasSubstr("Token released.."));
+}
+
+TEST_F(MisbehavingServer, AFileNestedWithoutEndIsRefusedBeforeAnyRequest) {
+  WriteFile(home / "deep.json", R"({"version":"11.0","probes":)" + std::string(100000, '[') +
+                                    std::string(100000, ']') + "}");
+  EXPECT_EQ(Showing(RunAgainst({"import-probes", "-i", home / "deep.json"})),
+            (Shown{4, "", "Input file is not a valid probe file.\n"}));
+  EXPECT_TRUE(server.Requests().empty());
+}
+
+TEST(HeaderLine, OfMoreThan102400BytesIsRefused) {
+  // libcurl's own limit stops such a line before it reaches the callback: this is the second guard.
+  web::HeaderMap headers;
+  for (const size_t length : {102400u, 102401u}) {
+    std::string line = "X-Long: " + std::string(length - 10, 'x') + "\r\n";
+    EXPECT_EQ(web::HeaderCallback(line.data(), 1, length, &headers), length > 102400 ? 0 : length);
+  }
 }
 
 }  // namespace

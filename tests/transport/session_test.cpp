@@ -1,247 +1,175 @@
-#include "api/session.h"
-
+// A run's session: the login and its verdict, the check of the API version, the requests with the
+// token and its release over one kept-alive connection, and where the password comes from and
+// where it never goes.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <iostream>
-#include <sstream>
+#include "tests/support/cli_test.h"
 
-#include <CLI/CLI.hpp>
-#include <nlohmann/json.hpp>
-
-#include "api/rest_api.h"
-#include "api/settings.h"
-#include "common/scope.h"
-#include "tests/support/log_capture.h"
-#include "tests/support/raw_server.h"
-#include "tests/support/stub_server.h"
-#include "tests/support/temp_dir.h"
-
-namespace korv::cli::api {
+namespace korv::test {
 namespace {
 
-using test::Reply;
-using test::StubServer;
 using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
 
 constexpr char kAccessFailed[] =
-    "Failed to access the KORV REST API Server.\nPlease check the log file for more information.";
+    "Failed to access the KORV REST API Server.\nPlease check the log file for more "
+    "information.\n";
+constexpr char kParseFailure[] = "Failed to parse the response from the KORV Server.\n";
+constexpr char kNoVersions[] = "Failed to fetch the supported API versions from the response.\n";
+constexpr char kIncompatible[] = "KORV Server is not compatible with this utility.\n";
 
-class Session : public ::testing::Test {
+class Session : public ServerTest {
  protected:
-  void SetUp() override {
-    ::unsetenv("KORV_API_PASSWORD");
-    setURL({server.BaseUrl()});
-    user = "admin";
-    password = "secret";
-    token.clear();
-    supportedApiVersions.clear();
-    secureConnection = true;
-  }
-  void TearDown() override { token.clear(); }
-
-  // The message of the validation error that init raises, or "" when it succeeds.
-  std::string InitError() {
-    try {
-      init();
-      return "";
-    } catch (const CLI::ValidationError& e) {
-      EXPECT_EQ(e.get_exit_code(), 105);
-      return e.what();
-    }
-  }
-  void AnswerLogin(int status, const std::string& body,
-                   std::vector<std::pair<std::string, std::string>> headers = {
-                       {"X-Subject-Token", "tok-123"}}) {
-    server.On("POST", "/api/token/", Reply(status, body, std::move(headers)));
-  }
-
-  StubServer server;
+  void SetUp() override { server.On("GET", "/api/v11/probe/", Reply(200, "[]")); }
 };
 
-TEST_F(Session, SendsTheFilesPasswordBeforeTheEnvironmentsAsEscapedJsonAndKeepsTokenAndVersions) {
-  test::TempDir dir;
-  test::WriteFile(dir / "password", "\n  \t\n from \"file\" \r\nsecond line\n");
-  ::setenv("KORV_API_PASSWORD", "from environment", 1);
-  password.clear();
-  ASSERT_TRUE(setPasswordFile({dir / "password"}));
-  server.ServeSession("tok-123", {"v10_api", "v11_api"});
-  user = "ad\"min\\";
-
-  EXPECT_EQ(InitError(), "");
-  const auto logins = server.RequestsTo("POST", "/api/token/");
-  ASSERT_EQ(logins.size(), 1u);
-  EXPECT_EQ(logins[0].body, R"({"password":" from \"file\" \r","username":"ad\"min\\"})");
-  EXPECT_EQ(logins[0].Header("Content-Type"), "application/json");
-  EXPECT_EQ(token, " tok-123");
-  EXPECT_EQ(supportedApiVersions, (std::vector<std::string>{"v10_api", "v11_api"}));
-}
-
-TEST_F(Session, TakesThePasswordFromTheEnvironmentWhenNoFileGaveOne) {
-  password.clear();
-  ::setenv("KORV_API_PASSWORD", "env pw", 1);
-  server.ServeSession();
-  EXPECT_EQ(InitError(), "");
-  EXPECT_EQ(nlohmann::json::parse(server.Requests().at(0).body).at("password"), "env pw");
-}
-
-TEST_F(Session, WithoutUserOrPasswordSendsNothing) {
-  password.clear();
-  EXPECT_EQ(InitError(), "Provide username and password to continue.");
-  ::setenv("KORV_API_PASSWORD", "", 1);
-  EXPECT_EQ(InitError(), "Provide username and password to continue.");
-  password = "secret";
-  user.clear();
-  EXPECT_EQ(InitError(), "Provide username and password to continue.");
-  EXPECT_TRUE(server.Requests().empty());
-}
-
-TEST_F(Session, RefusesCredentialsThatAreNotUtf8BeforeSendingAnything) {
-  password = "\xff\xfe";
-  test::LogCapture log;
-  EXPECT_EQ(InitError(), kAccessFailed);
-  EXPECT_TRUE(server.Requests().empty());
-  EXPECT_THAT(log.Text(), HasSubstr("not valid UTF-8"));
-}
-
-TEST_F(Session, AcceptsOnly201AndTellsARejectedUserFromOtherFailures) {
-  const std::string versions = R"({"supported_api_versions":["v11_api"]})";
-  AnswerLogin(200, versions);
-  EXPECT_EQ(InitError(), kAccessFailed);
-  AnswerLogin(401, R"({"errormsg":"no"})");
-  EXPECT_EQ(InitError(),
-            "User authentication failed.\nPlease check if user exists in the KORV backend "
-            "database server.\nPlease check if user has correct privileges to run the REST "
-            "APIs.\n");
-  for (int status : {403, 500}) {
-    AnswerLogin(status, versions);
-    EXPECT_EQ(InitError(), kAccessFailed) << status;
-  }
-  EXPECT_EQ(token, "");
-}
-
-TEST_F(Session, AnUnreachableServerOrAnotherSchemeIsAnAccessFailureWithTheDetailInTheLog) {
-  for (const auto& [scheme, detail] : std::vector<std::pair<std::string, std::string>>{
-           {"http", "error code: 7"},
-           {"ftp",
-            "error code: 1, error: CURL: 1 Unsupported protocol Protocol \"ftp\" not supported"}}) {
-    setURL({scheme + "://127.0.0.1:0"});  // nothing listens on port 0
-    test::LogCapture log;
-    EXPECT_EQ(InitError(), kAccessFailed);
-    EXPECT_THAT(log.Text(), HasSubstr("Failed curl_easy_perform(..) with " + detail));
-  }
-}
-
-TEST_F(Session, TakesATokenHeaderInAnyLetterCaseAndAMissingOneLeavesTheTokenEmptyWithoutError) {
-  AnswerLogin(201, R"({"supported_api_versions":["v11_api"]})", {{"x-subject-token", "t"}});
-  EXPECT_EQ(InitError(), "");
-  EXPECT_EQ(token, " t");
-  AnswerLogin(201, R"({"supported_api_versions":["v11_api"]})", {});
-  EXPECT_EQ(InitError(), "");
-  EXPECT_EQ(token, "");
-}
-
-TEST_F(Session, RefusesLoginAnswersWithoutAListOfVersionStrings) {
-  AnswerLogin(201, "not json");
-  EXPECT_EQ(InitError(), "Failed to parse the response from the KORV Server.");
-  for (const char* body : {"", R"({"supported_api_versions":[],"x":1e400})"}) {
-    AnswerLogin(201, body);
-    EXPECT_EQ(InitError(), "Failed to parse the response from the KORV Server.") << body;
-  }
-  for (const char* body : {R"([])", R"({})", R"({"supported_api_versions":["v11_api",1]})",
-                           R"({"supported_api_versions":"v11_api"})", R"(null)"}) {
-    AnswerLogin(201, body);
-    EXPECT_EQ(InitError(), "Failed to fetch the supported API versions from the response.") << body;
-  }
-}
-
-TEST_F(Session, ReleasesTheTokenAndForgetsIt) {
-  server.ServeSession("tok-123");
-  ASSERT_EQ(InitError(), "");
-  test::LogCapture log;
-  finish();
-  const auto releases = server.RequestsTo("DELETE", "/api/token/");
-  ASSERT_EQ(releases.size(), 1u);
-  EXPECT_EQ(releases[0].Header("X-Auth-Token"), "tok-123");
-  EXPECT_EQ(token, "");
-  EXPECT_THAT(log.Text(), HasSubstr("Token released.."));
-  finish();
-  EXPECT_EQ(server.RequestsTo("DELETE", "/api/token/").size(), 1u);
-}
-
-TEST_F(Session, AFailedReleaseIsOnlyAWarningAndKeepsTheToken) {
-  server.ServeSession("tok-123");
-  ASSERT_EQ(InitError(), "");
-  server.On("DELETE", "/api/token/", Reply(401, "denied"));
-  test::LogCapture log;
-  EXPECT_NO_THROW(finish());
-  EXPECT_EQ(token, " tok-123");
-  EXPECT_THAT(log.Text(),
-              HasSubstr("Couldn't release the token...\nResponse Code: 401\nWith Error: "
-                        "HTTP: 401denied\n"));
-}
-
-class VersionedConnection : public Session {};
-
-TEST_F(VersionedConnection, IsRefusedForAnyOtherSpellingWithAWarningAndALineForTheUser) {
-  // Standard error goes to a text while a call runs.
-  const auto errorOf = [](bool report) {
-    std::ostringstream text;
-    std::streambuf* const previous = std::cerr.rdbuf(text.rdbuf());
-    const Scope restore([previous] { std::cerr.rdbuf(previous); });
-    EXPECT_EQ(web::API::Get("v11", report), nullptr);
-    return text.str();
+TEST_F(Session, EndsInTheLoginsVerdictAndReleasesEveryTokenItObtained) {
+  const auto login = [](int status, const std::string& body,
+                        const char* tokenHeader = "X-Subject-Token") {
+    return Reply(status, body, {{tokenHeader, "tok-123"}});
   };
-  for (const auto& versions :
-       std::vector<std::vector<std::string>>{{"v10_api"}, {"V11_api"}, {"v11"}, {"v11_api2"}, {}}) {
-    server.ServeSession("tok-123", versions);
-    test::LogCapture log;
-    EXPECT_EQ(errorOf(true), "KORV Server is not compatible with this utility.\n");
-    EXPECT_THAT(log.Text(), HasSubstr(" WARN  "));
-    EXPECT_THAT(log.Text(), HasSubstr("Connected KORV doesn't support the API version 'v11'."));
+  const auto versions = [](const std::string& list) {
+    return R"({"supported_api_versions":)" + list + "}";
+  };
+  const std::string v11 = versions(R"(["v11_api"])");
+  // The login answer, what the run shows, and whether a token is given back.
+  const std::tuple<Reply, Shown, bool> cases[] = {
+      {login(201, v11), {0, "[]\n", ""}, true},
+      // An HTTP/2 server sends every header name in lower case.
+      {login(201, v11, "x-subject-token"), {0, "[]\n", ""}, true},
+      {login(200, v11), {105, "", kAccessFailed}, false},
+      {login(401, R"({"errormsg":"no"})"),
+       {105, "",
+        "User authentication failed.\nPlease check if user exists in the KORV backend database "
+        "server.\nPlease check if user has correct privileges to run the REST APIs.\n\n"},
+       false},
+      {login(500, v11), {105, "", kAccessFailed}, false},
+      {login(201, "not json"), {105, "", kParseFailure}, true},
+      {login(201, versions("[],\"x\":1e400")), {105, "", kParseFailure}, true},
+      {login(201, "null"), {105, "", kNoVersions}, true},
+      {login(201, versions(R"(["v11_api",1])")), {105, "", kNoVersions}, true},
+      {login(201, versions(R"(["v10_api"])")), {0, "", kIncompatible}, true},
+      {login(201, versions(R"(["V11_api","v11","v11_api2"])")), {0, "", kIncompatible}, true},
+      {login(201, versions("[]")), {0, "", kIncompatible}, true},
+  };
+  for (const auto& [answer, shown, released] : cases) {
+    server.On("POST", "/api/token/", answer);
+    const size_t before = Releases();
+    EXPECT_EQ(Showing(RunAgainst({"list-probes"})), shown) << answer.body;
+    EXPECT_EQ(Releases(), before + (released ? 1 : 0)) << answer.body;
   }
-  EXPECT_EQ(errorOf(false), "");
+  EXPECT_THAT(Log(), HasSubstr(" WARN  [")) << "a version mismatch is a warning";
+  EXPECT_THAT(Log(), HasSubstr("] Connected KORV doesn't support the API version 'v11'.\n"));
 }
 
-TEST_F(VersionedConnection, SendsToTheVersionedPathWithTheToken) {
-  setURL({server.BaseUrl() + "korv"});
-  server.On("POST", "/korv/api/token/",
-            Reply(201, R"({"supported_api_versions":["v10_api","v11_api"]})",
-                  {{"X-Subject-Token", "t1"}}));
-  server.On("GET", "/korv/api/v11/alert/template/", Reply(200, "[]"));
-  auto connection = web::API::Get("v11", true);  // the server lists v10_api and v11_api
-  ASSERT_NE(connection, nullptr);
-  connection->AddHeader("Content-Type", "application/json");
-  EXPECT_TRUE(connection->Perform("/alert/template/", "GET", ""));
-  const auto requests = server.RequestsTo("GET", "/korv/api/v11/alert/template/");
-  ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0].Header("X-Auth-Token"), "t1");
-  EXPECT_EQ(requests[0].HeaderCount("X-Auth-Token"), 1u);
+TEST_F(Session, SendsThePasswordFileBeforeTheEnvironmentAndTheTokenAsItCameOverOneConnection) {
+  const std::string exported = R"({"probes":[],"version":1})";
+  server.On("POST", "/korv/api/v11/probe/custom/export/", Reply(200, exported));
+  server.On(
+      "POST", "/korv/api/token/",
+      Reply(201, R"({"supported_api_versions":["v11_api"]})", {{"X-Subject-Token", "tok-123"}}));
+  server.On("DELETE", "/korv/api/token/", Reply(204, ""));
+  WriteFile(home / "password", "\n  \t\n from \"file\" \r\nsecond line\n");
+  environment = {"KORV_API_PASSWORD=from environment"};
+  EXPECT_EQ(Showing(Run({"-p", server.BaseUrl() + "korv", "-u", "ad\"min\\", "-f",
+                         home / "password", "export-probes", "-i", "1"})),
+            (Shown{0, exported, ""}));
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[0].body, R"({"password":" from \"file\" \r","username":"ad\"min\\"})");
   EXPECT_EQ(requests[0].Header("Content-Type"), "application/json");
+  EXPECT_EQ(requests[1].Header("Content-Type"), "application/json");
+  // The token is sent as the server gave it, with the blank after the colon.
+  EXPECT_THAT(requests[1].text, HasSubstr("\r\nX-Auth-Token:  tok-123\r\n"));
+  EXPECT_EQ(requests[1].HeaderCount("X-Auth-Token"), 1u);
+  EXPECT_EQ(requests[1].Header("User-Agent"), "korv_cli");
+  EXPECT_EQ(requests[2].method + " " + requests[2].path, "DELETE /korv/api/token/");
+  EXPECT_THAT(requests[2].text, HasSubstr("\r\nX-Auth-Token:  tok-123\r\n"));
+  EXPECT_EQ(requests[2].HeaderCount("Content-Length"), 0u);
+  EXPECT_EQ(server.ConnectionCount(), 1u);
 }
 
-TEST_F(VersionedConnection, SendsTheTokenAsStoredWithItsLeadingBlank) {
-  test::RawServer raw;
-  raw.ServeSession();
-  raw.On("GET", "/api/v11/probe/", {test::HttpResponse(200, "[]")});
-  setURL({raw.BaseUrl()});
-  auto connection = web::API::Get("v11", true);
-  ASSERT_NE(connection, nullptr);
-  connection->Perform("/probe/", "GET", "");
-  EXPECT_THAT(raw.Requests().at(1), HasSubstr("\r\nX-Auth-Token:  tok-123\r\n"));
+TEST_F(Session, RefusesToLogInWithoutUsableCredentialsOrServer) {
+  const std::string file = home / "password";
+  for (const mode_t mode : {0604, 0640}) {
+    WriteFile(file, "secret\n", mode);
+    const ProcessResult result =
+        Run({"-p", server.BaseUrl(), "-u", "a", "-f", file, "list-probes"});
+    EXPECT_EQ(result.status, 103);
+    EXPECT_THAT(result.err, StartsWith("Password file '" + file +
+                                       "' has group or world access; permissions should be "
+                                       "u=rw (0600) or less.\n"));
+  }
+  environment = {"KORV_API_PASSWORD="};
+  EXPECT_EQ(Showing(Run({"-p", server.BaseUrl(), "-u", "a", "list-probes"})),
+            (Shown{105, "", "Provide username and password to continue.\n"}));
+  environment = {"KORV_API_PASSWORD=\xff\xfe"};
+  EXPECT_EQ(Showing(Run({"-p", server.BaseUrl(), "-u", "a", "list-probes"})),
+            (Shown{105, "", kAccessFailed}));
+  EXPECT_THAT(Log(), HasSubstr("not valid UTF-8"));
+  EXPECT_TRUE(server.Requests().empty());
+
+  environment.clear();
+  int port;
+  {
+    StubServer gone;
+    port = gone.Port();
+  }
+  EXPECT_EQ(Showing(RunAgainst("http://127.0.0.1:" + std::to_string(port) + "/", {"list-probes"})),
+            (Shown{105, "", kAccessFailed}));
+  EXPECT_THAT(Log(), HasSubstr("Failed curl_easy_perform(..) with error code: 7, error: CURL: 7 "));
 }
 
-TEST_F(VersionedConnection, ReachesASelfSignedServerOnlyWhenInsecure) {
-  StubServer tls(StubServer::Scheme::Https);
-  tls.ServeSession();
-  setURL({tls.BaseUrl()});
-  EXPECT_EQ(InitError(), kAccessFailed);
-  useInsecureConnection();
-  EXPECT_EQ(InitError(), "");
-  finish();
-  EXPECT_EQ(tls.RequestsTo("DELETE", "/api/token/").size(), 1u);
+TEST_F(Session, KeepsThePasswordOutOfEveryOutputAndLogFileAtTheMostVerboseLevel) {
+  // Quotes and a backslash, so that the JSON login body writes it differently from how it reads;
+  // the tail alone is searched for, which finds it in any spelling.
+  const std::string password = "pa\"ss\\w0rd-Zq8", tail = "w0rd-Zq8";
+  // An answer large enough that logging it in full makes the log roll.
+  server.On("GET", "/api/v11/probe/", Reply(200, "[" + std::string(120000, ' ') + "]"));
+  server.On("POST", "/api/v11/probe/custom/export/", Reply(400, R"({"errormsg":"No."})"));
+  WriteFile(home / "password", "\n" + password + "\n");
+  for (const bool fromFile : {true, false}) {
+    environment.assign(fromFile ? 0 : 1, "KORV_API_PASSWORD=" + password);
+    for (const char* command : {"list-probes", "export-probes"}) {
+      std::vector<std::string> args = {"-l", "VERBOSE", command};
+      if (fromFile) {
+        args.insert(args.begin(), {"-f", home / "password"});
+      }
+      const ProcessResult result = RunAgainst(args);
+      EXPECT_THAT(result.out + result.err, Not(HasSubstr(tail))) << command;
+    }
+  }
+  // Every run logged in with the password, so it passed every place that could show it.
+  const auto logins = server.RequestsTo("POST", "/api/token/");
+  ASSERT_EQ(logins.size(), 4u);
+  for (const auto& login : logins) {
+    EXPECT_EQ(login.body, R"({"password":"pa\"ss\\w0rd-Zq8","username":"admin"})");
+  }
+  // A password in the server's URL shows as stars.
+  const std::string hostAndPort = server.BaseUrl().substr(std::string("http://").size());
+  EXPECT_EQ(
+      RunAgainst("http://admin:" + tail + "@" + hostAndPort, {"-l", "DEBUG", "list-probes"}).status,
+      0);
+  EXPECT_THAT(Log(), HasSubstr("Calling with URL='http://***@" + hostAndPort + "api/token/'"));
+  EXPECT_EQ(RunAgainst("https://admin:s3c/r#et-Zq8@korv.invalid/", {"list-probes"}).err,
+            "Marlformed url: 'https://***@korv.invalid/'\n");
+  EXPECT_THAT(Log(), HasSubstr(" DEBUG "));
+  EXPECT_TRUE(Exists(home / ".korv-cli.1.log")) << "the log rolled";
+  for (const auto& name : Entries(home.Path())) {
+    if (name != "password") {
+      EXPECT_THAT(ReadFile(home / name), Not(HasSubstr("Zq8"))) << name;
+    }
+  }
+}
+
+TEST_F(Session, AFailedReleaseIsOnlyAWarning) {
+  server.On("DELETE", "/api/token/", Reply(401, "denied"));
+  EXPECT_EQ(Showing(RunAgainst({"list-probes"})), (Shown{0, "[]\n", ""}));
+  EXPECT_THAT(Log(), HasSubstr("Couldn't release the token...\nResponse Code: 401\nWith Error: "
+                               "HTTP: 401denied\n"));
 }
 
 }  // namespace
-}  // namespace korv::cli::api
+}  // namespace korv::test
