@@ -263,8 +263,8 @@ bool WebConnection::Perform(const std::string& url, const std::string& method,
     LOG_WARNING << "Failed curl_easy_perform(..) with error code: " << static_cast<long>(result)
                 << ", error: " << errorMessage;
     if (result == CURLE_OPERATION_TIMEDOUT) {
-      LOG_WARNING << "The request to '" << url << "' ran out of time (" << DescribeTimeouts()
-                  << ").";
+      LOG_WARNING << "The request to '" << string::hideUserInfo(url) << "' ran out of time ("
+                  << DescribeTimeouts() << ").";
     }
     return false;
   }
