@@ -15,13 +15,14 @@ using Flags = std::vector<std::string>;
 constexpr char kParse[] = "Failed to parse the response from the KORV Server.\n";
 constexpr char kTable[] = "Probe Name, Status, Reason\n==========, ======, ======\n";
 
+// Probes or alert templates: what differs between their subcommands.
 struct Kind {
-  std::string name;                                     // in the subcommand names
-  std::string key;                                      // of the items in files and requests
-  std::string api;                                      // where its export and import requests go
-  std::string provide, file, valid, importing;          // in its messages about the input file
-  std::string refused;                                  // what an export refused with "No." shows
-  std::vector<std::pair<Flags, std::string>> switches;  // import flags and what they send
+  bool probes;
+  std::string name = probes ? "probes" : "alert-templates";  // in the subcommand names
+  std::string key = probes ? "probes" : "alert_templates";   // of the items in files and requests
+  std::string api = probes ? "/api/v11/probe/" : "/api/v11/alert/";
+  std::string title = probes ? "probe" : "alert template";  // in messages about the input file
+  std::string refused = probes ? "No.\n" : "HTTP (Error: 400): No.\n";  // an export refused
 };
 void PrintTo(const Kind& kind, std::ostream* out) {
   *out << kind.name;
@@ -89,66 +90,68 @@ TEST_P(Exchange, ExportWritesTheChosenItemsSortedAndCompactReplacingAFileOnlyWit
   EXPECT_EQ(exports[1].body, R"({")" + kind.key + R"(":[]})");
 }
 
-TEST_P(Exchange, ExportRefusesATargetItMayNotWriteBeforeContactingTheServer) {
+TEST_P(Exchange, ExportThatFailsLeavesTheTargetAsItWasAndRefusesOneItMayNotWriteAtOnce) {
+  const std::string missing = home / "no/such/dir/items.json", dir = home.Path();
+  const std::string fresh = home / "new.json", no = R"({"errormsg":"No."})";
+  // The arguments, the answer (none when nothing may be sent) and the error.
+  const std::tuple<Flags, int, std::string, std::string> cases[] = {
+      {{"-o", file}, 0, "", "Output file '" + file + "' already exists\n"},
+      {{"-o", dir}, 0, "", "Output file '" + dir + "' already exists\n"},
+      {{"-w", "-o", dir}, 0, "", "Failed to open the output file '" + dir + "'\n"},
+      {{"-o", missing}, 0, "", "Failed to open the output file '" + missing + "'\n"},
+      {{"-w", "-o", file}, 400, no, kind.refused},
+      {{"-o", fresh}, 400, no, kind.refused},
+      {{"-w", "-o", file}, 500, "<html>", kParse},
+      {{"-o", fresh}, 200, "", kParse},
+      {{"-w", "-o", file}, 200, R"({"version":1})", kParse},
+      {{"-o", fresh}, 200, R"({")" + kind.key + R"(":[]})", kParse}};
   File("earlier", 0600);
-  const std::string missing = home / "no/such/dir/items.json";
-  const std::pair<Flags, std::string> cases[] = {
-      {{"-o", file}, "Output file '" + file + "' already exists\n"},
-      {{"-o", home.Path()}, "Output file '" + home.Path() + "' already exists\n"},
-      {{"-w", "-o", home.Path()}, "Failed to open the output file '" + home.Path() + "'\n"},
-      {{"-o", missing}, "Failed to open the output file '" + missing + "'\n"}};
-  for (auto [args, err] : cases) {
+  for (auto [args, status, body, err] : cases) {
+    server.On("POST", exportPath, Reply(status, body));
     args.insert(args.begin(), Command("export"));
-    ExpectError(args, err, "", true);
+    ExpectError(args, err, "", status == 0);
   }
   EXPECT_EQ(ReadFile(file), "earlier");
+  EXPECT_EQ(Entries(home.Path()), (Flags{".korv-cli.log", "items.json"}));
   EXPECT_THAT(Log(), HasSubstr("] FileError (virtual void korv::cli::ExportCustom"));
 }
 
-TEST_P(Exchange, ExportReportsAFailureOrAnAnswerOfTheWrongShapeAndLeavesTheTargetAsItWas) {
-  const std::pair<int, std::string> failures[] = {{400, R"({"errormsg":"No."})"},
-                                                  {500, "<html>"},
-                                                  {200, ""},
-                                                  {200, R"({"version":1})"},
-                                                  {200, R"({")" + kind.key + R"(":[]})"}};
-  for (const auto& [status, body] : failures) {
-    server.On("POST", exportPath, Reply(status, body));
-    const std::string err = status == 400 ? kind.refused : kParse;
-    ExpectError({Command("export"), "-w", "-o", File("earlier")}, err);
-    EXPECT_EQ(ReadFile(file), "earlier");
-    std::remove(file.c_str());
-    ExpectError({Command("export"), "-o", file}, err);
-    EXPECT_EQ(Entries(home.Path()), std::vector<std::string>{".korv-cli.log"});
-  }
-  server.ServeSession("tok-123", {"v10_api"});
-  EXPECT_EQ(Showing(RunAgainst({Command("export"), "-w", "-o", File("earlier")})),
-            (Shown{0, "", "KORV Server is not compatible with this utility.\n"}));
-  EXPECT_EQ(ReadFile(file), "earlier");
-}
-
-TEST_P(Exchange, ImportRefusesMissingUnreadableAndMalformedFilesBeforeSendingAnything) {
-  ExpectError({Command("import")}, "Provide the " + kind.provide + " input file.\n", "", true);
+TEST_P(Exchange, ImportReportsAFileOrAnAnswerItCannotUseOnOneLineKeepingWhatWasPrinted) {
+  ExpectError(
+      {Command("import")},
+      "Provide the " + std::string(kind.probes ? "probe" : "Alert template") + " input file.\n", "",
+      true);
   ExpectError({Command("import"), "-i", file},
-              kind.file + " input file '" + file + "' does not exists, or is not accessible.\n", "",
-              true);
-  const std::string invalid = "Input file is not a valid " + kind.valid + " file.\n";
+              (kind.probes ? "Probe" : "Alert-Template") + std::string(" input file '") + file +
+                  "' does not exists, or is not accessible.\n",
+              "", true);
+  const std::string invalid = "Input file is not a valid " + kind.title + " file.\n";
   const std::string halfFormed = "Input file '" + file +
                                  "' does not contain valid formatted data for importing the " +
-                                 kind.importing + ".\n";
-  const std::pair<std::string, std::string> cases[] = {
-      {"", invalid},
-      {"hello", invalid},
-      {R"({"a":[1e400]})", invalid},
-      {Export("[]") + Export("[]"), invalid},
-      {"[" + Export("[]") + "]", halfFormed},
-      {R"({")" + kind.key + R"(":[]})", halfFormed},
-      {R"({"version":1,"other":[]})", halfFormed}};
-  for (const auto& [content, err] : cases) {
-    ExpectError({Command("import"), "-i", File(content)}, err, "", true);
+                                 kind.title + "s.\n";
+  const std::string table = kTable, good = Export("[]");
+  // The file, the answer (none when nothing may be sent), what was printed and the error.
+  const std::tuple<std::string, int, std::string, std::string, std::string> cases[] = {
+      {"", 0, "", "", invalid},
+      {"hello", 0, "", "", invalid},
+      {R"({"a":[1e400]})", 0, "", "", invalid},
+      {good + good, 0, "", "", invalid},
+      {"[" + good + "]", 0, "", "", halfFormed},
+      {R"({")" + kind.key + R"(":[]})", 0, "", "", halfFormed},
+      {R"({"version":1,"other":[]})", 0, "", "", halfFormed},
+      {good, 400, R"({"errormsg":"No."})", "", "HTTP (Error: 400): No.\n"},
+      {good, 200, "<html>", "", kParse},
+      {good, 200, R"({"result":{}})", "", kParse},
+      {good, 200, R"({"result":[1]})", table, kParse},
+      {good, 200, R"({"result":[{"name":"cpu","status":"created"},{"name":"io","status":false}]})",
+       table + "cpu, created, created\n", kParse}};
+  for (const auto& [content, status, body, out, err] : cases) {
+    server.On("POST", importPath, Reply(status, body));
+    ExpectError({Command("import"), "-i", File(content)}, err, out, status == 0);
   }
   EXPECT_THAT(Log(), HasSubstr("does not contain the following fields:\n- version: true, " +
                                kind.key + ": false\n"));
-  File(Export("[]"), 0600);
+  File(good, 0600);
   ::chmod(home.Path().c_str(), 0711);
   ::unlink(LogPath().c_str());  // root's log would be refused with a warning
   unprivileged = true;
@@ -162,67 +165,32 @@ TEST_P(Exchange, ImportSendsTheFileWithItsSwitchesAndPrintsTheVerdictPerItemOnOn
             Reply(200, R"({"result":[{"name":"cpu","status":"created","msg":"Id 31."},)"
                        R"({"name":"di\nsk","status":"skipped","msg":null},)"
                        R"({"name":"io","status":"failed","msg":"\u001b[31m"}]})"));
-  size_t sent = 0;
-  for (const auto& [flags, switches] : kind.switches) {
+  const char* no[] = {"false", "true"};
+  for (int flags = 0; flags < (kind.probes ? 2 : 4); ++flags) {
     Flags args = {Command("import"), "--in-file", file};
-    args.insert(args.end(), flags.begin(), flags.end());
+    if (flags & 1) {
+      args.push_back("--ignore-existing");
+    }
+    if (flags & 2) {
+      args.push_back("--ignore-existing-probes");
+    }
     EXPECT_EQ(Showing(RunAgainst(args)),
               (Shown{0,
                      kTable + std::string("cpu, created, Id 31.\ndi\\nsk, skipped, skipped\n") +
                          "io, failed, \\u001b[31m\n",
                      ""}));
-    EXPECT_EQ(server.RequestsTo("POST", importPath).at(sent++).body,
+    const std::string switches =
+        "\"skip_overwrite\":" + std::string(no[flags & 1]) +
+        (kind.probes ? "" : ",\"skip_overwrite_probe\":" + std::string(no[flags >> 1]));
+    EXPECT_EQ(server.RequestsTo("POST", importPath).at(flags).body,
               R"({")" + kind.key + R"(":[{"a":"é","z":1}],)" + switches +
                   R"(,"version":{"b":[1,2],"major":11}})");
   }
 }
 
-TEST_P(Exchange, ImportReportsAFailureStatusAndAnswersOfTheWrongShapeKeepingWhatWasPrinted) {
-  File(Export("[]"));
-  const std::string table = kTable;
-  // The status and body of the answer, what was printed before the error, and the error.
-  const std::tuple<int, std::string, std::string, std::string> answers[] = {
-      {400, R"({"errormsg":"Version 1 is not supported."})", "",
-       "HTTP (Error: 400): Version 1 is not supported.\n"},
-      {200, "<html>", "", kParse},
-      {200, R"({"result":{}})", "", kParse},
-      {200, R"({"result":[1]})", table, kParse},
-      {200, R"({"result":[{"name":"cpu","status":"created"},{"name":"io","status":false}]})",
-       table + "cpu, created, created\n", kParse}};
-  for (const auto& [status, body, out, err] : answers) {
-    server.On("POST", importPath, Reply(status, body));
-    ExpectError({Command("import"), "-i", file}, err, out);
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    ProbesAndAlertTemplates, Exchange,
-    ::testing::Values(Kind{"probes",
-                           "probes",
-                           "/api/v11/probe/",
-                           "probe",
-                           "Probe",
-                           "probe",
-                           "probes",
-                           "No.\n",
-                           {{{}, R"("skip_overwrite":false)"},
-                            {{"--ignore-existing"}, R"("skip_overwrite":true)"}}},
-                      Kind{"alert-templates",
-                           "alert_templates",
-                           "/api/v11/alert/",
-                           "Alert template",
-                           "Alert-Template",
-                           "alert template",
-                           "alert templates",
-                           "HTTP (Error: 400): No.\n",
-                           {{{}, R"("skip_overwrite":false,"skip_overwrite_probe":false)"},
-                            {{"--ignore-existing"},
-                             R"("skip_overwrite":true,"skip_overwrite_probe":false)"},
-                            {{"--ignore-existing-probes"},
-                             R"("skip_overwrite":false,"skip_overwrite_probe":true)"},
-                            {{"--ignore-existing-probes", "--ignore-existing"},
-                             R"("skip_overwrite":true,"skip_overwrite_probe":true)"}}}),
-    [](const auto& info) { return info.param.key; });
+INSTANTIATE_TEST_SUITE_P(ProbesAndAlertTemplates, Exchange,
+                         ::testing::Values(Kind{true}, Kind{false}),
+                         [](const auto& info) { return info.param.key; });
 
 // A probe as the server lists it, its keys in alphabetical order and some the client drops.
 std::string serverProbe(int id, bool enabled, bool system) {
@@ -242,45 +210,33 @@ std::string printedProbe(int id, bool system) {
 
 using ListProbes = ServerTest;
 
-TEST_F(ListProbes, PrintsTheEnabledProbesOfTheChosenCategoryOnePerLineWithTheirKeysInOrder) {
-  server.On("GET", "/api/v11/probe/",
-            Reply(200, "[" + serverProbe(1, true, false) + "," + serverProbe(2, true, true) + "," +
-                           serverProbe(3, false, false) + "," + serverProbe(4, true, false) + "," +
-                           serverProbe(5, false, true) + "]"));
+TEST_F(ListProbes, PrintTheEnabledProbesOfTheCategoryOnePerLineAndReportOtherAnswersOnOneLine) {
+  const std::string five = "[" + serverProbe(1, true, false) + "," + serverProbe(2, true, true) +
+                           "," + serverProbe(3, false, false) + "," + serverProbe(4, true, false) +
+                           "," + serverProbe(5, false, true) + "]";
   const std::string one = "[\n" + printedProbe(1, false) + ",\n", four = printedProbe(4, false);
-  const std::pair<Flags, std::string> cases[] = {
-      {{}, one + four + "\n]\n"},
-      {{"-c", "Custom"}, one + four + "\n]\n"},
-      {{"-c", "0"}, "[\n" + printedProbe(2, true) + "\n]\n"},
-      {{"--probe-category", "all"}, one + printedProbe(2, true) + ",\n" + four + "\n]\n"},
-      {{"-c", "3"}, ""}};
-  for (auto [args, printed] : cases) {
-    args.insert(args.begin(), "list-probes");
-    EXPECT_EQ(RunAgainst(args).out, printed) << PrintToString(args);
-  }
-  EXPECT_EQ(server.RequestsTo("GET", "/api/v11/probe/").at(0).Header("X-Auth-Token"), "tok-123");
-  EXPECT_EQ(Releases(), std::size(cases) - 1) << "nothing is sent for an unknown category";
-}
-
-TEST_F(ListProbes, TakesOnly200To299AsSuccessAndReportsEveryOtherAnswerOnOneLine) {
-  std::string nullEnabled = serverProbe(1, true, false);
-  nullEnabled.replace(nullEnabled.find("true"), 4, "null");
   // A 1xx status is never final over HTTP/1.1, so 300 is the nearest failure below 200.
-  const std::tuple<int, std::string, Shown> cases[] = {
-      {201, "[]", {0, "[]\n", ""}},
-      {299, "[" + serverProbe(3, false, false) + "]", {0, "[]\n", ""}},
-      {300, R"({"errormsg":"moved"})", {4, "", "HTTP (Error: 300): moved\n"}},
-      {500, R"({"errormsg":42})", {4, "", kParse}},
-      {500, "[]", {4, "", kParse}},
-      {200, std::string("[]\0junk", 7), {4, "", kParse}},
-      {200, R"({"probes":[]})", {4, "", kParse}},
-      {200, "[" + nullEnabled + "]", {4, "", kParse}},
-      {200, "[" + serverProbe(1, true, false) + R"(,{"id":2}])", {4, "", kParse}}};
-  for (const auto& [status, body, shown] : cases) {
+  const std::tuple<Flags, int, std::string, Shown> cases[] = {
+      {{}, 200, five, {0, one + four + "\n]\n", ""}},
+      {{"-c", "Custom"}, 299, five, {0, one + four + "\n]\n", ""}},
+      {{"-c", "0"}, 201, five, {0, "[\n" + printedProbe(2, true) + "\n]\n", ""}},
+      {{"--probe-category", "all"},
+       200,
+       five,
+       {0, one + printedProbe(2, true) + ",\n" + four + "\n]\n", ""}},
+      {{"-c", "2"}, 200, "[" + serverProbe(3, false, false) + "]", {0, "[]\n", ""}},
+      {{}, 300, R"({"errormsg":"moved"})", {4, "", "HTTP (Error: 300): moved\n"}},
+      {{}, 500, R"({"errormsg":42})", {4, "", kParse}},
+      {{}, 200, R"({"probes":[]})", {4, "", kParse}},
+      {{}, 200, "[" + serverProbe(1, true, false) + R"(,{"id":2}])", {4, "", kParse}}};
+  for (auto [args, status, body, shown] : cases) {
     server.On("GET", "/api/v11/probe/", Reply(status, body));
-    EXPECT_EQ(Showing(RunAgainst({"list-probes"})), shown) << status << body;
+    args.insert(args.begin(), "list-probes");
+    EXPECT_EQ(Showing(RunAgainst(args)), shown) << PrintToString(args) << body;
   }
-  EXPECT_EQ(Releases(), std::size(cases));
+  EXPECT_EQ(RunAgainst({"list-probes", "-c", "3"}).status, 105);
+  EXPECT_EQ(Releases(), std::size(cases)) << "nothing is sent for an unknown category";
+  EXPECT_EQ(server.RequestsTo("GET", "/api/v11/probe/").at(0).Header("X-Auth-Token"), "tok-123");
   EXPECT_THAT(Log(), HasSubstr("] Response Validation Error (virtual void "
                                "korv::cli::ListProbes::Perform()@"));
 }
@@ -298,8 +254,7 @@ TEST_F(ListAlertTemplates, ShowTheChosenCategoryWithoutAFilterOnEnabled) {
   };
   server.On("GET", "/api/v11/alert/template/",
             Reply(200, "[" + listed(false) + "," + listed(true) + "]"));
-  for (const auto& [category, count] :
-       {std::pair("custom", 1u), {"1", 1u}, {"SYSTEM", 1u}, {"2", 2u}}) {
+  for (const auto& [category, count] : {std::pair("custom", 1u), {"SYSTEM", 1u}, {"2", 2u}}) {
     const ProcessResult result = RunAgainst({"list-alert-templates", "-c", category});
     EXPECT_EQ(Lines(result.out).size(), count + 2) << category << result.err;
   }

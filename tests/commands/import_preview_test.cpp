@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <regex>
 
 #include <nlohmann/json.hpp>
 
@@ -13,12 +14,17 @@ namespace {
 
 using nlohmann::json;
 
+// Probes or alert templates, and what their diff lists: the source's custom items, and the
+// probes the templates carry.
 struct Kind {
-  std::string name;      // as in the subcommand names
-  std::string itemsKey;  // of the export file
-  std::string field;     // a field of the items that the tests change
-  std::size_t rows;      // what a diff lists: the source's custom items, and the probes they carry
-  std::vector<std::string> ignoreAll;
+  bool probes;
+  std::string name = probes ? "probes" : "alert-templates";             // in the subcommand names
+  std::string key = probes ? "probes" : "alert_templates";              // of the export file
+  std::string field = probes ? "interval" : "default_check_frequency";  // one the tests change
+  std::size_t rows = probes ? 3 : 5;
+  std::vector<std::string> ignoreAll =
+      probes ? std::vector<std::string>{"--ignore-existing"}
+             : std::vector<std::string>{"--ignore-existing", "--ignore-existing-probes"};
 };
 void PrintTo(const Kind& kind, std::ostream* out) {
   *out << kind.name;
@@ -70,7 +76,7 @@ TEST_P(ImportPreview, DiffShowsWhatTheImportWouldChangeAndChangesNothing) {
     EXPECT_EQ(row, "unchanged, same as on the server") << name;
   }
   json document = json::parse(ReadFile(file));
-  json& items = document.at(kind.itemsKey);
+  json& items = document.at(kind.key);
   const std::string first = items.front().at("name"), last = items.back().at("name");
   items.front()[kind.field] = 999;
   items.erase(items.size() - 1);
@@ -87,16 +93,9 @@ TEST_P(ImportPreview, DiffShowsWhatTheImportWouldChangeAndChangesNothing) {
 TEST_P(ImportPreview, ImportingTheBackupPutsBackWhatTheImportOverwrote) {
   ASSERT_EQ(Cli(target, "import", {"-i", file}).status, 0);
   const std::string imported = TargetState();
-  json document = json::parse(ReadFile(file));
-  for (auto& item : document.at(kind.itemsKey)) {
-    item[kind.field] = 999;
-    if (item.contains("custom_probes")) {
-      for (auto& probe : item["custom_probes"]) {
-        probe["interval"] = 999;
-      }
-    }
-  }
-  WriteFile(file, document.dump());
+  // Every item changes, the probes that the templates carry too.
+  const std::regex fields("\"(interval|" + kind.field + ")\":[0-9]+");
+  WriteFile(file, std::regex_replace(ReadFile(file), fields, "\"$1\":999"));
   const std::string backup = home / "backup.json";
   ASSERT_EQ(Cli(target, "import", {"-i", file, "--backup", backup}).status, 0);
   EXPECT_NE(TargetState(), imported);
@@ -115,19 +114,13 @@ TEST_P(ImportPreview, ImportingTheBackupPutsBackWhatTheImportOverwrote) {
   keep.insert(keep.end(), kind.ignoreAll.begin(), kind.ignoreAll.end());
   ASSERT_EQ(Cli(target, "import", keep).status, 0);
   const json nothing = json::parse(ReadFile(home / "empty.json"));
-  EXPECT_EQ(nothing.at(kind.itemsKey), json::array());
+  EXPECT_EQ(nothing.at(kind.key), json::array());
   EXPECT_EQ(nothing.value("probes", json::array()), json::array());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ProbesAndAlertTemplates, ImportPreview,
-    ::testing::Values(Kind{"probes", "probes", "interval", 3, {"--ignore-existing"}},
-                      Kind{"alert-templates",
-                           "alert_templates",
-                           "default_check_frequency",
-                           5,
-                           {"--ignore-existing", "--ignore-existing-probes"}}),
-    [](const auto& info) { return info.param.itemsKey; });
+INSTANTIATE_TEST_SUITE_P(ProbesAndAlertTemplates, ImportPreview,
+                         ::testing::Values(Kind{true}, Kind{false}),
+                         [](const auto& info) { return info.param.key; });
 
 }  // namespace
 }  // namespace korv::test

@@ -1,8 +1,10 @@
 // Named servers from the configuration file, and migrate between two of them: korv-standin
 // servers, the target over TLS.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 
 #include <nlohmann/json.hpp>
 
@@ -10,6 +12,9 @@
 
 namespace korv::test {
 namespace {
+
+using ::testing::HasSubstr;
+using Flags = std::vector<std::string>;
 
 class NamedServers : public CliTest {
  protected:
@@ -29,12 +34,9 @@ class NamedServers : public CliTest {
     const size_t at = log.rfind("url: ");
     return at == std::string::npos ? "" : log.substr(at + 5, log.find('\n', at) - at - 5);
   }
-  // Moves the custom items from "old" to "new", recording them in the directory.
-  ProcessResult Migrate(const std::string& dir, bool dryRun) {
-    std::vector<std::string> args = {"migrate", "--from", "old", "--to", "new", "--dir", dir};
-    if (dryRun) {
-      args.push_back("--dry-run");
-    }
+  // Moves the custom items from "old" to "new", recording them in the directory given first.
+  ProcessResult Migrate(Flags args) {
+    args.insert(args.begin(), {"migrate", "--from", "old", "--to", "new", "--dir"});
     return Run(args);
   }
   size_t Listed(const std::string& server, const char* command) {
@@ -52,73 +54,64 @@ class NamedServers : public CliTest {
 TEST_F(NamedServers, TakeEachSettingFromTheOptionThenTheEntryThenTheVariable) {
   Configure("http://127.0.0.1:1/entry", "http://127.0.0.1:1/other", "");
   const std::string variable = "KORV_SERVER_URL=http://127.0.0.1:1/variable";
-  const struct {
-    std::vector<std::string> args;
-    std::vector<std::string> environment;
-    const char* url;
-  } cases[] = {
+  // The arguments, the environment and where the login went.
+  const std::tuple<Flags, Flags, std::string> cases[] = {
       {{"--server", "old"}, {variable}, "entry"},
       {{"--server", "old", "-p", "http://127.0.0.1:1/option"}, {variable}, "option"},
       {{}, {variable, "KORV_SERVER=old"}, "entry"},
       {{"--server", "new"}, {variable, "KORV_SERVER=old"}, "other"},
-      {{"-u", "admin"}, {variable, "KORV_API_PASSWORD=secret"}, "variable"},
-  };
-  for (const auto& c : cases) {
-    environment = c.environment;
-    std::vector<std::string> args = c.args;
+      {{"-u", "admin"}, {variable, "KORV_API_PASSWORD=secret"}, "variable"}};
+  for (auto [args, variables, url] : cases) {
+    environment = variables;
     args.push_back("list-probes");
     EXPECT_EQ(Run(args).status, 105);
-    EXPECT_EQ(LoginUrl(), std::string("http://127.0.0.1:1/") + c.url + "/api/token/") << c.url;
+    EXPECT_EQ(LoginUrl(), "http://127.0.0.1:1/" + url + "/api/token/") << url;
   }
 }
 
 TEST_F(NamedServers, RefuseAnUnknownNameAnUnsafeFileAndBadEntriesNamingThem) {
   Configure("http://127.0.0.1:1/", "http://127.0.0.1:1/", "colour = 'red'\n");
-  const std::string bad = home / ".config/korv-cli/config.toml";
+  const std::string bad = home / ".config/korv-cli/config.toml", good = home / "good.toml";
   WriteFile(home / "wrong-type.toml", "[servers.x]\nurl = 'u'\n\nmax-time = 'soon'\n");
   WriteFile(home / "shared.toml", "", 0620);
-  WriteFile(home / "good.toml", "[servers.a]\n[servers.b]\n");
+  WriteFile(good, "[servers.a]\n[servers.b]\n");
   const std::tuple<std::string, std::string, int, std::string> cases[] = {
-      {home / "good.toml", "c", 105,
-       "Unknown server 'c'; '" + home / "good.toml" + "' names: a, b."},
+      {good, "c", 105, "Unknown server 'c'; '" + good + "' names: a, b."},
       {bad, "old", 110, "'" + bad + "', line 5: unknown key 'colour'."},
       {home / "wrong-type.toml", "x", 110, "line 4: 'max-time' must be a number of seconds."},
       {home / "shared.toml", "x", 103, "shared.toml' may be written by group or others"},
       {home.Path(), "x", 103, "'" + home.Path() + "' is not a plain file"},
-      {home / "none.toml", "x", 103, "none.toml' is missing"},
-  };
+      {home / "none.toml", "x", 103, "none.toml' is missing"}};
   for (const auto& [config, name, status, message] : cases) {
     const ProcessResult result = Run({"--config", config, "--server", name, "list-probes"});
     EXPECT_EQ(result.status, status) << result.err;
-    EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
+    EXPECT_THAT(result.err, HasSubstr(message));
   }
 }
 
-TEST_F(NamedServers, MigrateMovesEveryCustomItemAndKeepsTheRecord) {
+TEST_F(NamedServers, MigrateMovesEveryCustomItemKeepsTheRecordAndGivesBothTokensBack) {
   Configure(source.Url(), target.Url(), "");
-  EXPECT_EQ(Migrate(home / "preview", true).status, 3);
+  EXPECT_EQ(Migrate({home / "preview", "--dry-run"}).status, 3);
   EXPECT_EQ(Listed("new", "list-probes"), 0u);
-  EXPECT_EQ(Entries(home / "preview"),
-            (std::vector<std::string>{"alert-templates.json", "probes.json"}));
-
-  const ProcessResult moved = Migrate(home / "record", false);
+  EXPECT_EQ(Entries(home / "preview"), (Flags{"alert-templates.json", "probes.json"}));
+  ::unlink(LogPath().c_str());
+  const ProcessResult moved = Migrate({home / "record"});
   EXPECT_EQ(moved.status, 0) << moved.err;
-  EXPECT_NE(moved.out.find("Migrated from 'old' to 'new': 6 created."), std::string::npos)
-      << moved.out;
+  EXPECT_THAT(moved.out, HasSubstr("Migrated from 'old' to 'new': 6 created."));
   EXPECT_EQ(Entries(home / "record").size(), 4u);
+  const std::string log = Log();
+  const std::regex released("Token released");
+  EXPECT_EQ(std::distance(std::sregex_iterator(log.begin(), log.end(), released), {}), 2);
   for (const char* command : {"list-probes", "list-alert-templates"}) {
     EXPECT_EQ(Listed("new", command), Listed("old", command)) << command;
   }
-  EXPECT_EQ(Migrate(home / "again", true).status, 0);
-  EXPECT_EQ(Migrate(home / "record", true).status, 105);
-}
-
-TEST_F(NamedServers, MigrateGivesTheSourceTokenBackWhenTheTargetRefusesTheLogin) {
+  EXPECT_EQ(Migrate({home / "again", "--dry-run"}).status, 0);
+  EXPECT_EQ(Migrate({home / "record", "--dry-run"}).status, 105);
+  // The target refuses the login: the source's token is given back all the same.
   Configure(source.Url(), target.Url(), "", "intruder");
-  const ProcessResult result = Migrate(home / "r", false);
-  EXPECT_EQ(result.status, 105);
-  EXPECT_NE(result.err.find("User authentication failed."), std::string::npos) << result.err;
-  EXPECT_NE(Log().find("Token released.."), std::string::npos);
+  ::unlink(LogPath().c_str());
+  EXPECT_THAT(Showing(Migrate({home / "r"})).err, HasSubstr("User authentication failed."));
+  EXPECT_THAT(Log(), HasSubstr("Token released.."));
 }
 
 }  // namespace
