@@ -66,16 +66,5 @@ TEST_F(ExportTarget, IsWrittenIntoWhereAReplacementWouldLoseWhatItIsOnceTheExpor
   EXPECT_EQ(Entries(home.Path()).size(), 8u) << "nothing appeared beside the targets";
 }
 
-TEST_F(ExportTarget, IsReplacedWhereItIsWritableInADirectoryThatIsNot) {
-  const std::string dir = home / "shared";
-  ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0);
-  WriteFile(dir + "/probes.json", "earlier", 0666);
-  ::chmod(home.Path().c_str(), 0711);
-  unprivileged = true;  // may write the file, not the directory
-  EXPECT_EQ(Export(200, kExport, {dir + "/probes.json"}), "");
-  EXPECT_EQ(ReadFile(dir + "/probes.json"), kExport);
-  EXPECT_EQ(Entries(dir), std::vector<std::string>{"probes.json"});
-}
-
 }  // namespace
 }  // namespace korv::test

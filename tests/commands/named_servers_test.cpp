@@ -6,8 +6,6 @@
 #include <filesystem>
 #include <regex>
 
-#include <nlohmann/json.hpp>
-
 #include "tests/support/cli_test.h"
 
 namespace korv::test {
@@ -33,11 +31,6 @@ class NamedServers : public CliTest {
   ProcessResult Migrate(Flags args) {
     args.insert(args.begin(), {"migrate", "--from", "old", "--to", "new", "--dir"});
     return Run(args);
-  }
-  size_t Listed(const std::string& server, const char* command) {
-    const ProcessResult result = Run({"--server", server, command});
-    EXPECT_EQ(result.status, 0) << result.err;
-    return nlohmann::json::parse(result.out).size();
   }
 
   Standin source{
@@ -88,7 +81,7 @@ TEST_F(NamedServers, RefuseAnUnknownNameAnUnsafeFileAndBadEntriesNamingThem) {
 TEST_F(NamedServers, MigrateMovesEveryCustomItemKeepsTheRecordAndGivesBothTokensBack) {
   Configure(source.Url(), target.Url(), "");
   EXPECT_EQ(Migrate({home / "preview", "--dry-run"}).status, 3);
-  EXPECT_EQ(Listed("new", "list-probes"), 0u);
+  EXPECT_EQ(Migrate({home / "preview-again", "--dry-run"}).status, 3) << "nothing was imported";
   EXPECT_EQ(Entries(home / "preview"), (Flags{"alert-templates.json", "probes.json"}));
   ::unlink(LogPath().c_str());
   const ProcessResult moved = Migrate({home / "record"});
@@ -98,10 +91,7 @@ TEST_F(NamedServers, MigrateMovesEveryCustomItemKeepsTheRecordAndGivesBothTokens
   const std::string log = Log();
   const std::regex released("Token released");
   EXPECT_EQ(std::distance(std::sregex_iterator(log.begin(), log.end(), released), {}), 2);
-  for (const char* command : {"list-probes", "list-alert-templates"}) {
-    EXPECT_EQ(Listed("new", command), Listed("old", command)) << command;
-  }
-  EXPECT_EQ(Migrate({home / "again", "--dry-run"}).status, 0);
+  EXPECT_EQ(Migrate({home / "again", "--dry-run"}).status, 0) << "the target has every item";
   EXPECT_EQ(Migrate({home / "record", "--dry-run"}).status, 105);
   // The target refuses the login: the source's token is given back all the same.
   Configure(source.Url(), target.Url(), "", "intruder");
