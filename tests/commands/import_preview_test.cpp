@@ -85,6 +85,8 @@ TEST_P(ImportPreview, ImportingTheBackupPutsBackWhatTheImportOverwrote) {
   const std::string backup = home / "backup.json";
   ASSERT_EQ(Cli(target, "import", {"-i", file, "--backup", backup}).status, 0);
   EXPECT_NE(TargetState(), imported);
+  // It holds the probes too, for import-probes (those the templates carry, for alert templates).
+  EXPECT_NE(json::parse(ReadFile(backup)).value("probes", json::array()), json::array());
   ASSERT_EQ(Cli(target, "import", {"-i", backup}).status, 0);
   EXPECT_EQ(TargetState(), imported);
 
