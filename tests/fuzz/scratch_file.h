@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
 namespace korv::test {
@@ -17,11 +16,7 @@ class ScratchFile {
   ScratchFile() {
     const char* dir = std::getenv("TMPDIR");
     path = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/korv-fuzz-XXXXXX";
-    const int fd = ::mkstemp(path.data());
-    if (fd < 0 || ::close(fd) != 0) {
-      std::perror(path.c_str());
-      std::abort();
-    }
+    fd = ::mkstemp(path.data());
   }
   ~ScratchFile() { ::unlink(path.c_str()); }
 
@@ -30,10 +25,8 @@ class ScratchFile {
   // Overwrites in place and then cuts to length: truncating to nothing first makes some file
   // systems flush the file when it is closed, which would slow fuzzing down a hundredfold.
   void Write(const std::uint8_t* data, std::size_t size) const {
-    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
-    file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    file.close();
-    if (!file || ::truncate(path.c_str(), static_cast<off_t>(size)) != 0) {
+    if (fd < 0 || ::pwrite(fd, data, size, 0) != static_cast<ssize_t>(size) ||
+        ::ftruncate(fd, static_cast<off_t>(size)) != 0) {
       std::perror(path.c_str());
       std::abort();
     }
@@ -41,6 +34,7 @@ class ScratchFile {
 
  private:
   std::string path;
+  int fd = -1;  // kept open while the process runs
 };
 
 }  // namespace korv::test
