@@ -14,8 +14,7 @@
 #include "tests/fuzz/scratch_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const korv::test::ScratchFile file;  // mkstemp makes it 0600
-  file.Write(data, size);
+  const std::string file = korv::test::ScratchFileWith(data, size);
   const std::string text(reinterpret_cast<const char*>(data), size);
   std::optional<std::string> expected;
   for (size_t start = 0, end = 0; start < text.size() && !expected; start = end + 1) {
@@ -28,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   korv::cli::api::password.clear();
   bool accepted = false;
   try {
-    accepted = korv::cli::api::setPasswordFile({file.Path()});
+    accepted = korv::cli::api::setPasswordFile({file});
   } catch (const CLI::FileError&) {
   }
   if (accepted != expected.has_value() || (accepted && korv::cli::api::password != *expected)) {
