@@ -35,10 +35,9 @@ std::string outcome(const std::string& fileName, const std::string& itemsKey) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const korv::test::ScratchFile file;
-  file.Write(data, size);
-  const bool probesJson = outcome(file.Path(), "probes") != kMessages.notJson;
-  const bool templatesJson = outcome(file.Path(), "alert_templates") != kMessages.notJson;
+  const std::string file = korv::test::ScratchFileWith(data, size);
+  const bool probesJson = outcome(file, "probes") != kMessages.notJson;
+  const bool templatesJson = outcome(file, "alert_templates") != kMessages.notJson;
   if (probesJson != templatesJson) {
     std::abort();
   }

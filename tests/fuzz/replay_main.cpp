@@ -22,18 +22,15 @@ int main(int argc, char** argv) {
     }
   }
   std::sort(inputs.begin(), inputs.end());
-
   for (const fs::path& input : inputs) {
     std::printf("%s\n", input.c_str());
     std::fflush(stdout);  // names the input that brings the target down
     std::ifstream in(input, std::ios::binary);
     if (!in) {
-      std::fprintf(stderr, "No such input: %s\n", input.c_str());
       return 2;
     }
     const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
   }
-  std::printf("%zu inputs replayed\n", inputs.size());
   return inputs.empty() ? 1 : 0;
 }

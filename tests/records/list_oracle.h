@@ -54,10 +54,9 @@ std::string printAll(const std::vector<Record>& records) {
   for (const Record& record : records) {
     nlohmann::ordered_json object = nlohmann::ordered_json::object();
     for (const auto& field : Record::fields) {
-      if (!field.printed.empty()) {
-        const std::string key(field.printed);
-        auto& value =
-            field.printedIn.empty() ? object[key] : object[std::string(field.printedIn)][key];
+      const std::string key(field.printed), in(field.printedIn);
+      if (!key.empty()) {
+        auto& value = in.empty() ? object[key] : object[in][key];
         std::visit([&](auto member) { value = written(record.*member); }, field.member);
       }
     }
@@ -84,14 +83,10 @@ ReadResult readDocument(const std::string& text, std::vector<Record>& records) {
       bool chainEnded = false;
       for (const auto& field : Record::fields) {
         const std::string key(field.key);
-        if (key.empty() || (field.chained && chainEnded)) {
-          continue;
+        chainEnded = chainEnded || (field.chained && !object.contains(key));
+        if (!key.empty() && !(field.chained && chainEnded)) {
+          std::visit([&](auto member) { readValue(object.at(key), record.*member); }, field.member);
         }
-        if (field.chained && !object.contains(key)) {
-          chainEnded = true;
-          continue;
-        }
-        std::visit([&](auto member) { readValue(object.at(key), record.*member); }, field.member);
       }
     }
   } catch (const nlohmann::json::exception&) {
@@ -101,21 +96,18 @@ ReadResult readDocument(const std::string& text, std::vector<Record>& records) {
   return ReadResult::Records;
 }
 
-// What differs between the two readings of the text; "" when nothing does.
+// What the two readings of the text give, when they differ; "" when they agree.
 template <typename Record>
 std::string disagreement(const std::string& text) {
-  std::vector<Record> fromEvents;
-  std::vector<Record> fromDocument;
+  std::vector<Record> fromEvents, fromDocument;
   const ReadResult events = cli::api::readRecordArray<Record>(text, fromEvents);
   const ReadResult document = readDocument<Record>(text, fromDocument);
-  const std::string printedEvents = printAll(fromEvents);
-  const std::string printedDocument = printAll(fromDocument);
+  const std::string printedEvents = printAll(fromEvents), printedDocument = printAll(fromDocument);
   if (events == document && printedEvents == printedDocument) {
     return "";
   }
-  return "the events give " + std::to_string(static_cast<int>(events)) + ":\n" + printedEvents +
-         "the document gives " + std::to_string(static_cast<int>(document)) + ":\n" +
-         printedDocument;
+  return "events " + std::to_string(int(events)) + ":\n" + printedEvents + "document " +
+         std::to_string(int(document)) + ":\n" + printedDocument;
 }
 
 }  // namespace korv::test

@@ -1,106 +1,112 @@
-// What a record read from a list answer prints (its keys, their order, its values), and which
-// objects are refused. That the reading agrees with the JSON library's is list_reading_test's.
+// The records of the list answers: what they print (keys, order, values), and that reading them
+// straight from the parser's events accepts, refuses and prints exactly what the whole document
+// converted with the JSON library gives, for every variation of a record.
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 #include "alert-templates/alert_template.h"
-#include "api/record_stream.h"
 #include "probes/probe.h"
+#include "tests/records/list_oracle.h"
 
-namespace korv::cli {
+namespace korv::test {
 namespace {
 
-using nlohmann::json;
+using cli::AlertTemplate;
+using cli::Probe;
+using cli::api::kMaxNesting;
 
-// The object with the change's members in place of its own and without the key removed, read
-// and printed as the list commands do; "refused" when reading refuses it.
+const std::string kProbe =
+    R"({"platform":"linux","name":"cpu \"hot\" é","lifetime":30,"level":"server",)"
+    R"("is_system_probe":false,"interval":60,"internal_name":"cpu_int","id":7,"enabled":true,)"
+    R"("discard_history":false,"sql":"select 1","zeta":[1,2]})";
+// A member of every kind of field (the threshold's are chained), and some never read.
+const std::string kTemplate =
+    R"({"id":12,"name":"High CPU","description":"d","is_system_template":false,)"
+    R"("object_type":"server","is_auto_create":true,"probe_dependency_list":["cpu","io"],)"
+    R"("default_check_frequency":5,"default_history_retention":30,"operator":">",)"
+    R"("low_threshold_value":"10","medium_threshold_value":null,"high_threshold_value":"30",)"
+    R"("info_sql":" ","server_type":"pg","show_details":false,"extra":{"a":1}})";
+
+// The answer's records as the list commands print them; "refused" when reading refuses it.
 template <typename Record>
-std::string listed(json object, const char* change, const char* removed = "") {
-  object.update(json::parse(change));
-  object.erase(removed);
+std::string listed(const std::string& answer) {
   std::vector<Record> records;
-  const std::string text = "[" + object.dump() + "]";
-  if (api::readRecordArray<Record>(text, records) != api::ReadResult::Records) {
-    return "refused";
-  }
-  std::string line;
-  api::appendCompact(line, records.at(0));
-  return line;
+  const ReadResult result = cli::api::readRecordArray<Record>(answer, records);
+  return result == ReadResult::Records ? printAll(records) : "refused";
 }
 
-const json kProbe = json::parse(R"({"platform":"linux","name":"cpu \"hot\" é","lifetime":30,
-    "level":"server","is_system_probe":false,"interval":60,"internal_name":"cpu_int","id":7,
-    "enabled":true,"discard_history":false,"sql":"select 1","zeta":[1,2]})");
-
-const json kTemplate = json::parse(R"({"id":12,"name":"CPU \"hot\" é","description":"Busy CPU",
-    "is_system_template":false,"object_type":"server","is_auto_create":true,
-    "probe_dependency_list":["cpu","load"],"default_check_frequency":5,
-    "default_history_retention":30,"operator":">","low_threshold_value":"10",
-    "medium_threshold_value":null,"high_threshold_value":"30","info_sql":"select 1",
-    "server_type":"pg","unit":"%","show_details":false,"extra":{"a":1}})");
-
-TEST(ProbeRecord, PrintsItsTenKeysInOrderAndIsRefusedWithoutOneOrWithAValueOfTheWrongType) {
-  EXPECT_EQ(listed<Probe>(kProbe, "{}"),
+TEST(ListedRecords, PrintTheirKeysInTheirOrderWithTheirValues) {
+  EXPECT_EQ(listed<Probe>("[" + kProbe + "]"),
             R"({"id":7,"name":"cpu \"hot\" é","internal_name":"cpu_int","level":"server",)"
             R"("platform":"linux","enabled":true,"interval":60,"lifetime":30,)"
-            R"("discard_history":false,"is_system_probe":false})");
-  for (const char* key : {"id", "name", "internal_name", "level", "platform", "enabled", "interval",
-                          "lifetime", "discard_history", "is_system_probe"}) {
-    EXPECT_EQ(listed<Probe>(kProbe, "{}", key), "refused") << key;
-  }
-  for (const char* change :
-       {R"({"enabled":1})", R"({"is_system_probe":"false"})", R"({"name":7})", R"({"level":null})",
-        R"({"id":"7"})", R"({"interval":null})", R"({"lifetime":[]})"}) {
-    EXPECT_EQ(listed<Probe>(kProbe, change), "refused") << change;
-  }
-}
-
-TEST(AlertTemplateRecord, PrintsTheShortKeysInOrderAndIsRefusedWithoutAKeyOtherThanTheThreshold) {
-  // The server's "description", "server_type", "unit" and "show_details" are not printed.
-  EXPECT_EQ(listed<AlertTemplate>(kTemplate, "{}"),
-            R"({"id":12,"name":"CPU \"hot\" é","object_type":"server","server_type":"",)"
+            R"("discard_history":false,"is_system_probe":false})"
+            "\n");
+  // The server's "description", "server_type" and "show_details" are not printed.
+  EXPECT_EQ(listed<AlertTemplate>("[" + kTemplate + "]"),
+            R"({"id":12,"name":"High CPU","object_type":"server","server_type":"",)"
             R"("auto_create":true,"is_system_template":false,"show_details":true,)"
-            R"("probe_depenencies":["cpu","load"],"check_frequency":5,"history_retention":30,)"
-            R"("threshold":{"operator":">","low":"10","medium":null,"high":"30"}})");
-  for (const char* key : {"id", "name", "description", "is_system_template", "object_type",
-                          "is_auto_create", "probe_dependency_list", "default_check_frequency",
-                          "default_history_retention", "info_sql"}) {
-    EXPECT_EQ(listed<AlertTemplate>(kTemplate, "{}", key), "refused") << key;
+            R"("probe_depenencies":["cpu","io"],"check_frequency":5,"history_retention":30,)"
+            R"("threshold":{"operator":">","low":"10","medium":null,"high":"30"}})"
+            "\n");
+  nlohmann::json undescribed = nlohmann::json::parse(kTemplate);
+  undescribed.erase("description");  // read, though not printed
+  EXPECT_EQ(listed<AlertTemplate>("[" + undescribed.dump() + "]"), "refused");
+}
+
+// Values of every kind, to put in place of a member's value.
+const char* const kReplacements[] = {"null", "true", "false", "0", "-1", "4294967295", "4294967296",
+                                     "18446744073709551615", "1.9", "-0.5", "1e99", "-1e99", "\"\"",
+                                     "\"text\"",
+                                     // Every character the printer escapes, and some it must not.
+                                     R"("\u0000\u0001\u001f\b\f\n\r\t\"\\\/\u007f\u2028 é😀")", "[]",
+                                     "[\"a\"]", "[\"a\",1]", "[[\"a\"]]", "{}", "{\"a\":[1]}"};
+
+// The record twice; each member replaced by each value, repeated before or after itself with each
+// value (the last one counts), and removed.
+template <typename Record>
+void ExpectAgreementOnEveryVariationOf(const std::string& record) {
+  std::vector<std::string> variations = {record + "," + record};
+  const nlohmann::ordered_json members = nlohmann::ordered_json::parse(record);
+  for (const auto& member : members.items()) {
+    const std::string key = "\"" + member.key() + "\":";
+    const std::string original = key + member.value().dump();
+    const size_t at = record.find(original);
+    for (const char* replacement : kReplacements) {
+      const std::string other = key + replacement;
+      variations.push_back(std::string(record).replace(at, original.size(), other));
+      variations.push_back(std::string(record).insert(at, other + ","));
+      variations.push_back(std::string(record).insert(at + original.size(), "," + other));
+    }
+    const bool last = record[at + original.size()] == '}';
+    variations.push_back(std::string(record).erase(last ? at - 1 : at, original.size() + 1));
   }
-  for (const char* change :
-       {R"({"operator":10})", R"({"low_threshold_value":10})", R"({"high_threshold_value":1})",
-        R"({"info_sql":1})", R"({"description":null})", R"({"is_auto_create":"true"})",
-        R"({"probe_dependency_list":"cpu"})", R"({"probe_dependency_list":["cpu",1]})",
-        R"({"id":"12"})", R"({"default_check_frequency":null})"}) {
-    EXPECT_EQ(listed<AlertTemplate>(kTemplate, change), "refused") << change;
+  for (const std::string& variation : variations) {
+    EXPECT_EQ(disagreement<Record>("[" + variation + "]"), "") << variation;
   }
 }
 
-TEST(AlertTemplateRecord, ShowsDetailsForANonEmptyInfoSqlAndReadsTheThresholdUpToItsFirstGap) {
-  const struct {
-    const char* change;
-    const char* removed;
-    const char* printed;  // the end of the printed record
-  } cases[] = {
-      {R"({"info_sql":null})", "", R"("show_details":false)"},
-      {R"({"info_sql":""})", "", R"("show_details":false)"},
-      {R"({"info_sql":" "})", "", R"("show_details":true)"},
-      {"{}", "operator", R"({"operator":"","low":null,"medium":null,"high":null}})"},
-      {R"({"low_threshold_value":""})", "medium_threshold_value",
-       R"({"operator":">","low":"","medium":null,"high":null}})"},
-      {R"({"medium_threshold_value":"20"})", "high_threshold_value",
-       R"({"operator":">","low":"10","medium":"20","high":null}})"},
-      // What follows the gap is not read, so its type does not matter.
-      {R"({"medium_threshold_value":10,"high_threshold_value":true})", "low_threshold_value",
-       R"({"operator":">","low":null,"medium":null,"high":null}})"},
+TEST(ListReading, AgreesWithTheDocumentForEveryVariationOfARecord) {
+  ExpectAgreementOnEveryVariationOf<Probe>(kProbe);
+  ExpectAgreementOnEveryVariationOf<AlertTemplate>(kTemplate);
+}
+
+TEST(ListReading, RefusesNestingBeyondTheLimitButNotBracketsInsideStrings) {
+  const auto nested = [](size_t levels, const std::string& inside = "") {
+    return std::string(levels, '[') + inside + std::string(levels, ']');
   };
-  for (const auto& c : cases) {
-    const std::string printed = listed<AlertTemplate>(kTemplate, c.change, c.removed);
-    EXPECT_NE(printed.find(c.printed), std::string::npos) << c.change << " " << printed;
+  const std::string brackets(3 * kMaxNesting, '[');
+  const std::pair<std::string, bool> texts[] = {{nested(kMaxNesting), true},
+                                                {nested(kMaxNesting + 1), false},
+                                                {"{\"a\":" + nested(kMaxNesting) + "}", false},
+                                                {nested(kMaxNesting, "\"" + brackets + "\""), true},
+                                                {"[\"\\\"" + brackets + "\"]", true},
+                                                {"[\"\\\\\"," + nested(kMaxNesting) + "]", false},
+                                                {std::string("[]\0junk", 7), false}};
+  for (const auto& [text, accepted] : texts) {
+    EXPECT_EQ(cli::api::parseText(text).has_value(), accepted) << text.substr(0, 20) << text.size();
+    std::vector<Probe> records;
+    EXPECT_EQ(cli::api::readRecordArray(text, records) != ReadResult::NotJson, accepted);
   }
 }
 
 }  // namespace
-}  // namespace korv::cli
+}  // namespace korv::test
