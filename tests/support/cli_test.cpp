@@ -1,7 +1,5 @@
 #include "tests/support/cli_test.h"
 
-#include <unistd.h>
-
 #include <sstream>
 
 namespace korv::test {
@@ -20,8 +18,8 @@ std::vector<std::string> against(const std::string& baseUrl, std::vector<std::st
 
 }  // namespace
 
-std::string CliTest::Prepare(std::vector<std::string> args, ProcessOptions& options,
-                             bool withPassword) const {
+void CliTest::Prepare(std::vector<std::string> args, ProcessOptions& options,
+                      bool withPassword) const {
   options.args = std::move(args);
   options.environment = InheritedSanitizerEnvironment();
   options.environment.insert(options.environment.end(),
@@ -31,30 +29,24 @@ std::string CliTest::Prepare(std::vector<std::string> args, ProcessOptions& opti
   if (withPassword) {
     options.environment.push_back("KORV_API_PASSWORD=secret");
   }
-  if (unprivileged && ::geteuid() == 0) {
-    options.args.insert(options.args.begin(),
-                        {"--reuid=65534", "--regid=65534", "--clear-groups", "--", KORV_CLI_PATH});
-    return "/usr/bin/setpriv";
-  }
-  return KORV_CLI_PATH;
 }
 
 ProcessResult CliTest::Run(std::vector<std::string> args, ProcessOptions options) {
-  const std::string runner = Prepare(std::move(args), options, false);
-  return test::Run(runner, std::move(options));
+  Prepare(std::move(args), options, false);
+  return test::Run(KORV_CLI_PATH, std::move(options));
 }
 
 ProcessResult CliTest::RunAgainst(const std::string& baseUrl, std::vector<std::string> args,
                                   ProcessOptions options) {
-  const std::string runner = Prepare(against(baseUrl, std::move(args)), options, true);
-  return test::Run(runner, std::move(options));
+  Prepare(against(baseUrl, std::move(args)), options, true);
+  return test::Run(KORV_CLI_PATH, std::move(options));
 }
 
 std::unique_ptr<Process> CliTest::StartAgainst(const std::string& baseUrl,
                                                std::vector<std::string> args) {
   ProcessOptions options;
-  const std::string runner = Prepare(against(baseUrl, std::move(args)), options, true);
-  return std::make_unique<Process>(runner, std::move(options));
+  Prepare(against(baseUrl, std::move(args)), options, true);
+  return std::make_unique<Process>(KORV_CLI_PATH, std::move(options));
 }
 
 std::string CliTest::Log() const {

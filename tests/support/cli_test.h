@@ -20,10 +20,6 @@ class CliTest : public ::testing::Test {
   TempDir home;
   // "NAME=value" entries added to the child's environment (HOME and PATH are always set).
   std::vector<std::string> environment;
-  // Runs the program as an unprivileged user, so that file permissions hold (for root they
-  // do not). Paths it must reach need search permission for others.
-  bool unprivileged = false;
-
   // Runs korv-cli with these arguments.
   ProcessResult Run(std::vector<std::string> args, ProcessOptions options = {});
   // Runs korv-cli against the server as user "admin", password "secret" (from the environment),
@@ -38,9 +34,8 @@ class CliTest : public ::testing::Test {
   std::string Log() const;
 
  private:
-  // Fills in the options of a run and gives the program to start.
-  std::string Prepare(std::vector<std::string> args, ProcessOptions& options,
-                      bool withPassword) const;
+  // Fills in the arguments and the environment of a run.
+  void Prepare(std::vector<std::string> args, ProcessOptions& options, bool withPassword) const;
 };
 
 // A CliTest with a scripted server that serves the login and the token release.

@@ -211,7 +211,7 @@ void StubServer::Serve(int fd, size_t connection) {
     while (!stopped.load() && std::chrono::steady_clock::now() < until) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    const bool close = reply.close || closeEach.load();
+    const bool close = reply.close;
     sendAll(fd, response(reply, close));
     if (close || stopped.load()) {
       return;

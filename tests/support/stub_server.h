@@ -63,8 +63,6 @@ class StubServer {
   // A login answering 201 with the token and the versions, and a release answering 204.
   void ServeSession(const std::string& token = "tok-123",
                     const std::vector<std::string>& versions = {"v10_api", "v11_api"});
-  // The server closes every connection after one answer.
-  void CloseConnectionsAfterEachAnswer() { closeEach = true; }
 
   std::vector<ReceivedRequest> Requests() const;
   std::vector<ReceivedRequest> RequestsTo(const std::string& method, const std::string& path) const;
@@ -78,7 +76,6 @@ class StubServer {
   int listener = -1;
   int port = 0;
   std::atomic<bool> stopped{false};
-  std::atomic<bool> closeEach{false};
   std::atomic<size_t> connections{0};
   std::thread acceptor;
   mutable std::mutex mutex;

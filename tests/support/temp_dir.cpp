@@ -14,11 +14,9 @@
 namespace korv::test {
 
 TempDir::TempDir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern =
-      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/korv-test-XXXXXX";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
+  // The directory of TMPDIR, else /tmp.
+  const std::string pattern = std::filesystem::temp_directory_path() / "korv-test-XXXXXX";
+  std::vector<char> buffer(pattern.c_str(), pattern.c_str() + pattern.size() + 1);
   if (::mkdtemp(buffer.data()) == nullptr) {
     throw std::runtime_error("mkdtemp failed");
   }
