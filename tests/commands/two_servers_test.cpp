@@ -1,0 +1,199 @@
+// The built korv-cli between two running korv-standin servers: seeing what an import would change
+// (diff-*), taking it back (import-* --backup), and named servers with migrate between them.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+
+#include <nlohmann/json.hpp>
+
+#include "tests/support/cli_test.h"
+
+namespace korv::test {
+namespace {
+
+using nlohmann::json;
+using ::testing::HasSubstr;
+using Flags = std::vector<std::string>;
+
+// Probes or alert templates, and what their diff lists: the source's custom items, and the
+// probes the templates carry.
+struct Kind {
+  bool probes;
+  std::string name = probes ? "probes" : "alert-templates";             // in the subcommand names
+  std::string key = probes ? "probes" : "alert_templates";              // of the export file
+  std::string field = probes ? "interval" : "default_check_frequency";  // one the tests change
+  std::size_t rows = probes ? 3 : 5;
+  std::vector<std::string> ignoreAll =
+      probes ? std::vector<std::string>{"--ignore-existing"}
+             : std::vector<std::string>{"--ignore-existing", "--ignore-existing-probes"};
+};
+void PrintTo(const Kind& kind, std::ostream* out) {
+  *out << kind.name;
+}
+
+class ImportPreview : public CliTest, public ::testing::WithParamInterface<Kind> {
+ protected:
+  Standin source{
+      {"--data", home / "source.json", "--user", "admin:secret", "--with-custom-samples"}};
+  Standin target{{"--data", home / "target.json", "--user", "admin:secret"}};
+  const std::string file = home / "export.json";
+  const Kind& kind = GetParam();
+
+  void SetUp() override { ASSERT_EQ(Cli(source, "export", {"-o", file}).status, 0); }
+  ProcessResult Cli(const Standin& server, const std::string& verb, std::vector<std::string> args) {
+    args.insert(args.begin(), verb + "-" + kind.name);
+    return RunAgainst(server.Url(), std::move(args));
+  }
+  // The diff's output against the target without the rows that end in the change given.
+  std::string Diff(std::vector<std::string> args, int status, const std::string& change = "") {
+    args.insert(args.end(), {"-i", file});
+    const ProcessResult result = Cli(target, "diff", std::move(args));
+    EXPECT_EQ(result.status, status) << result.err;
+    return std::regex_replace(result.out, std::regex(".*, " + change + ", .*\n"), "");
+  }
+  // Every custom item of the target, templates and probes alike.
+  std::string TargetState() {
+    return RunAgainst(target.Url(), {"list-probes"}).out +
+           RunAgainst(target.Url(), {"list-alert-templates"}).out;
+  }
+};
+
+TEST_P(ImportPreview, DiffShowsWhatTheImportWouldChangeAndChangesNothing) {
+  const std::string header = "Name, Change, Detail\n====, ======, ======\n";
+  EXPECT_EQ(Lines(Diff({}, 3, "none")).size(), kind.rows + 2);
+  EXPECT_EQ(Diff({}, 3, "new"), header);
+  EXPECT_EQ(TargetState(), "[]\n[]\n");
+  ASSERT_EQ(Cli(target, "import", {"-i", file}).status, 0);
+  EXPECT_EQ(Diff({}, 0, "unchanged"), header);
+  json document = json::parse(ReadFile(file));
+  json& items = document.at(kind.key);
+  const std::string first = items.front().at("name"), last = items.back().at("name");
+  items.front()[kind.field] = 999;
+  items.erase(items.size() - 1);
+  WriteFile(file, document.dump());
+  const std::string serverOnly = last + ", server only, left alone by the import\n";
+  EXPECT_EQ(Diff({}, 3, "unchanged"),
+            header + first + ", changed, " + kind.field + "\n" + serverOnly);
+  EXPECT_EQ(Diff(kind.ignoreAll, 0, "skipped"), header + serverOnly);
+}
+
+TEST_P(ImportPreview, ImportingTheBackupPutsBackWhatTheImportOverwrote) {
+  ASSERT_EQ(Cli(target, "import", {"-i", file}).status, 0);
+  const std::string imported = TargetState();
+  // Every item changes, the probes that the templates carry too.
+  const std::regex fields("\"(interval|" + kind.field + ")\":[0-9]+");
+  WriteFile(file, std::regex_replace(ReadFile(file), fields, "\"$1\":999"));
+  const std::string backup = home / "backup.json";
+  ASSERT_EQ(Cli(target, "import", {"-i", file, "--backup", backup}).status, 0);
+  EXPECT_NE(TargetState(), imported);
+  // It holds the probes too, for import-probes (those the templates carry, for alert templates).
+  EXPECT_NE(json::parse(ReadFile(backup)).value("probes", json::array()), json::array());
+  ASSERT_EQ(Cli(target, "import", {"-i", backup}).status, 0);
+  EXPECT_EQ(TargetState(), imported);
+
+  // A backup that exists already: nothing is imported.
+  EXPECT_EQ(Showing(Cli(target, "import", {"-i", file, "--backup", backup})),
+            (Shown{4, "", "Output file '" + backup + "' already exists\n"}));
+  EXPECT_EQ(TargetState(), imported);
+
+  // An import that overwrites nothing backs up nothing.
+  std::vector<std::string> keep = {"-i", file, "--backup", home / "empty.json"};
+  keep.insert(keep.end(), kind.ignoreAll.begin(), kind.ignoreAll.end());
+  ASSERT_EQ(Cli(target, "import", keep).status, 0);
+  const json nothing = json::parse(ReadFile(home / "empty.json"));
+  EXPECT_EQ(nothing.at(kind.key), json::array());
+  EXPECT_EQ(nothing.value("probes", json::array()), json::array());
+}
+
+INSTANTIATE_TEST_SUITE_P(ProbesAndAlertTemplates, ImportPreview,
+                         ::testing::Values(Kind{true}, Kind{false}),
+                         [](const auto& info) { return info.param.key; });
+
+class NamedServers : public CliTest {
+ protected:
+  // Servers "old" and "new" in the default configuration file, password "secret".
+  void Configure(const std::string& oldUrl, const std::string& newUrl, const std::string& extra,
+                 const std::string& newUser = "admin") {
+    std::filesystem::create_directories(home / ".config/korv-cli");
+    WriteFile(home / "pw", "secret\n");
+    const std::string entry = "password-file = '~/pw'\nuser = '";
+    WriteFile(home / ".config/korv-cli/config.toml",
+              "[servers.old]\nurl = '" + oldUrl + "'\n" + entry + "admin'\n" + extra +
+                  "[servers.new]\nurl = '" + newUrl + "'\ncacert = '" + Pki() / "ca.pem" + "'\n" +
+                  entry + newUser + "'\n");
+  }
+  // Moves the custom items from "old" to "new", recording them in the directory given first.
+  ProcessResult Migrate(Flags args) {
+    args.insert(args.begin(), {"migrate", "--from", "old", "--to", "new", "--dir"});
+    return Run(args);
+  }
+
+  Standin source{
+      {"--data", home / "source.json", "--user", "admin:secret", "--with-custom-samples"}};
+  Standin target{{"--data", home / "target.json", "--user", "admin:secret", "--tls-cert",
+                  Pki() / "server.pem", "--tls-key", Pki() / "server.key"}};
+};
+
+TEST_F(NamedServers, TakeEachSettingFromTheOptionThenTheEntryThenTheVariable) {
+  Configure("http://127.0.0.1:1/entry", "http://127.0.0.1:1/other", "");
+  const std::string variable = "KORV_SERVER_URL=http://127.0.0.1:1/variable";
+  // The arguments, the environment and where the login went.
+  const std::tuple<Flags, Flags, std::string> cases[] = {
+      {{"--server", "old"}, {variable}, "entry"},
+      {{"--server", "old", "-p", "http://127.0.0.1:1/option"}, {variable}, "option"},
+      {{}, {variable, "KORV_SERVER=old"}, "entry"},
+      {{"--server", "new"}, {variable, "KORV_SERVER=old"}, "other"},
+      {{"-u", "admin"}, {variable, "KORV_API_PASSWORD=secret"}, "variable"}};
+  for (auto [args, variables, url] : cases) {
+    environment = variables;
+    args.push_back("list-probes");
+    ::unlink(LogPath().c_str());
+    EXPECT_EQ(Run(args).status, 105);
+    EXPECT_THAT(Log(), HasSubstr("url: http://127.0.0.1:1/" + url + "/api/token/\n"));
+  }
+}
+
+TEST_F(NamedServers, RefuseAnUnknownNameAnUnsafeFileAndBadEntriesNamingThem) {
+  Configure("http://127.0.0.1:1/", "http://127.0.0.1:1/", "colour = 'red'\n");
+  const std::string bad = home / ".config/korv-cli/config.toml", good = home / "good.toml";
+  WriteFile(home / "wrong-type.toml", "[servers.x]\nurl = 'u'\n\nmax-time = 'soon'\n");
+  WriteFile(home / "shared.toml", "", 0620);
+  WriteFile(good, "[servers.a]\n[servers.b]\n");
+  const std::tuple<std::string, std::string, int, std::string> cases[] = {
+      {good, "c", 105, "Unknown server 'c'; '" + good + "' names: a, b."},
+      {bad, "old", 110, "'" + bad + "', line 5: unknown key 'colour'."},
+      {home / "wrong-type.toml", "x", 110, "line 4: 'max-time' must be a number of seconds."},
+      {home / "shared.toml", "x", 103, "shared.toml' may be written by group or others"},
+      {home.Path(), "x", 103, "'" + home.Path() + "' is not a plain file"},
+      {home / "none.toml", "x", 103, "none.toml' is missing"}};
+  for (const auto& [config, name, status, message] : cases) {
+    const ProcessResult result = Run({"--config", config, "--server", name, "list-probes"});
+    EXPECT_EQ(result.status, status) << result.err;
+    EXPECT_THAT(result.err, HasSubstr(message));
+  }
+}
+
+TEST_F(NamedServers, MigrateMovesEveryCustomItemKeepsTheRecordAndGivesBothTokensBack) {
+  Configure(source.Url(), target.Url(), "");
+  EXPECT_EQ(Migrate({home / "preview", "--dry-run"}).status, 3);
+  EXPECT_EQ(Migrate({home / "preview-again", "--dry-run"}).status, 3) << "nothing was imported";
+  EXPECT_EQ(Entries(home / "preview"), (Flags{"alert-templates.json", "probes.json"}));
+  ::unlink(LogPath().c_str());
+  const ProcessResult moved = Migrate({home / "record"});
+  EXPECT_EQ(moved.status, 0) << moved.err;
+  EXPECT_THAT(moved.out, HasSubstr("Migrated from 'old' to 'new': 6 created."));
+  EXPECT_EQ(Entries(home / "record").size(), 4u);
+  const std::string log = Log();
+  EXPECT_NE(log.find("Token released"), log.rfind("Token released")) << "both were given back";
+  EXPECT_EQ(Migrate({home / "record", "--dry-run"}).status, 105);
+  // The target refuses the login: the source's token is given back all the same.
+  Configure(source.Url(), target.Url(), "", "intruder");
+  ::unlink(LogPath().c_str());
+  EXPECT_THAT(Showing(Migrate({home / "r"})).err, HasSubstr("User authentication failed."));
+  EXPECT_THAT(Log(), HasSubstr("Token released.."));
+}
+
+}  // namespace
+}  // namespace korv::test
