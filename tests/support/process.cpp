@@ -39,12 +39,7 @@ Process::Process(const std::string& program, ProcessOptions options) {
   posix_spawn_file_actions_t files;
   posix_spawn_file_actions_init(&files);
   posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
-  if (options.stdoutPath.empty()) {
-    posix_spawn_file_actions_adddup2(&files, outPipe[1], 1);
-  } else {
-    posix_spawn_file_actions_addopen(&files, 1, options.stdoutPath.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  }
+  posix_spawn_file_actions_adddup2(&files, outPipe[1], 1);
   posix_spawn_file_actions_adddup2(&files, errPipe[1], 2);
   for (const int fd : options.closedFds) {
     posix_spawn_file_actions_addclose(&files, fd);
@@ -82,10 +77,6 @@ Process::Process(const std::string& program, ProcessOptions options) {
     ::close(outFd);
     ::close(errFd);
     throw std::runtime_error("cannot start " + program + ": " + std::strerror(error));
-  }
-  if (options.closeStdoutEarly) {
-    ::close(outFd);
-    outFd = -1;
   }
 }
 

@@ -20,8 +20,6 @@ struct ProcessResult {
 struct ProcessOptions {
   std::vector<std::string> args;         // without the program itself
   std::vector<std::string> environment;  // "NAME=value" entries; nothing else is inherited
-  std::string stdoutPath;                // when set, standard output goes to this file instead
-  bool closeStdoutEarly = false;         // the reader of standard output goes away at once
   std::vector<int> closedFds;            // standard descriptors the program starts without
 };
 
