@@ -11,7 +11,6 @@ namespace {
 
 using ::testing::HasSubstr;
 using ::testing::Not;
-using ::testing::StartsWith;
 
 constexpr char kAccessFailed[] =
     "Failed to access the KORV REST API Server.\nPlease check the log file for more "
@@ -30,10 +29,7 @@ TEST_F(Session, EndsInTheLoginsVerdictAndReleasesEveryTokenItObtained) {
                         const char* tokenHeader = "X-Subject-Token") {
     return Reply(status, body, {{tokenHeader, "tok-123"}});
   };
-  const auto versions = [](const std::string& list) {
-    return R"({"supported_api_versions":)" + list + "}";
-  };
-  const std::string v11 = versions(R"(["v11_api"])");
+  const std::string v11 = R"({"supported_api_versions":["v11_api"]})";
   // The login answer, what the run shows, and whether a token is given back.
   const std::tuple<Reply, Shown, bool> cases[] = {
       {login(201, v11), {0, "[]\n", ""}, true},
@@ -45,14 +41,11 @@ TEST_F(Session, EndsInTheLoginsVerdictAndReleasesEveryTokenItObtained) {
         "User authentication failed.\nPlease check if user exists in the KORV backend database "
         "server.\nPlease check if user has correct privileges to run the REST APIs.\n\n"},
        false},
-      {login(500, v11), {105, "", kAccessFailed}, false},
       {login(201, "not json"), {105, "", kParseFailure}, true},
-      {login(201, versions("[],\"x\":1e400")), {105, "", kParseFailure}, true},
       {login(201, "null"), {105, "", kNoVersions}, true},
-      {login(201, versions(R"(["v11_api",1])")), {105, "", kNoVersions}, true},
-      {login(201, versions(R"(["v10_api"])")), {0, "", kIncompatible}, true},
-      {login(201, versions(R"(["V11_api","v11","v11_api2"])")), {0, "", kIncompatible}, true},
-      {login(201, versions("[]")), {0, "", kIncompatible}, true},
+      {login(201, R"({"supported_api_versions":["V11_api","v11","v11_api2"]})"),
+       {0, "", kIncompatible},
+       true},
   };
   for (const auto& [answer, shown, released] : cases) {
     server.On("POST", "/api/token/", answer);
@@ -64,13 +57,14 @@ TEST_F(Session, EndsInTheLoginsVerdictAndReleasesEveryTokenItObtained) {
   EXPECT_THAT(Log(), HasSubstr("] Connected KORV doesn't support the API version 'v11'.\n"));
 }
 
-TEST_F(Session, SendsThePasswordFileBeforeTheEnvironmentAndTheTokenAsItCameOverOneConnection) {
+TEST_F(Session,
+       SendsTheFilesPasswordAndTheTokenAsTheyCameOverOneConnectionAndOnlyWarnsOfAFailedRelease) {
   const std::string exported = R"({"probes":[],"version":1})";
   server.On("POST", "/korv/api/v11/probe/custom/export/", Reply(200, exported));
   server.On(
       "POST", "/korv/api/token/",
       Reply(201, R"({"supported_api_versions":["v11_api"]})", {{"X-Subject-Token", "tok-123"}}));
-  server.On("DELETE", "/korv/api/token/", Reply(204, ""));
+  server.On("DELETE", "/korv/api/token/", Reply(401, "denied"));
   WriteFile(home / "password", "\n  \t\n from \"file\" \r\nsecond line\n");
   environment = {"KORV_API_PASSWORD=from environment"};
   EXPECT_EQ(Showing(Run({"-p", server.BaseUrl() + "korv", "-u", "ad\"min\\", "-f",
@@ -79,46 +73,38 @@ TEST_F(Session, SendsThePasswordFileBeforeTheEnvironmentAndTheTokenAsItCameOverO
   const auto requests = server.Requests();
   ASSERT_EQ(requests.size(), 3u);
   EXPECT_EQ(requests[0].body, R"({"password":" from \"file\" \r","username":"ad\"min\\"})");
-  EXPECT_EQ(requests[0].Header("Content-Type"), "application/json");
   EXPECT_EQ(requests[1].Header("Content-Type"), "application/json");
   // The token is sent as the server gave it, with the blank after the colon.
   EXPECT_THAT(requests[1].text, HasSubstr("\r\nX-Auth-Token:  tok-123\r\n"));
   EXPECT_EQ(requests[1].HeaderCount("X-Auth-Token"), 1u);
   EXPECT_EQ(requests[1].Header("User-Agent"), "korv_cli");
   EXPECT_EQ(requests[2].method + " " + requests[2].path, "DELETE /korv/api/token/");
-  EXPECT_THAT(requests[2].text, HasSubstr("\r\nX-Auth-Token:  tok-123\r\n"));
   EXPECT_EQ(requests[2].HeaderCount("Content-Length"), 0u);
   EXPECT_EQ(server.ConnectionCount(), 1u);
+  EXPECT_THAT(Log(), HasSubstr("Couldn't release the token...\nResponse Code: 401\nWith Error: "
+                               "HTTP: 401denied\n"));
 }
 
 TEST_F(Session, RefusesToLogInWithoutUsableCredentialsOrServer) {
-  const std::string file = home / "password";
-  for (const mode_t mode : {0604, 0640}) {
-    WriteFile(file, "secret\n", mode);
-    const ProcessResult result =
-        Run({"-p", server.BaseUrl(), "-u", "a", "-f", file, "list-probes"});
-    EXPECT_EQ(result.status, 103);
-    EXPECT_THAT(result.err, StartsWith("Password file '" + file +
-                                       "' has group or world access; permissions should be "
-                                       "u=rw (0600) or less.\n"));
+  const std::string file = home / "password", url = server.BaseUrl();
+  WriteFile(file, "secret\n", 0604);                // the driver's tests refuse group access
+  const std::string gone = StubServer().BaseUrl();  // closed again at once
+  // The server and password file options, the password variable, and the status and part of
+  // standard error the run ends in.
+  const std::tuple<std::vector<std::string>, std::string, int, std::string> cases[] = {
+      {{"-p", url, "-f", file}, "KORV_API_PASSWORD=secret", 103, "has group or world access"},
+      {{"-p", url}, "KORV_API_PASSWORD=", 105, "Provide username and password to continue.\n"},
+      {{"-p", url}, "KORV_API_PASSWORD=\xff\xfe", 105, kAccessFailed},
+      {{"-p", gone}, "KORV_API_PASSWORD=secret", 105, kAccessFailed}};
+  for (auto [args, variable, status, err] : cases) {
+    environment = {variable};
+    args.insert(args.end(), {"-u", "a", "list-probes"});
+    const ProcessResult result = Run(args);
+    EXPECT_EQ(result.status, status) << variable;
+    EXPECT_THAT(result.err, HasSubstr(err)) << variable;
   }
-  environment = {"KORV_API_PASSWORD="};
-  EXPECT_EQ(Showing(Run({"-p", server.BaseUrl(), "-u", "a", "list-probes"})),
-            (Shown{105, "", "Provide username and password to continue.\n"}));
-  environment = {"KORV_API_PASSWORD=\xff\xfe"};
-  EXPECT_EQ(Showing(Run({"-p", server.BaseUrl(), "-u", "a", "list-probes"})),
-            (Shown{105, "", kAccessFailed}));
-  EXPECT_THAT(Log(), HasSubstr("not valid UTF-8"));
   EXPECT_TRUE(server.Requests().empty());
-
-  environment.clear();
-  int port;
-  {
-    StubServer gone;
-    port = gone.Port();
-  }
-  EXPECT_EQ(Showing(RunAgainst("http://127.0.0.1:" + std::to_string(port) + "/", {"list-probes"})),
-            (Shown{105, "", kAccessFailed}));
+  EXPECT_THAT(Log(), HasSubstr("not valid UTF-8"));
   EXPECT_THAT(Log(), HasSubstr("Failed curl_easy_perform(..) with error code: 7, error: CURL: 7 "));
 }
 
@@ -129,30 +115,22 @@ TEST_F(Session, KeepsThePasswordOutOfEveryOutputAndLogFileAtTheMostVerboseLevel)
   // An answer large enough that logging it in full makes the log roll.
   server.On("GET", "/api/v11/probe/", Reply(200, "[" + std::string(120000, ' ') + "]"));
   server.On("POST", "/api/v11/probe/custom/export/", Reply(400, R"({"errormsg":"No."})"));
+  // From the file on a run that succeeds, from the environment on one the server refuses.
   WriteFile(home / "password", "\n" + password + "\n");
-  for (const bool fromFile : {true, false}) {
-    environment.assign(fromFile ? 0 : 1, "KORV_API_PASSWORD=" + password);
-    for (const char* command : {"list-probes", "export-probes"}) {
-      std::vector<std::string> args = {"-l", "VERBOSE", command};
-      if (fromFile) {
-        args.insert(args.begin(), {"-f", home / "password"});
-      }
-      const ProcessResult result = RunAgainst(args);
-      EXPECT_THAT(result.out + result.err, Not(HasSubstr(tail))) << command;
-    }
+  const ProcessResult fromFile =
+      RunAgainst({"-f", home / "password", "-l", "VERBOSE", "list-probes"});
+  environment = {"KORV_API_PASSWORD=" + password};
+  const ProcessResult fromEnvironment = RunAgainst({"-l", "VERBOSE", "export-probes"});
+  for (const ProcessResult& result : {fromFile, fromEnvironment}) {
+    EXPECT_THAT(result.out + result.err, Not(HasSubstr(tail)));
   }
   // Every run logged in with the password, so it passed every place that could show it.
   const auto logins = server.RequestsTo("POST", "/api/token/");
-  ASSERT_EQ(logins.size(), 4u);
+  ASSERT_EQ(logins.size(), 2u);
   for (const auto& login : logins) {
     EXPECT_EQ(login.body, R"({"password":"pa\"ss\\w0rd-Zq8","username":"admin"})");
   }
   // A password in the server's URL shows as stars.
-  const std::string hostAndPort = server.BaseUrl().substr(std::string("http://").size());
-  EXPECT_EQ(
-      RunAgainst("http://admin:" + tail + "@" + hostAndPort, {"-l", "DEBUG", "list-probes"}).status,
-      0);
-  EXPECT_THAT(Log(), HasSubstr("Calling with URL='http://***@" + hostAndPort + "api/token/'"));
   EXPECT_EQ(RunAgainst("https://admin:s3c/r#et-Zq8@korv.invalid/", {"list-probes"}).err,
             "Marlformed url: 'https://***@korv.invalid/'\n");
   EXPECT_THAT(Log(), HasSubstr(" DEBUG "));
@@ -162,13 +140,6 @@ TEST_F(Session, KeepsThePasswordOutOfEveryOutputAndLogFileAtTheMostVerboseLevel)
       EXPECT_THAT(ReadFile(home / name), Not(HasSubstr("Zq8"))) << name;
     }
   }
-}
-
-TEST_F(Session, AFailedReleaseIsOnlyAWarning) {
-  server.On("DELETE", "/api/token/", Reply(401, "denied"));
-  EXPECT_EQ(Showing(RunAgainst({"list-probes"})), (Shown{0, "[]\n", ""}));
-  EXPECT_THAT(Log(), HasSubstr("Couldn't release the token...\nResponse Code: 401\nWith Error: "
-                               "HTTP: 401denied\n"));
 }
 
 }  // namespace
