@@ -85,8 +85,8 @@ TEST_F(Trust, UnusableFilesAndValuesAreRefusedBeforeAnyRequest) {
        {{"--cert", cert}, {}, 107, "--cert requires --key"},
        {{"--cert", cert, "--key", openKey}, {}, 103, "Client key '" + openKey + "' has group"},
        {{"-m", "0"}, {}, 105, "--max-time: '0' is not a number of seconds greater than 0."},
-       {{"--proxy", "http://u:p@127.0.0.1:9"}, {}, 105, "without credentials"},
-       {{"--proxy", "http://127.0.0.1:9", "--proxy-user", "u"}, {}, 105, "KORV_PROXY_PASSWORD"}});
+       {{"--proxy", "http://u:p@127.0.0.1:0"}, {}, 105, "without credentials"},
+       {{"--proxy", "http://127.0.0.1:0", "--proxy-user", "u"}, {}, 105, "KORV_PROXY_PASSWORD"}});
   EXPECT_TRUE(server.Requests().empty());
 }
 
