@@ -184,13 +184,12 @@ TEST_F(StandinTest, AlertTemplateImportBringsTheCarriedProbesFollowingSkipOverwr
 }
 
 // Answers leave at once (TCP_NODELAY): with Nagle's algorithm an answer written in more than one
-// piece, as over TLS, waits for the client's delayed acknowledgement. The program's sockets (it is
-// this thread's only child) are looked at through copies of its descriptors.
+// piece, as over TLS, waits for the client's delayed acknowledgement. The program's sockets are
+// looked at through copies of its descriptors.
 TEST_F(StandinTest, SendsItsAnswersWithoutWaitingForAnAcknowledgementOnEverySocket) {
   client->set_keep_alive(true);
   Call("GET", kProbes);
-  const std::string children = "/proc/self/task/" + std::to_string(::gettid()) + "/children";
-  const long pidfd = ::syscall(SYS_pidfd_open, std::stoi(ReadFile(children)), 0);
+  const long pidfd = ::syscall(SYS_pidfd_open, standin->Pid(), 0);
   int sockets = 0;
   for (int target = 0; target < 64; ++target) {
     const int fd = static_cast<int>(::syscall(SYS_pidfd_getfd, pidfd, target, 0));

@@ -57,6 +57,7 @@ class Standin {
   explicit Standin(std::vector<std::string> args);
   ~Standin() { Stop(); }
   const std::string& Url() const { return url; }  // "http(s)://127.0.0.1:<port>/"
+  pid_t Pid() const { return process.Pid(); }
   // Stops the program with SIGTERM and gives how it ended.
   ProcessResult Stop();
 
