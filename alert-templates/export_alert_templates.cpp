@@ -30,6 +30,10 @@ void ExportCustomAlertTemplates::Perform() {
     return;
   }
   api::postJson(*connection, "/alert/custom/export/", {{"alert_templates", templateIds}});
+  if (const auto compact = api::compactExport(*connection, "alert_templates")) {
+    destination.WriteText(*compact, KORV_HERE);
+    return;
+  }
   const nlohmann::json answer = api::parseResponse(*connection, KORV_HERE);
   api::checkStatus(*connection, answer, api::FailureReport::HTTPError, KORV_HERE);
   api::checkExport(answer, "alert_templates", KORV_HERE);

@@ -27,7 +27,8 @@ const api::ImportMessages kMessages{
 
 nlohmann::json readAlertTemplateFile(api::ImportSource& source, const Place& place) {
   nlohmann::json file = source.Read(kMessages, place);
-  if (const std::string missing = source.MissingFields(file, "alert_templates", kMessages); !missing.empty()) {
+  if (const std::string missing = source.MissingFields(file, "alert_templates", kMessages);
+      !missing.empty()) {
     LOG_INFO << missing;
     source.Refuse(kMessages, place);
   }
@@ -70,10 +71,24 @@ void ImportCustomAlertTemplates::Reset() {
 
 void ImportCustomAlertTemplates::Perform() {
   Scope reset([this] { Reset(); });
-  const nlohmann::json file = source.Read(kMessages, KORV_HERE);
-  if (const std::string missing = source.MissingFields(file, "alert_templates", kMessages); !missing.empty()) {
-    LOG_INFO << missing;
-    source.Refuse(kMessages, KORV_HERE);
+  std::string text = source.ReadText(kMessages, KORV_HERE);
+  // A file in the plain case is passed on without parsing it into a document, unless the backup
+  // needs the document.
+  const std::optional<std::string> request =
+      backupWanted ? std::nullopt
+                   : api::fast::importRequest(text, "alert_templates",
+                                              {{"skip_overwrite", ignoreExisting},
+                                               {"skip_overwrite_probe", ignoreExistingProbes}});
+  nlohmann::json file;
+  if (request) {
+    std::string().swap(text);
+  } else {
+    file = source.Parse(text, kMessages, KORV_HERE);
+    if (const std::string missing = source.MissingFields(file, "alert_templates", kMessages);
+        !missing.empty()) {
+      LOG_INFO << missing;
+      source.Refuse(kMessages, KORV_HERE);
+    }
   }
   if (backupWanted) {
     backup.Open(KORV_HERE);
@@ -88,6 +103,10 @@ void ImportCustomAlertTemplates::Perform() {
     backup.Write(api::backupAlertTemplates(connections, file,
                                            {ignoreExisting, ignoreExistingProbes}, KORV_HERE),
                  KORV_HERE);
+  }
+  if (request) {
+    api::sendImport(*connections(), "/alert/custom/import/", *request, *out, KORV_HERE);
+    return;
   }
   nlohmann::json payload;
   payload["version"] = file.at("version");

@@ -1,10 +1,12 @@
 #include "api/exchange.h"
 
+#include <algorithm>
 #include <charconv>
-#include <iterator>
+#include <filesystem>
 
 #include <CLI/CLI.hpp>
 
+#include "api/fast_json.h"
 #include "api/rest_api.h"
 #include "common/compact_json.h"
 #include "common/logger.h"
@@ -12,6 +14,11 @@
 #include "common/string_utils.h"
 
 namespace korv::cli::api {
+
+namespace {
+// How much of an import file one read asks for.
+constexpr std::streamsize kReadBlock = 1 << 20;
+}  // namespace
 
 std::shared_ptr<web::WebConnection> connect() {
   return web::API::Get(kApiVersion, true);
@@ -81,6 +88,15 @@ void checkExport(const nlohmann::json& answer, const std::string& itemsKey, cons
   }
 }
 
+std::optional<std::string> compactExport(const web::WebConnection& connection,
+                                         const std::string& itemsKey) {
+  const long status = connection.ResponseCode();
+  if (status < 200 || status > 299) {
+    return std::nullopt;
+  }
+  return fast::compactExport(connection.Response(), itemsKey);
+}
+
 void ExportDestination::AddOptions(CLI::App* app) {
   app->add_option(
       "-o,--out-file",
@@ -123,7 +139,11 @@ void ExportDestination::Open(const Place& place) {
 }
 
 void ExportDestination::Write(const nlohmann::json& answer, const Place& place) {
-  *out << answer.dump();
+  WriteText(answer.dump(), place);
+}
+
+void ExportDestination::WriteText(const std::string& compact, const Place& place) {
+  *out << compact;
   if (!fileOpen) {
     out->flush();
     checkStandardOutput(*out, place);
@@ -151,7 +171,7 @@ void ImportSource::Reset() {
   fileName.clear();
 }
 
-nlohmann::json ImportSource::Read(const ImportMessages& messages, const Place& place) {
+std::string ImportSource::ReadText(const ImportMessages& messages, const Place& place) {
   if (fileName.empty()) {
     throw FileError(messages.noFile, place.function, place.line);
   }
@@ -163,14 +183,31 @@ nlohmann::json ImportSource::Read(const ImportMessages& messages, const Place& p
     throw FileError(string::format("Failed to open the input file '%s'", fileName), place.function,
                     place.line);
   }
+  // Read in large blocks into room for the whole file when its size is known, with spare room
+  // after it for the fast parser.
   std::string text;
+  std::error_code unknown;
+  const auto size = std::filesystem::file_size(fileName, unknown);
+  if (!unknown && size < text.max_size() - kReadBlock) {
+    text.reserve(size + 64);
+  }
   try {
-    text.assign(std::istreambuf_iterator<char>(inFile), std::istreambuf_iterator<char>());
+    for (std::streamsize got = kReadBlock; got == kReadBlock;) {
+      const std::size_t had = text.size();
+      text.resize(had + kReadBlock);
+      got = inFile.rdbuf()->sgetn(text.data() + had, kReadBlock);
+      text.resize(had + static_cast<std::size_t>(std::max<std::streamsize>(got, 0)));
+    }
   } catch (const std::ios_base::failure&) {
     // The file buffer raises a failed read (of a directory, or an error part-way) itself.
     throw FileError(string::format("Failed to read the input file '%s'", fileName), place.function,
                     place.line);
   }
+  return text;
+}
+
+nlohmann::json ImportSource::Parse(const std::string& text, const ImportMessages& messages,
+                                   const Place& place) const {
   std::optional<nlohmann::json> document = parseText(text);
   if (!document) {
     throw FileError(messages.notJson, place.function, place.line);
@@ -195,40 +232,74 @@ void ImportSource::Refuse(const ImportMessages& messages, const Place& place) co
 std::vector<std::string> sendImport(web::WebConnection& connection, const std::string& path,
                                     const nlohmann::json& payload, std::ostream& out,
                                     const Place& place) {
-  postJson(connection, path, payload);
-  const nlohmann::json answer = parseResponse(connection, place);
-  checkStatus(connection, answer, FailureReport::HTTPError, place);
+  return sendImport(connection, path, payload.dump(), out, place);
+}
 
-  const auto& results = readAnswer(place, [&]() -> const nlohmann::json::array_t& {
-    return answer.at("result").get_ref<const nlohmann::json::array_t&>();
-  });
-  std::vector<std::string> statuses;
-  if (results.empty()) {
-    return statuses;
-  }
+namespace {
+
+// The header of the verdict table, printed before its first line.
+void printVerdictHeader(std::ostream& out, const Place& place) {
   // "Probe Name" for every kind of item is the system's own text, kept on purpose.
   out << "Probe Name, Status, Reason" << std::endl;
   out << "==========, ======, ======" << std::endl;
   checkStandardOutput(out, place);
+}
+
+// One line of the verdict table. Control characters are escaped, so that a field can neither
+// start a line of its own nor reach the terminal as a command.
+void printVerdict(std::ostream& out, const std::string& name, const std::string& status,
+                  const std::string& reason, const Place& place) {
+  std::string line;
+  compact::escapedControls(line, name);
+  line += ", ";
+  compact::escapedControls(line, status);
+  line += ", ";
+  compact::escapedControls(line, reason);
+  out << line << std::endl;
+  checkStandardOutput(out, place);
+}
+
+}  // namespace
+
+std::vector<std::string> sendImport(web::WebConnection& connection, const std::string& path,
+                                    const std::string& body, std::ostream& out,
+                                    const Place& place) {
+  connection.AddHeader("Content-Type", "application/json");
+  connection.Perform(path, "POST", body);
+  std::vector<std::string> statuses;
+  const long code = connection.ResponseCode();
+  if (code >= 200 && code <= 299) {
+    if (auto verdicts = fast::importVerdicts(connection.Response())) {
+      if (!verdicts->empty()) {
+        printVerdictHeader(out, place);
+      }
+      for (const fast::Verdict& verdict : *verdicts) {
+        statuses.push_back(verdict.status);
+        printVerdict(out, verdict.name, verdict.status, verdict.msg.value_or(verdict.status),
+                     place);
+      }
+      return statuses;
+    }
+  }
+
+  const nlohmann::json answer = parseResponse(connection, place);
+  checkStatus(connection, answer, FailureReport::HTTPError, place);
+  const auto& results = readAnswer(place, [&]() -> const nlohmann::json::array_t& {
+    return answer.at("result").get_ref<const nlohmann::json::array_t&>();
+  });
+  if (!results.empty()) {
+    printVerdictHeader(out, place);
+  }
   for (const auto& entry : results) {
-    const std::string line = readAnswer(place, [&] {
-      const std::string name = entry.at("name").get<std::string>();
-      const std::string status = entry.at("status").get<std::string>();
+    std::string name, status, reason;
+    readAnswer(place, [&] {
+      name = entry.at("name").get<std::string>();
+      status = entry.at("status").get<std::string>();
       statuses.push_back(status);
       const auto msg = entry.find("msg");
-      const bool hasMsg = msg != entry.end() && !msg->is_null();
-      // Control characters are escaped, so that a field can neither start a line of its own
-      // nor reach the terminal as a command.
-      std::string line;
-      compact::escapedControls(line, name);
-      line += ", ";
-      compact::escapedControls(line, status);
-      line += ", ";
-      compact::escapedControls(line, hasMsg ? msg->get<std::string>() : status);
-      return line;
+      reason = msg != entry.end() && !msg->is_null() ? msg->get<std::string>() : status;
     });
-    out << line << std::endl;
-    checkStandardOutput(out, place);
+    printVerdict(out, name, status, reason, place);
   }
   return statuses;
 }

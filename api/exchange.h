@@ -17,6 +17,7 @@ namespace CLI {
 class App;
 }
 
+#include "api/fast_json.h"
 #include "api/record_stream.h"
 #include "common/error.h"
 #include "common/output.h"
@@ -128,6 +129,12 @@ ExportMembers findExportMembers(const nlohmann::json& document, const std::strin
 // raises the parse-failure ResponseValidationError at the place given.
 void checkExport(const nlohmann::json& answer, const std::string& itemsKey, const Place& place);
 
+// A success answer to an export request in the compact form an export file has, when the fast way
+// takes it (see fast_json.h); nothing otherwise, and the answer must then go the JSON library's
+// way (parseResponse, checkStatus, checkExport).
+std::optional<std::string> compactExport(const web::WebConnection& connection,
+                                         const std::string& itemsKey);
+
 // Where an export command writes: the file named with "-o" (an existing file only with "-w"),
 // which is written only once the whole export has arrived (see AtomicFile), or else standard
 // output.
@@ -146,6 +153,8 @@ class ExportDestination {
   // Writes the export in compact form, without a final line break, and makes it the file's
   // content.
   void Write(const nlohmann::json& answer, const Place& place);
+  // The same with the compact form already written out.
+  void WriteText(const std::string& compact, const Place& place);
 
  private:
   std::ostream* out = &std::cout;
@@ -174,8 +183,14 @@ class ImportSource {
   bool SetFileName(const std::vector<std::string>& values);
   // Closes the file and forgets its name.
   void Reset();
-  // Reads the first JSON value of the file (what follows it is not read).
-  nlohmann::json Read(const ImportMessages& messages, const Place& place);
+  // Reads the file's text, once the file is found and opened.
+  std::string ReadText(const ImportMessages& messages, const Place& place);
+  // The file's text as one JSON document.
+  nlohmann::json Parse(const std::string& text, const ImportMessages& messages,
+                       const Place& place) const;
+  nlohmann::json Read(const ImportMessages& messages, const Place& place) {
+    return Parse(ReadText(messages, place), messages, place);
+  }
   // The info record for a file that lacks "version" or the items member, which the command logs
   // from its own Perform before it calls Refuse; "" when the file has both.
   std::string MissingFields(const nlohmann::json& file, const std::string& itemsKey,
@@ -194,5 +209,8 @@ class ImportSource {
 std::vector<std::string> sendImport(web::WebConnection& connection, const std::string& path,
                                     const nlohmann::json& payload, std::ostream& out,
                                     const Place& place);
+// The same with the request body already written out in compact form.
+std::vector<std::string> sendImport(web::WebConnection& connection, const std::string& path,
+                                    const std::string& body, std::ostream& out, const Place& place);
 
 }  // namespace korv::cli::api

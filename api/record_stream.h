@@ -17,6 +17,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "api/fast_json.h"
 #include "api/record_fields.h"
 
 namespace korv::cli::api {
@@ -247,6 +248,34 @@ enum class ReadResult { Records, NotJson, WrongShape };
 // that parseText refuses is not JSON here either.
 template <typename Record>
 ReadResult readRecordArray(const std::string& text, std::vector<Record>& records) {
+  // The fast way takes the plain case; the parser's events judge everything else.
+  static const std::vector<std::string_view> keys = [] {
+    std::vector<std::string_view> names;
+    for (const Field<Record>& field : Record::fields) {
+      names.push_back(field.key);
+    }
+    return names;
+  }();
+  static const std::vector<bool> textLists = [] {
+    std::vector<bool> lists;
+    for (const Field<Record>& field : Record::fields) {
+      lists.push_back(std::holds_alternative<std::vector<std::string> Record::*>(field.member));
+    }
+    return lists;
+  }();
+  std::vector<MemberValue> members(Record::fields.size());
+  const bool taken = fast::readObjects(text, keys, textLists, members, [&] {
+    try {
+      records.push_back(makeRecord<Record>(members));
+      return true;
+    } catch (const ShapeError&) {
+      return false;
+    }
+  });
+  if (taken) {
+    return ReadResult::Records;
+  }
+  records.clear();
   RecordArrayReader<Record> reader;
   if (holdsNul(text) || nestedTooDeep(text) ||
       !nlohmann::json::sax_parse(text, &reader, nlohmann::json::input_format_t::json, true,

@@ -4,17 +4,24 @@ namespace korv::compact {
 
 namespace {
 
-// Appends the value with control characters escaped, and '"' and '\' too when quoted is set.
-void escaped(std::string& out, const std::string& value, bool quoted) {
+// Appends the value with control characters escaped, and '"' and '\' too when quoted is set. Runs
+// of bytes that stay as they are go in at once.
+void escaped(std::string& out, std::string_view value, bool quoted) {
   static const char kHex[] = "0123456789abcdef";
-  for (const char c : value) {
-    const auto byte = static_cast<unsigned char>(c);
-    switch (c) {
+  std::size_t plain = 0;  // where the run of bytes not yet appended starts
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(value[i]);
+    if (byte >= 0x20 && !(quoted && (byte == '"' || byte == '\\'))) {
+      continue;
+    }
+    out.append(value, plain, i - plain);
+    plain = i + 1;
+    switch (byte) {
       case '"':
-        out += quoted ? "\\\"" : "\"";
+        out += "\\\"";
         break;
       case '\\':
-        out += quoted ? "\\\\" : "\\";
+        out += "\\\\";
         break;
       case '\b':
         out += "\\b";
@@ -32,20 +39,21 @@ void escaped(std::string& out, const std::string& value, bool quoted) {
         out += "\\t";
         break;
       default:
-        if (byte < 0x20) {
-          out += "\\u00";
-          out += kHex[byte >> 4];
-          out += kHex[byte & 0xF];
-        } else {
-          out += c;
-        }
+        out += "\\u00";
+        out += kHex[byte >> 4];
+        out += kHex[byte & 0xF];
     }
   }
+  out.append(value, plain, value.size() - plain);
 }
 
 }  // namespace
 
 void value(std::string& out, const std::string& text) {
+  quoted(out, text);
+}
+
+void quoted(std::string& out, std::string_view text) {
   out += '"';
   escaped(out, text, true);
   out += '"';

@@ -13,6 +13,7 @@ namespace korv::compact {
 // A string value: quoted, with '"', '\' and control characters escaped as the library does
 // (\b \f \n \r \t, others as \u00xx); other bytes, UTF-8 text among them, as they are.
 void value(std::string& out, const std::string& text);
+void quoted(std::string& out, std::string_view text);
 // The text with its control characters escaped as value() escapes them and nothing else changed:
 // a server's string on one line of plain output.
 void escapedControls(std::string& out, const std::string& text);

@@ -29,6 +29,10 @@ void ExportCustomProbes::Perform() {
     return;
   }
   api::postJson(*connection, "/probe/custom/export/", {{"probes", probeIds}});
+  if (const auto compact = api::compactExport(*connection, "probes")) {
+    destination.WriteText(*compact, KORV_HERE);
+    return;
+  }
   const nlohmann::json answer = api::parseResponse(*connection, KORV_HERE);
   // A failure status is reported with the server's text alone, without the status.
   api::checkStatus(*connection, answer, api::FailureReport::ResponseValidationError, KORV_HERE);

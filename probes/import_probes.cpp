@@ -27,7 +27,8 @@ const api::ImportMessages kMessages{
 
 nlohmann::json readProbeFile(api::ImportSource& source, const Place& place) {
   nlohmann::json file = source.Read(kMessages, place);
-  if (const std::string missing = source.MissingFields(file, "probes", kMessages); !missing.empty()) {
+  if (const std::string missing = source.MissingFields(file, "probes", kMessages);
+      !missing.empty()) {
     LOG_INFO << missing;
     source.Refuse(kMessages, place);
   }
@@ -65,10 +66,22 @@ void ImportProbes::Reset() {
 
 void ImportProbes::Perform() {
   Scope reset([this] { Reset(); });
-  const nlohmann::json file = source.Read(kMessages, KORV_HERE);
-  if (const std::string missing = source.MissingFields(file, "probes", kMessages); !missing.empty()) {
-    LOG_INFO << missing;
-    source.Refuse(kMessages, KORV_HERE);
+  std::string text = source.ReadText(kMessages, KORV_HERE);
+  // A file in the plain case is passed on without parsing it into a document, unless the backup
+  // needs the document.
+  const std::optional<std::string> request =
+      backupWanted ? std::nullopt
+                   : api::fast::importRequest(text, "probes", {{"skip_overwrite", ignoreExisting}});
+  nlohmann::json file;
+  if (request) {
+    std::string().swap(text);
+  } else {
+    file = source.Parse(text, kMessages, KORV_HERE);
+    if (const std::string missing = source.MissingFields(file, "probes", kMessages);
+        !missing.empty()) {
+      LOG_INFO << missing;
+      source.Refuse(kMessages, KORV_HERE);
+    }
   }
   if (backupWanted) {
     backup.Open(KORV_HERE);
@@ -82,6 +95,10 @@ void ImportProbes::Perform() {
     // The backup is complete on disk before anything is imported.
     backup.Write(api::backupProbes(connections, file, {ignoreExisting, false}, KORV_HERE),
                  KORV_HERE);
+  }
+  if (request) {
+    api::sendImport(*connections(), "/probe/custom/import/", *request, *out, KORV_HERE);
+    return;
   }
   nlohmann::json payload;
   payload["version"] = file.at("version");

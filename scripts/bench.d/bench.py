@@ -1,5 +1,6 @@
 """The driver of scripts/bench: starts stand-ins and delay proxies, times korv-cli against curl
-and python, and prints the tables and a last summary line. Usage: bench.py BUILD_DIR"""
+and python, and prints the tables, a summary line and, last, the ratios of the large configuration.
+Usage: bench.py BUILD_DIR [large], where large runs only the last table."""
 import json
 import os
 import shutil
@@ -18,6 +19,9 @@ USER, PASSWORD, TOKEN = "bench", "bench-password", "bench-token"
 EXCHANGE_PROBES = 100  # the list in the login-list-logout comparison
 EXCHANGE_RUNS = 11
 LIST_SIZES = [(1000, 7), (10000, 7), (100000, 5)]  # probes, runs
+LARGE_PROBES, LARGE_RUNS = 100000, 5  # the list, export and import of a large configuration
+# What python does with each document, the measure of the CPU time of a run.
+PYTHON_ROUND_TRIP = "import json,sys; sys.stdout.write(json.dumps(json.load(sys.stdin)))"
 ONE_WAY_DELAY = 0.010  # seconds: a round-trip time of 20 ms
 
 
@@ -98,10 +102,10 @@ class Bench:
                 sys.exit(f"bench: {' '.join(args)} ended with {child.returncode}:\n{err.read()}")
         return elapsed, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024
 
-    def korv_args(self, port, tls):
+    def korv_args(self, port, tls, command=("list-probes", "-c", "all")):
         scheme = "https" if tls else "http"
         return ([self.korv, "-p", f"{scheme}://127.0.0.1:{port}/", "-u", USER]
-                + (["-i"] if tls else []) + ["list-probes", "-c", "all"])
+                + (["-i"] if tls else []) + list(command))
 
     @staticmethod
     def curl_args(port, tls):
@@ -167,13 +171,67 @@ class Bench:
                     korv_rss=median(korv, 2), python_rss=median(python, 2))
 
 
+    def large(self):
+        """Times the list, the export of all custom probes and the import of that export into a
+        second stand-in (overwriting) on LARGE_PROBES probes, each against curl moving the same
+        answer (wall time) and python's json.load + json.dumps of the same document (CPU time);
+        returns one row each."""
+        data = self.make_data(LARGE_PROBES)
+        source, source_port = self.start_standin(data, tls=False)
+        target_data = self.path("target.json")
+        shutil.copyfile(data, target_data)
+        target, target_port = self.start_standin(target_data, tls=False)
+        exported = self.path("exported.json")
+        self.run(self.korv_args(source_port, False, ["export-probes", "-o", exported, "-w"]))
+        # The import request korv-cli sends: the file's members and the switch.
+        with open(exported) as file, open(self.path("import-body.json"), "w") as body:
+            json.dump(dict(json.load(file), skip_overwrite=False), body, separators=(",", ":"))
+        base = lambda port: f"http://127.0.0.1:{port}/api/v11/probe/"
+        token = ["-H", f"X-Auth-Token: {TOKEN}", "-H", "Content-Type: application/json"]
+        curl = ["curl", "-s", "-S", "-f", "-o", self.path("answer.json"), *token]
+        cases = [
+            ("list", self.korv_args(source_port, False),
+             curl + [base(source_port)], "answer.json"),
+            ("export", self.korv_args(source_port, False,
+                                      ["export-probes", "-o", self.path("again.json"), "-w"]),
+             curl + ["-d", '{"probes":[]}', base(source_port) + "custom/export/"], "answer.json"),
+            ("import", self.korv_args(target_port, False, ["import-probes", "-i", exported]),
+             curl + ["--data-binary", "@" + self.path("import-body.json"),
+                     base(target_port) + "custom/import/"],
+             "exported.json"),
+        ]
+        python = [sys.executable, "-c", PYTHON_ROUND_TRIP]
+        rows = []
+        for name, korv_args, curl_args, document in cases:
+            self.run(korv_args)  # warm-up; the first import creates what later ones overwrite
+            korv, curled, parsed = [], [], []
+            for _ in range(LARGE_RUNS):
+                korv.append(self.run(korv_args))
+                curled.append(self.run(curl_args))
+                with open(self.path(document), "rb") as stdin:
+                    parsed.append(self.run(python, stdin=stdin))
+            median = lambda samples, i: statistics.median(s[i] for s in samples)
+            rows.append(dict(name=name, size=os.path.getsize(self.path(document)) / 1e6,
+                             korv=median(korv, 0), curl=median(curled, 0),
+                             korv_cpu=median(korv, 1), python_cpu=median(parsed, 1),
+                             korv_rss=median(korv, 2)))
+        for child in (source, target):
+            self.stop(child)
+        for name in (data, target_data, exported, self.path("again.json"),
+                     self.path("answer.json"), self.path("import-body.json")):
+            os.remove(name)
+        return rows
+
+
 def main():
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     signal.signal(signal.SIGHUP, lambda *_: sys.exit(129))
     tmp = tempfile.mkdtemp(prefix="korv-bench.")
     bench = Bench(sys.argv[1], tmp)
     try:
-        report(bench)
+        if sys.argv[2:] != ["large"]:
+            report(bench)
+        report_large(bench)
     except KeyboardInterrupt:
         sys.exit(130)
     finally:
@@ -215,6 +273,28 @@ def report(bench):
           f"plain+delay korv/curl={ratio['plain +20ms RTT']:.2f}, korv conns/run={conns:.2f}, "
           f"list100k korv/python time={big['korv'] / big['python']:.2f} "
           f"memory/body={big['korv_rss'] / big['body']:.2f}")
+
+
+def report_large(bench):
+    ms = lambda seconds, width: f"{seconds * 1e3:>{width - 2}.0f}ms"
+    print(f"\n{LARGE_PROBES} probes, half custom: korv-cli against curl moving the same answer "
+          f"(wall) and python3 json.load + json.dumps of the same document (CPU), medians of "
+          f"{LARGE_RUNS} runs; the import goes into a second stand-in, overwriting")
+    print(f"{'run':<8}{'document':>10}{'korv-cli':>10}{'curl':>9}{'korv/curl':>10}"
+          f"{'korv CPU':>10}{'py CPU':>9}{'CPU/py':>8}{'korv RSS':>10}{'RSS/doc':>8}")
+    large = bench.large()
+    for row in large:
+        print(f"{row['name']:<8}{row['size']:>8.1f}MB{ms(row['korv'], 10)}{ms(row['curl'], 9)}"
+              f"{row['korv'] / row['curl']:>10.2f}{ms(row['korv_cpu'], 10)}"
+              f"{ms(row['python_cpu'], 9)}{row['korv_cpu'] / row['python_cpu']:>8.2f}"
+              f"{row['korv_rss']:>8.0f}MB{row['korv_rss'] / row['size']:>8.2f}")
+    by = {row["name"]: row for row in large}
+    cpu = lambda name: by[name]["korv_cpu"] / by[name]["python_cpu"]
+    rss = lambda name: by[name]["korv_rss"] / by[name]["size"]
+    print(f"goal: list wall korv/curl={by['list']['korv'] / by['list']['curl']:.2f} (<= 2.5), "
+          f"CPU korv/python list={cpu('list'):.2f} export={cpu('export'):.2f} "
+          f"import={cpu('import'):.2f} (<= 0.33), memory/document list={rss('list'):.2f} "
+          f"export={rss('export'):.2f} import={rss('import'):.2f} (<= 2.5)")
 
 
 if __name__ == "__main__":

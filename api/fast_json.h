@@ -1,0 +1,58 @@
+// The fast way through large answers and files. simdjson reads the text; what comes out is byte
+// for byte what the JSON library's way gives (parseText, then the library's conversions and
+// dump()). Each function declines, by giving nothing, wherever it cannot be sure of that: a text
+// simdjson refuses (not JSON, nested deeper than kMaxNesting, a number beyond 64 bits), one
+// holding a floating-point number, one of any other shape than the plain case. The caller then
+// goes the JSON library's way, which stays the judge of everything else, so what is accepted,
+// refused, printed and written, and every message, stays the same.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace korv::cli::api {
+
+class MemberValue;
+
+namespace fast {
+
+// The text's one JSON value in the library's compact form (dump()).
+std::optional<std::string> compactDump(const std::string& text);
+
+// An export: the compact form of a text that is an object holding "version" and an array under
+// itemsKey (what checkExport lets through).
+std::optional<std::string> compactExport(const std::string& text, const std::string& itemsKey);
+
+// The body of an import request for an import file that is an object holding "version" and an
+// items array under itemsKey: those two members and the switches, in the library's compact form,
+// as the import sends it when built from the parsed file.
+std::optional<std::string> importRequest(
+    const std::string& file, const std::string& itemsKey,
+    const std::vector<std::pair<std::string_view, bool>>& switches);
+
+// One entry of an import answer's "result": its "name", its "status" and its "msg" (nothing when
+// the member is missing or null).
+struct Verdict {
+  std::string name;
+  std::string status;
+  std::optional<std::string> msg;
+};
+
+// The entries of an import answer: an object whose "result" is an array of objects, each with
+// texts "name" and "status", and "msg" a text, null or missing.
+std::optional<std::vector<Verdict>> importVerdicts(const std::string& answer);
+
+// Reads an array of objects. For each object, members[i] gets the value of the member named
+// keys[i] (the last one when a key is given twice; Missing when there is none; an array only
+// counts as a TextList where textLists[i] is set and all its elements are texts), and then take()
+// is called, which returns false to decline.
+bool readObjects(const std::string& text, const std::vector<std::string_view>& keys,
+                 const std::vector<bool>& textLists, std::vector<MemberValue>& members,
+                 const std::function<bool()>& take);
+
+}  // namespace fast
+}  // namespace korv::cli::api

@@ -1,0 +1,79 @@
+// The fast way through exports, import files and import answers against the JSON library's way:
+// whatever the fast way gives for a text, the library must give the same from the same text, byte
+// for byte, and the fast way may only take texts that the library takes.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "api/exchange.h"
+#include "api/fast_json.h"
+
+namespace {
+
+namespace api = korv::cli::api;
+using nlohmann::json;
+
+void expect(bool agree, const char* what, const std::string& text) {
+  if (!agree) {
+    std::fprintf(stderr, "%s disagrees on: %s\n", what, text.c_str());
+    std::abort();
+  }
+}
+
+// The verdicts as the import reads them with the library; nothing where it would fail.
+std::optional<std::vector<api::fast::Verdict>> libraryVerdicts(const json& answer) {
+  try {
+    std::vector<api::fast::Verdict> verdicts;
+    for (const json& entry : answer.at("result").get_ref<const json::array_t&>()) {
+      auto& verdict = verdicts.emplace_back();
+      verdict.name = entry.at("name").get<std::string>();
+      verdict.status = entry.at("status").get<std::string>();
+      if (entry.contains("msg") && !entry.at("msg").is_null()) {
+        verdict.msg = entry.at("msg").get<std::string>();
+      }
+    }
+    return verdicts;
+  } catch (const json::exception&) {
+    return std::nullopt;
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  const std::optional<json> document = api::parseText(text);
+  const auto dump = api::fast::compactDump(text);
+  expect(!dump || (document && *dump == document->dump()), "compactDump", text);
+
+  for (const std::string key : {"probes", "alert_templates"}) {
+    const bool complete = document && api::findExportMembers(*document, key).Complete();
+    const auto exported = api::fast::compactExport(text, key);
+    expect(!exported || (complete && *exported == document->dump()), "compactExport", text);
+
+    const auto request = api::fast::importRequest(
+        text, key, {{"skip_overwrite_probe", false}, {"skip_overwrite", true}});
+    if (request) {
+      expect(complete, "importRequest", text);
+      json payload;
+      payload["version"] = document->at("version");
+      payload["skip_overwrite_probe"] = false;
+      payload["skip_overwrite"] = true;
+      payload[key] = document->at(key);
+      expect(*request == payload.dump(), "importRequest", text);
+    }
+  }
+
+  if (const auto verdicts = api::fast::importVerdicts(text)) {
+    const auto expected = document ? libraryVerdicts(*document) : std::nullopt;
+    bool same = expected && expected->size() == verdicts->size();
+    for (std::size_t i = 0; same && i < verdicts->size(); ++i) {
+      const auto &a = (*verdicts)[i], &b = (*expected)[i];
+      same = a.name == b.name && a.status == b.status && a.msg == b.msg;
+    }
+    expect(same, "importVerdicts", text);
+  }
+  return 0;
+}
