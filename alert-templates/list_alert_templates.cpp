@@ -54,9 +54,8 @@ void ListAlertTemplates::Perform() {
     return;
   }
   connection->Perform("/alert/template/", "GET", "");
-  const auto templates = api::readList<AlertTemplate>(*connection, KORV_HERE);
-  api::printRecords(
-      *out, templates,
+  api::printList<AlertTemplate>(
+      *connection, *out,
       [this](const AlertTemplate& alertTemplate) { return AlertTemplateVisible(alertTemplate); },
       KORV_HERE);
 }

@@ -60,18 +60,33 @@ decltype(auto) readAnswer(const Place& place, Step&& step) {
   }
 }
 
-// The records of a list answer. A success answer is read straight into records; a body that is
-// not JSON raises the parse-failure ResponseValidationError without a place, and one of the wrong
-// shape the same error at the place given. A failure status raises as checkStatus does.
-template <typename Record>
-std::vector<Record> readList(const web::WebConnection& connection, const Place& place) {
+// Prints the visible records of a list answer as a JSON array with one compact object per line
+// (as appendCompact writes it): "[", the objects each but the last followed by ",", "]"; "[]"
+// when none is visible. Every line break flushes. Nothing is printed unless the whole answer is
+// read: a body that is not JSON raises the parse-failure ResponseValidationError without a place,
+// and one of the wrong shape the same error at the place given. A failure status raises as
+// checkStatus does.
+template <typename Record, typename Visible>
+void printList(const web::WebConnection& connection, std::ostream& out, Visible visible,
+               const Place& place) {
   const long status = connection.ResponseCode();
   if (status < 200 || status > 299) {
     const nlohmann::json answer = parseResponse(connection, Place{"", 0});
     checkStatus(connection, answer, FailureReport::HTTPError, place);
   }
-  std::vector<Record> records;
-  switch (readRecordArray<Record>(connection.Response(), records)) {
+  bool first = true;
+  std::string line;
+  const auto print = [&](const Record& record) {
+    if (!visible(record)) {
+      return;
+    }
+    line.clear();
+    appendCompact(line, record);
+    out << (first ? "[" : ",") << std::endl << line;
+    first = false;
+    checkStandardOutput(out, place);
+  };
+  switch (readRecords<Record>(connection.Response(), print)) {
     case ReadResult::NotJson:
       throw ResponseValidationError(kResponseParseFailure, "", 0);
     case ReadResult::WrongShape:
@@ -79,32 +94,9 @@ std::vector<Record> readList(const web::WebConnection& connection, const Place& 
     case ReadResult::Records:
       break;
   }
-  return records;
-}
-
-// Prints records as a JSON array with one compact object per line (as appendCompact writes it):
-// "[", the objects each but the last followed by ",", "]"; "[]" when none is visible. Every line
-// break flushes.
-template <typename Record, typename Visible>
-void printRecords(std::ostream& out, const std::vector<Record>& records, Visible visible,
-                  const Place& place) {
-  out << "[";
-  bool first = true;
-  std::string line;
-  for (const Record& record : records) {
-    if (!visible(record)) {
-      continue;
-    }
-    if (!first) {
-      out << ",";
-    }
-    line.clear();
-    appendCompact(line, record);
-    out << std::endl << line;
-    first = false;
-    checkStandardOutput(out, place);
-  }
-  if (!first) {
+  if (first) {
+    out << "[";
+  } else {
     out << std::endl;
   }
   out << "]" << std::endl;

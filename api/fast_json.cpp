@@ -328,13 +328,14 @@ std::optional<std::vector<Verdict>> importVerdicts(const std::string& answer) {
 
 bool readObjects(const std::string& text, const std::vector<std::string_view>& keys,
                  const std::vector<bool>& textLists, std::vector<MemberValue>& members,
-                 const std::function<bool()>& take) {
+                 const std::function<bool()>& check, const std::function<void()>& use) {
   simdjson::dom::parser parser;
   const auto root = parse(parser, text);
   if (!root || !root->is_array()) {
     return false;
   }
-  for (const element item : simdjson::dom::array(*root)) {
+  const simdjson::dom::array items(*root);
+  const auto fillAll = [&](element item) {
     if (!item.is_object()) {
       return false;
     }
@@ -344,17 +345,23 @@ bool readObjects(const std::string& text, const std::vector<std::string_view>& k
     for (const auto field : simdjson::dom::object(item)) {
       const auto at =
           field.key.empty() ? keys.end() : std::find(keys.begin(), keys.end(), field.key);
-      if (at == keys.end()) {
-        continue;
-      }
-      const auto index = static_cast<std::size_t>(at - keys.begin());
-      if (!fill(members[index], field.value, textLists[index])) {
-        return false;
+      if (at != keys.end()) {
+        const auto index = static_cast<std::size_t>(at - keys.begin());
+        if (!fill(members[index], field.value, textLists[index])) {
+          return false;
+        }
       }
     }
-    if (!take()) {
+    return true;
+  };
+  for (const element item : items) {
+    if (!fillAll(item) || !check()) {
       return false;
     }
+  }
+  for (const element item : items) {
+    fillAll(item);
+    use();
   }
   return true;
 }

@@ -46,13 +46,14 @@ struct Verdict {
 // texts "name" and "status", and "msg" a text, null or missing.
 std::optional<std::vector<Verdict>> importVerdicts(const std::string& answer);
 
-// Reads an array of objects. For each object, members[i] gets the value of the member named
-// keys[i] (the last one when a key is given twice; Missing when there is none; an array only
-// counts as a TextList where textLists[i] is set and all its elements are texts), and then take()
-// is called, which returns false to decline.
+// Reads an array of objects in two rounds: check() for each object, and then, unless one
+// declined by returning false, use() for each. Before each call, members[i] holds the value of the
+// object's member named keys[i] (the last one when a key is given twice; Missing when there is
+// none; an array only counts as a TextList where textLists[i] is set and all its elements are
+// texts).
 bool readObjects(const std::string& text, const std::vector<std::string_view>& keys,
                  const std::vector<bool>& textLists, std::vector<MemberValue>& members,
-                 const std::function<bool()>& take);
+                 const std::function<bool()>& check, const std::function<void()>& use);
 
 }  // namespace fast
 }  // namespace korv::cli::api

@@ -244,10 +244,11 @@ std::optional<nlohmann::json> parseText(const std::string& text);
 
 enum class ReadResult { Records, NotJson, WrongShape };
 
-// Reads the text as an array of records; records holds them only for ReadResult::Records. A text
-// that parseText refuses is not JSON here either.
-template <typename Record>
-ReadResult readRecordArray(const std::string& text, std::vector<Record>& records) {
+// Reads the text as an array of records and, once all are read, hands each to use(Record&&) in
+// order; nothing is handed over unless the result is ReadResult::Records. A text that parseText
+// refuses is not JSON here either.
+template <typename Record, typename Use>
+ReadResult readRecords(const std::string& text, Use use) {
   // The fast way takes the plain case; the parser's events judge everything else.
   static const std::vector<std::string_view> keys = [] {
     std::vector<std::string_view> names;
@@ -264,18 +265,18 @@ ReadResult readRecordArray(const std::string& text, std::vector<Record>& records
     return lists;
   }();
   std::vector<MemberValue> members(Record::fields.size());
-  const bool taken = fast::readObjects(text, keys, textLists, members, [&] {
+  const auto check = [&] {
     try {
-      records.push_back(makeRecord<Record>(members));
+      makeRecord<Record>(members);
       return true;
     } catch (const ShapeError&) {
       return false;
     }
-  });
-  if (taken) {
+  };
+  if (fast::readObjects(text, keys, textLists, members, check,
+                        [&] { use(makeRecord<Record>(members)); })) {
     return ReadResult::Records;
   }
-  records.clear();
   RecordArrayReader<Record> reader;
   if (holdsNul(text) || nestedTooDeep(text) ||
       !nlohmann::json::sax_parse(text, &reader, nlohmann::json::input_format_t::json, true,
@@ -285,7 +286,9 @@ ReadResult readRecordArray(const std::string& text, std::vector<Record>& records
   if (reader.wrongShape) {
     return ReadResult::WrongShape;
   }
-  records = std::move(reader.records);
+  for (Record& record : reader.records) {
+    use(std::move(record));
+  }
   return ReadResult::Records;
 }
 

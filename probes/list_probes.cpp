@@ -51,9 +51,8 @@ void ListProbes::Perform() {
     return;
   }
   connection->Perform("/probe/", "GET", "");
-  const auto probes = api::readList<Probe>(*connection, KORV_HERE);
-  api::printRecords(
-      *out, probes, [this](const Probe& probe) { return ProbeVisible(probe); }, KORV_HERE);
+  api::printList<Probe>(
+      *connection, *out, [this](const Probe& probe) { return ProbeVisible(probe); }, KORV_HERE);
 }
 
 }  // namespace korv::cli

@@ -70,6 +70,13 @@ std::string printAll(const std::vector<Record>& records) {
   return printed;
 }
 
+// The records as the list commands read them.
+template <typename Record>
+ReadResult readRecordArray(const std::string& text, std::vector<Record>& records) {
+  return cli::api::readRecords<Record>(
+      text, [&](Record&& record) { records.push_back(std::move(record)); });
+}
+
 // As readRecordArray, from the whole document.
 template <typename Record>
 ReadResult readDocument(const std::string& text, std::vector<Record>& records) {
@@ -100,7 +107,7 @@ ReadResult readDocument(const std::string& text, std::vector<Record>& records) {
 template <typename Record>
 std::string disagreement(const std::string& text) {
   std::vector<Record> fromEvents, fromDocument;
-  const ReadResult events = cli::api::readRecordArray<Record>(text, fromEvents);
+  const ReadResult events = readRecordArray<Record>(text, fromEvents);
   const std::string printed = std::to_string(int(events)) + ":\n" + printAll(fromEvents);
   const ReadResult document = readDocument<Record>(text, fromDocument);
   const std::string expected = std::to_string(int(document)) + ":\n" + printAll(fromDocument);

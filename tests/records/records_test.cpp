@@ -28,7 +28,7 @@ const std::string kTemplate =
 // of their own. (The probes' are pinned by the tests of the list commands.)
 TEST(ListedAlertTemplates, PrintTheirKeysInTheirOrderWithTheirValues) {
   std::vector<cli::AlertTemplate> records;
-  EXPECT_EQ(cli::api::readRecordArray("[" + kTemplate + "]", records), ReadResult::Records);
+  EXPECT_EQ(readRecordArray("[" + kTemplate + "]", records), ReadResult::Records);
   // The server's "description", "server_type" and "show_details" are not printed.
   EXPECT_EQ(printAll(records),
             R"({"id":12,"name":"High CPU","object_type":"server","server_type":"",)"
@@ -87,7 +87,7 @@ TEST(ListReading, RefusesNestingBeyondTheLimitButNotBracketsInsideStrings) {
   for (const auto& [text, accepted] : texts) {
     EXPECT_EQ(cli::api::parseText(text).has_value(), accepted) << text.substr(0, 20) << text.size();
     std::vector<cli::Probe> records;
-    EXPECT_EQ(cli::api::readRecordArray(text, records) != ReadResult::NotJson, accepted);
+    EXPECT_EQ(readRecordArray(text, records) != ReadResult::NotJson, accepted);
   }
 }
 
