@@ -30,8 +30,7 @@ void ExportCustomAlertTemplates::Perform() {
     return;
   }
   api::postJson(*connection, "/alert/custom/export/", {{"alert_templates", templateIds}});
-  if (const auto compact = api::compactExport(*connection, "alert_templates")) {
-    destination.WriteText(*compact, KORV_HERE);
+  if (destination.WriteFast(*connection, "alert_templates", KORV_HERE)) {
     return;
   }
   const nlohmann::json answer = api::parseResponse(*connection, KORV_HERE);

@@ -88,15 +88,6 @@ void checkExport(const nlohmann::json& answer, const std::string& itemsKey, cons
   }
 }
 
-std::optional<std::string> compactExport(const web::WebConnection& connection,
-                                         const std::string& itemsKey) {
-  const long status = connection.ResponseCode();
-  if (status < 200 || status > 299) {
-    return std::nullopt;
-  }
-  return fast::compactExport(connection.Response(), itemsKey);
-}
-
 void ExportDestination::AddOptions(CLI::App* app) {
   app->add_option(
       "-o,--out-file",
@@ -139,11 +130,24 @@ void ExportDestination::Open(const Place& place) {
 }
 
 void ExportDestination::Write(const nlohmann::json& answer, const Place& place) {
-  WriteText(answer.dump(), place);
+  *out << answer.dump();
+  Finish(place);
 }
 
-void ExportDestination::WriteText(const std::string& compact, const Place& place) {
-  *out << compact;
+bool ExportDestination::WriteFast(const web::WebConnection& connection, const std::string& itemsKey,
+                                  const Place& place) {
+  const long status = connection.ResponseCode();
+  if (status < 200 || status > 299 ||
+      !fast::compactExport(connection.Response(), itemsKey, [this](std::string_view block) {
+        out->write(block.data(), static_cast<std::streamsize>(block.size()));
+      })) {
+    return false;
+  }
+  Finish(place);
+  return true;
+}
+
+void ExportDestination::Finish(const Place& place) {
   if (!fileOpen) {
     out->flush();
     checkStandardOutput(*out, place);

@@ -121,12 +121,6 @@ ExportMembers findExportMembers(const nlohmann::json& document, const std::strin
 // raises the parse-failure ResponseValidationError at the place given.
 void checkExport(const nlohmann::json& answer, const std::string& itemsKey, const Place& place);
 
-// A success answer to an export request in the compact form an export file has, when the fast way
-// takes it (see fast_json.h); nothing otherwise, and the answer must then go the JSON library's
-// way (parseResponse, checkStatus, checkExport).
-std::optional<std::string> compactExport(const web::WebConnection& connection,
-                                         const std::string& itemsKey);
-
 // Where an export command writes: the file named with "-o" (an existing file only with "-w"),
 // which is written only once the whole export has arrived (see AtomicFile), or else standard
 // output.
@@ -145,10 +139,16 @@ class ExportDestination {
   // Writes the export in compact form, without a final line break, and makes it the file's
   // content.
   void Write(const nlohmann::json& answer, const Place& place);
-  // The same with the compact form already written out.
-  void WriteText(const std::string& compact, const Place& place);
+  // Writes a success answer the fast way (see fast_json.h) and returns true; returns false, with
+  // nothing written, when the answer must go the JSON library's way (parseResponse, checkStatus,
+  // checkExport, Write).
+  bool WriteFast(const web::WebConnection& connection, const std::string& itemsKey,
+                 const Place& place);
 
  private:
+  // Ends a written export: flushed and checked on standard output, made the file's content.
+  void Finish(const Place& place);
+
   std::ostream* out = &std::cout;
   std::string fileName;
   bool overwrite = false;

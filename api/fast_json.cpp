@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 
 #include <simdjson.h>
 
@@ -16,26 +17,219 @@ namespace {
 using simdjson::dom::element;
 using simdjson::dom::element_type;
 
-// The text's value; nothing when simdjson refuses the text. The parser's depth limit is the one
-// parseText keeps.
-std::optional<element> parse(simdjson::dom::parser& parser, const std::string& text) {
-  if (parser.allocate(text.size(), kMaxNesting) != simdjson::SUCCESS) {
-    return std::nullopt;
-  }
-  element root;
-  if (parser.parse(text).get(root) != simdjson::SUCCESS) {
-    return std::nullopt;
-  }
-  return root;
+constexpr std::size_t kNone = std::string_view::npos;
+// A piece stands at most two levels down (in the items array of the outer object), so pieces
+// nested this deep keep the whole text within kMaxNesting.
+constexpr std::size_t kPieceDepth = kMaxNesting - 2;
+// How much compact text gathers before it is handed on.
+constexpr std::size_t kBlock = 1 << 20;
+
+bool isSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
-// The value of the object's last member of that key, as the library keeps it; nothing when there
-// is none.
-std::optional<element> lastMember(simdjson::dom::object object, std::string_view key) {
-  std::optional<element> found;
-  for (const auto field : object) {
-    if (field.key == key) {
-      found = field.value;
+std::size_t skipSpace(std::string_view text, std::size_t at) {
+  while (at < text.size() && isSpace(text[at])) {
+    ++at;
+  }
+  return at;
+}
+
+// The quote that closes the string opened at `at`; kNone when there is none.
+std::size_t closingQuote(std::string_view text, std::size_t at) {
+  for (std::size_t from = at + 1; from < text.size();) {
+    const void* found = std::memchr(text.data() + from, '"', text.size() - from);
+    if (found == nullptr) {
+      return kNone;
+    }
+    const auto quote = static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+    std::size_t backslashes = 0;
+    while (quote - backslashes > at + 1 && text[quote - backslashes - 1] == '\\') {
+      ++backslashes;
+    }
+    if (backslashes % 2 == 0) {
+      return quote;
+    }
+    from = quote + 1;
+  }
+  return kNone;
+}
+
+// Where the value that starts at `at` ends: just past the bracket that closes an array or an
+// object (brackets in strings do not count) or the quote that closes a string, and for anything
+// else at the next separator or white space; kNone when the text ends first. Whether the piece is
+// a JSON value is for simdjson to say.
+std::size_t valueEnd(std::string_view text, std::size_t at) {
+  std::size_t depth = 0;
+  for (std::size_t i = at; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '"') {
+      i = closingQuote(text, i);
+      if (i == kNone) {
+        return kNone;
+      }
+      if (depth == 0) {
+        return i + 1;
+      }
+    } else if (c == '[' || c == '{') {
+      ++depth;
+    } else if (c == ']' || c == '}') {
+      if (depth == 0) {
+        return i;
+      }
+      if (--depth == 0) {
+        return i + 1;
+      }
+    } else if (depth == 0 && (c == ',' || isSpace(c))) {
+      return i;
+    }
+  }
+  return depth == 0 ? text.size() : kNone;
+}
+
+// Reads pieces of a text with simdjson, one at a time: each value read is good until the next.
+class Pieces {
+ public:
+  std::optional<element> Read(std::string_view piece) {
+    if (!ready) {
+      ready = parser.allocate(4096, kPieceDepth) == simdjson::SUCCESS;
+    }
+    element value;
+    if (!ready || parser.parse(piece.data(), piece.size(), true).get(value) != simdjson::SUCCESS) {
+      return std::nullopt;
+    }
+    return value;
+  }
+
+ private:
+  simdjson::dom::parser parser;
+  bool ready = false;
+};
+
+// Splits the array that opens at `at` and calls each(piece) for each element; `at` ends just
+// past the closing bracket. False when what stands between the elements is not JSON, or when each
+// returns false.
+template <typename Each>
+bool forEachElement(std::string_view text, std::size_t& at, Each each) {
+  at = skipSpace(text, at + 1);
+  if (at < text.size() && text[at] == ']') {
+    ++at;
+    return true;
+  }
+  for (;;) {
+    const std::size_t end = valueEnd(text, at);
+    if (end == kNone || end == at || !each(text.substr(at, end - at))) {
+      return false;
+    }
+    at = skipSpace(text, end);
+    if (at >= text.size()) {
+      return false;
+    }
+    if (text[at] == ']') {
+      ++at;
+      return true;
+    }
+    if (text[at] != ',') {
+      return false;
+    }
+    at = skipSpace(text, at + 1);
+  }
+}
+
+struct Member {
+  std::string key;
+  std::string_view value;  // the value's text, not yet read
+};
+
+// The members of the object that opens at `at`, in the order given; `at` ends just past the
+// closing brace.
+std::optional<std::vector<Member>> splitObject(std::string_view text, std::size_t& at,
+                                               Pieces& pieces) {
+  std::vector<Member> members;
+  at = skipSpace(text, at + 1);
+  if (at < text.size() && text[at] == '}') {
+    ++at;
+    return members;
+  }
+  for (;;) {
+    if (at >= text.size() || text[at] != '"') {
+      return std::nullopt;
+    }
+    const std::size_t keyEnd = valueEnd(text, at);
+    const auto key = keyEnd == kNone ? std::nullopt : pieces.Read(text.substr(at, keyEnd - at));
+    if (!key || !key->is_string()) {
+      return std::nullopt;
+    }
+    Member& member = members.emplace_back();
+    member.key = std::string(key->get_string().value_unsafe());
+    at = skipSpace(text, keyEnd);
+    if (at >= text.size() || text[at] != ':') {
+      return std::nullopt;
+    }
+    at = skipSpace(text, at + 1);
+    const std::size_t end = valueEnd(text, at);
+    if (end == kNone || end == at) {
+      return std::nullopt;
+    }
+    member.value = text.substr(at, end - at);
+    at = skipSpace(text, end);
+    if (at >= text.size()) {
+      return std::nullopt;
+    }
+    if (text[at] == '}') {
+      ++at;
+      return members;
+    }
+    if (text[at] != ',') {
+      return std::nullopt;
+    }
+    at = skipSpace(text, at + 1);
+  }
+}
+
+// The text's one value, without the white space around it, when it opens with `open`.
+std::optional<std::string_view> outerValue(std::string_view text, char open) {
+  const std::size_t at = skipSpace(text, 0);
+  const std::size_t end = valueEnd(text, at);
+  if (end == kNone || end == at || text[at] != open || skipSpace(text, end) != text.size()) {
+    return std::nullopt;
+  }
+  return text.substr(at, end - at);
+}
+
+// The members of the text's outer object, when it is one.
+std::optional<std::vector<Member>> outerObject(std::string_view text, Pieces& pieces) {
+  const auto object = outerValue(text, '{');
+  std::size_t at = 0;
+  auto members = object ? splitObject(*object, at, pieces) : std::nullopt;
+  if (!members || at != object->size()) {
+    return std::nullopt;
+  }
+  return members;
+}
+
+// The members as the library keeps an object: sorted by key, the last member of a key standing.
+std::vector<const Member*> libraryOrder(const std::vector<Member>& members) {
+  std::vector<const Member*> order;
+  for (const Member& member : members) {
+    order.push_back(&member);
+  }
+  std::stable_sort(order.begin(), order.end(),
+                   [](const Member* a, const Member* b) { return a->key < b->key; });
+  std::vector<const Member*> kept;
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    if (i + 1 == order.size() || order[i]->key != order[i + 1]->key) {
+      kept.push_back(order[i]);
+    }
+  }
+  return kept;
+}
+
+const Member* lastMember(const std::vector<Member>& members, std::string_view key) {
+  const Member* found = nullptr;
+  for (const Member& member : members) {
+    if (member.key == key) {
+      found = &member;
     }
   }
   return found;
@@ -50,61 +244,47 @@ void appendNumber(std::string& out, Number number) {
 
 bool writeCompact(element value, std::string& out);
 
-// The library keeps an object's members sorted by key, a later member replacing an earlier one
-// of the same key; most objects already come sorted, without repeats.
 bool writeObject(simdjson::dom::object object, std::string& out) {
+  // Most objects come with their keys sorted and none repeated: then they are written as they are.
   bool sorted = true;
-  std::string_view previous;
-  bool first = true;
+  bool firstKey = true;
+  std::string_view last;
   for (const auto field : object) {
-    if (!first && !(previous < field.key)) {
+    if (!firstKey && !(last < field.key)) {
       sorted = false;
       break;
     }
-    previous = field.key;
-    first = false;
+    last = field.key;
+    firstKey = false;
   }
-  std::vector<simdjson::dom::key_value_pair> fields;
-  if (!sorted) {
-    for (const auto field : object) {
-      fields.push_back(field);
-    }
-    std::stable_sort(fields.begin(), fields.end(),
-                     [](const auto& a, const auto& b) { return a.key < b.key; });
-    // Of the members of one key, the last stands.
-    std::vector<simdjson::dom::key_value_pair> kept;
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-      if (i + 1 == fields.size() || fields[i].key != fields[i + 1].key) {
-        kept.push_back(fields[i]);
-      }
-    }
-    fields.swap(kept);
-  }
-  out += '{';
-  first = true;
-  const auto write = [&](std::string_view key, element member) {
-    if (!first) {
-      out += ',';
-    }
+  bool first = true;
+  const auto member = [&](std::string_view key, element value) {
+    out += first ? "{" : ",";
     first = false;
     compact::quoted(out, key);
     out += ':';
-    return writeCompact(member, out);
+    return writeCompact(value, out);
   };
   if (sorted) {
     for (const auto field : object) {
-      if (!write(field.key, field.value)) {
+      if (!member(field.key, field.value)) {
         return false;
       }
     }
   } else {
-    for (const auto& field : fields) {
-      if (!write(field.key, field.value)) {
+    std::vector<Member> members;
+    std::vector<element> values;
+    for (const auto field : object) {
+      members.push_back({std::string(field.key), {}});
+      values.push_back(field.value);
+    }
+    for (const Member* kept : libraryOrder(members)) {
+      if (!member(kept->key, values[static_cast<std::size_t>(kept - members.data())])) {
         return false;
       }
     }
   }
-  out += '}';
+  out += first ? "{}" : "}";
   return true;
 }
 
@@ -150,34 +330,122 @@ bool writeCompact(element value, std::string& out) {
   return false;
 }
 
-std::optional<std::string> compact(element value, std::size_t sizeHint) {
-  std::string out;
-  out.reserve(sizeHint);
-  if (!writeCompact(value, out)) {
-    return std::nullopt;
+// Whether the value holds no floating-point number, so that the fast way can take it.
+bool plain(element value) {
+  switch (value.type()) {
+    case element_type::ARRAY:
+      for (const element item : simdjson::dom::array(value)) {
+        if (!plain(item)) {
+          return false;
+        }
+      }
+      return true;
+    case element_type::OBJECT:
+      for (const auto field : simdjson::dom::object(value)) {
+        if (!plain(field.value)) {
+          return false;
+        }
+      }
+      return true;
+    case element_type::DOUBLE:
+      return false;
+    default:
+      return true;
   }
-  return out;
 }
 
-// The "version" and the items array of an export; nothing for any other shape.
-std::optional<std::pair<element, element>> exportMembers(element root,
-                                                         const std::string& itemsKey) {
-  if (!root.is_object()) {
-    return std::nullopt;
+// Checks the members of an outer object that are not split: each must be a plain value.
+bool checkMembers(const std::vector<Member>& members, const Member* split, Pieces& pieces) {
+  for (const Member& member : members) {
+    if (&member != split) {
+      const auto value = pieces.Read(member.value);
+      if (!value || !plain(*value)) {
+        return false;
+      }
+    }
   }
-  const auto version = lastMember(simdjson::dom::object(root), "version");
-  const auto items = lastMember(simdjson::dom::object(root), itemsKey);
-  if (!version || !items || !items->is_array()) {
-    return std::nullopt;
-  }
-  return std::make_pair(*version, *items);
+  return true;
 }
 
-std::optional<std::string> text(element value) {
+// Appends the outer object's members in the library's order, the split member (an array) element
+// by element; each element goes to visit before it is written, and handing on may empty out.
+template <typename Visit, typename HandOn>
+bool writeOuterObject(const std::vector<Member>& members, const Member* split, Pieces& pieces,
+                      std::string& out, Visit visit, HandOn handOn) {
+  out += '{';
+  bool first = true;
+  for (const Member* member : libraryOrder(members)) {
+    if (!first) {
+      out += ',';
+    }
+    first = false;
+    compact::quoted(out, member->key);
+    out += ':';
+    if (member != split) {
+      const auto value = pieces.Read(member->value);
+      if (!value || !writeCompact(*value, out)) {
+        return false;
+      }
+      continue;
+    }
+    out += '[';
+    bool firstItem = true;
+    std::size_t at = 0;
+    const bool written = forEachElement(member->value, at, [&](std::string_view piece) {
+      const auto item = pieces.Read(piece);
+      if (!item || !visit(*item)) {
+        return false;
+      }
+      if (!firstItem) {
+        out += ',';
+      }
+      firstItem = false;
+      if (!writeCompact(*item, out)) {
+        return false;
+      }
+      handOn(out);
+      return true;
+    });
+    if (!written || at != member->value.size()) {
+      return false;
+    }
+    out += ']';
+  }
+  out += '}';
+  return true;
+}
+
+// The outer object of an export or an import file and the member holding its items; nothing for
+// any other shape.
+std::optional<std::pair<std::vector<Member>, const Member*>> exportShape(
+    const std::string& text, const std::string& itemsKey, Pieces& pieces) {
+  auto members = outerObject(text, pieces);
+  if (!members) {
+    return std::nullopt;
+  }
+  const Member* items = lastMember(*members, itemsKey);
+  if (!items || items->value.front() != '[' || !lastMember(*members, "version")) {
+    return std::nullopt;
+  }
+  return std::make_pair(std::move(*members), items);
+}
+
+std::optional<std::string> textOf(element value) {
   if (!value.is_string()) {
     return std::nullopt;
   }
   return std::string(value.get_string().value_unsafe());
+}
+
+// The value of the object's last member of that key; nothing when there is none.
+std::optional<element> lastField(simdjson::dom::object object, std::string_view key) {
+  std::optional<element> found;
+  for (const auto field : object) {
+    if (field.key == key) {
+      found = field.value;
+    }
+  }
+  return found;
 }
 
 // Sets the member from the value as the list reader's events would; false for a floating-point
@@ -215,10 +483,10 @@ bool fill(MemberValue& member, element value, bool textList) {
       member.kind = textList ? MemberValue::Kind::TextList : MemberValue::Kind::Other;
       member.texts.clear();
       for (const element item : simdjson::dom::array(value)) {
-        if (member.kind != MemberValue::Kind::TextList) {
-          break;
+        if (!plain(item)) {
+          return false;
         }
-        if (item.is_string()) {
+        if (member.kind == MemberValue::Kind::TextList && item.is_string()) {
           member.texts.emplace_back(item.get_string().value_unsafe());
         } else {
           member.kind = MemberValue::Kind::Other;
@@ -227,7 +495,7 @@ bool fill(MemberValue& member, element value, bool textList) {
       return true;
     case element_type::OBJECT:
       member.kind = MemberValue::Kind::Other;
-      return true;
+      return plain(value);
     case element_type::DOUBLE:
       break;
   }
@@ -236,92 +504,90 @@ bool fill(MemberValue& member, element value, bool textList) {
 
 }  // namespace
 
-std::optional<std::string> compactDump(const std::string& text) {
-  simdjson::dom::parser parser;
-  const auto root = parse(parser, text);
-  return root ? compact(*root, text.size()) : std::nullopt;
-}
-
-std::optional<std::string> compactExport(const std::string& text, const std::string& itemsKey) {
-  simdjson::dom::parser parser;
-  const auto root = parse(parser, text);
-  if (!root || !exportMembers(*root, itemsKey)) {
-    return std::nullopt;
+bool compactExport(const std::string& text, const std::string& itemsKey,
+                   const std::function<void(std::string_view)>& write) {
+  Pieces pieces;
+  const auto shape = exportShape(text, itemsKey, pieces);
+  if (!shape || !checkMembers(shape->first, shape->second, pieces)) {
+    return false;
   }
-  return compact(*root, text.size());
+  // Checked whole first, element by element, so that nothing is written for a text declined.
+  std::string out;
+  const auto any = [](element) { return true; };
+  if (!writeOuterObject(shape->first, shape->second, pieces, out, any,
+                        [](std::string& written) { written.clear(); })) {
+    return false;
+  }
+  out.clear();
+  writeOuterObject(shape->first, shape->second, pieces, out, any, [&](std::string& written) {
+    if (written.size() >= kBlock) {
+      write(written);
+      written.clear();
+    }
+  });
+  write(out);
+  return true;
 }
 
 std::optional<std::string> importRequest(
     const std::string& file, const std::string& itemsKey,
     const std::vector<std::pair<std::string_view, bool>>& switches) {
-  simdjson::dom::parser parser;
-  const auto root = parse(parser, file);
-  const auto members = root ? exportMembers(*root, itemsKey) : std::nullopt;
-  if (!members) {
+  Pieces pieces;
+  auto shape = exportShape(file, itemsKey, pieces);
+  if (!shape || !checkMembers(shape->first, shape->second, pieces)) {
     return std::nullopt;
   }
-  // The request's members in the library's order, by key.
-  struct Member {
-    std::string_view key;
-    std::optional<element> value;
-    bool flag;  // the switch's value, for a member without a value
-  };
-  std::vector<Member> request{{itemsKey, members->second, false},
-                              {"version", members->first, false}};
+  // The request holds the items, "version" and the switches, none of the file's other members.
+  std::vector<Member> request;
+  request.push_back({itemsKey, shape->second->value});
+  request.push_back({"version", lastMember(shape->first, "version")->value});
   for (const auto& [key, flag] : switches) {
-    request.push_back({key, std::nullopt, flag});
+    request.push_back({std::string(key), flag ? "true" : "false"});
   }
-  std::sort(request.begin(), request.end(),
-            [](const Member& a, const Member& b) { return a.key < b.key; });
   std::string body;
   body.reserve(file.size() + 64);
-  bool first = true;
-  for (const Member& member : request) {
-    compact::key(body, member.key, first);
-    first = false;
-    if (!member.value) {
-      body += member.flag ? "true" : "false";
-    } else if (!writeCompact(*member.value, body)) {
-      return std::nullopt;
-    }
+  if (!writeOuterObject(
+          request, &request.front(), pieces, body, [](element) { return true; },
+          [](std::string&) {})) {
+    return std::nullopt;
   }
-  body += '}';
   return body;
 }
 
 std::optional<std::vector<Verdict>> importVerdicts(const std::string& answer) {
-  simdjson::dom::parser parser;
-  const auto root = parse(parser, answer);
-  if (!root || !root->is_object()) {
-    return std::nullopt;
-  }
-  const auto result = lastMember(simdjson::dom::object(*root), "result");
-  if (!result || !result->is_array()) {
+  Pieces pieces;
+  const auto members = outerObject(answer, pieces);
+  const Member* result = members ? lastMember(*members, "result") : nullptr;
+  if (!result || result->value.front() != '[' || !checkMembers(*members, result, pieces)) {
     return std::nullopt;
   }
   std::vector<Verdict> verdicts;
-  for (const element entry : simdjson::dom::array(*result)) {
-    if (!entry.is_object()) {
-      return std::nullopt;
+  std::size_t at = 0;
+  const bool read = forEachElement(result->value, at, [&](std::string_view piece) {
+    const auto entry = pieces.Read(piece);
+    if (!entry || !entry->is_object() || !plain(*entry)) {
+      return false;
     }
-    const simdjson::dom::object object(entry);
-    const auto name = lastMember(object, "name");
-    const auto status = lastMember(object, "status");
-    const auto msg = lastMember(object, "msg");
-    Verdict& verdict = verdicts.emplace_back();
-    std::optional<std::string> nameText = name ? text(*name) : std::nullopt;
-    std::optional<std::string> statusText = status ? text(*status) : std::nullopt;
+    const simdjson::dom::object object(*entry);
+    const auto name = lastField(object, "name");
+    const auto status = lastField(object, "status");
+    const auto msg = lastField(object, "msg");
+    auto nameText = name ? textOf(*name) : std::nullopt;
+    auto statusText = status ? textOf(*status) : std::nullopt;
     if (!nameText || !statusText) {
-      return std::nullopt;
+      return false;
     }
+    Verdict& verdict = verdicts.emplace_back();
     verdict.name = std::move(*nameText);
     verdict.status = std::move(*statusText);
     if (msg && !msg->is_null()) {
-      verdict.msg = text(*msg);
-      if (!verdict.msg) {
-        return std::nullopt;
-      }
+      verdict.msg = textOf(*msg);
+      return verdict.msg.has_value();
     }
+    return true;
+  });
+  if (!read || at != result->value.size()) {
+    return std::nullopt;
   }
   return verdicts;
 }
@@ -329,38 +595,46 @@ std::optional<std::vector<Verdict>> importVerdicts(const std::string& answer) {
 bool readObjects(const std::string& text, const std::vector<std::string_view>& keys,
                  const std::vector<bool>& textLists, std::vector<MemberValue>& members,
                  const std::function<bool()>& check, const std::function<void()>& use) {
-  simdjson::dom::parser parser;
-  const auto root = parse(parser, text);
-  if (!root || !root->is_array()) {
+  const auto array = outerValue(text, '[');
+  if (!array) {
     return false;
   }
-  const simdjson::dom::array items(*root);
-  const auto fillAll = [&](element item) {
-    if (!item.is_object()) {
+  Pieces pieces;
+  const auto fillAll = [&](std::string_view piece) {
+    const auto item = pieces.Read(piece);
+    if (!item || !item->is_object()) {
       return false;
     }
     for (MemberValue& member : members) {
       member.kind = MemberValue::Kind::Missing;
     }
-    for (const auto field : simdjson::dom::object(item)) {
+    for (const auto field : simdjson::dom::object(*item)) {
       const auto at =
           field.key.empty() ? keys.end() : std::find(keys.begin(), keys.end(), field.key);
-      if (at != keys.end()) {
-        const auto index = static_cast<std::size_t>(at - keys.begin());
-        if (!fill(members[index], field.value, textLists[index])) {
+      if (at == keys.end()) {
+        if (!plain(field.value)) {
           return false;
         }
+        continue;
+      }
+      const auto index = static_cast<std::size_t>(at - keys.begin());
+      if (!fill(members[index], field.value, textLists[index])) {
+        return false;
       }
     }
     return true;
   };
-  for (const element item : items) {
-    if (!fillAll(item) || !check()) {
-      return false;
-    }
+  std::vector<std::string_view> items;  // found in the first round, read again in the second
+  std::size_t at = 0;
+  const auto first = [&](std::string_view piece) {
+    items.push_back(piece);
+    return fillAll(piece) && check();
+  };
+  if (!forEachElement(*array, at, first) || at != array->size()) {
+    return false;
   }
-  for (const element item : items) {
-    fillAll(item);
+  for (const std::string_view piece : items) {
+    fillAll(piece);
     use();
   }
   return true;

@@ -1,8 +1,13 @@
-// The fast way through large answers and files. simdjson reads the text; what comes out is byte
-// for byte what the JSON library's way gives (parseText, then the library's conversions and
-// dump()). Each function declines, by giving nothing, wherever it cannot be sure of that: a text
-// simdjson refuses (not JSON, nested deeper than kMaxNesting, a number beyond 64 bits), one
-// holding a floating-point number, one of any other shape than the plain case. The caller then
+// The fast way through large answers and files. The text's outer levels (the array of a list,
+// the object of an export, an import file or an import answer, and its items array) are split
+// where JSON puts its separators, and simdjson reads each piece: a record, a member's value. A
+// large document is then never held twice in memory, only its text and one record at a time.
+//
+// What comes out is byte for byte what the JSON library's way gives (parseText, then the
+// library's conversions and dump()). Each function declines, by giving nothing or false, wherever
+// it cannot be sure of that: a text that is not JSON (any piece that simdjson refuses, any byte
+// between pieces that is not a separator or white space), nesting near kMaxNesting, a number
+// beyond 64 bits or a floating-point one, any other shape than the plain case. The caller then
 // goes the JSON library's way, which stays the judge of everything else, so what is accepted,
 // refused, printed and written, and every message, stays the same.
 #pragma once
@@ -20,12 +25,11 @@ class MemberValue;
 
 namespace fast {
 
-// The text's one JSON value in the library's compact form (dump()).
-std::optional<std::string> compactDump(const std::string& text);
-
-// An export: the compact form of a text that is an object holding "version" and an array under
-// itemsKey (what checkExport lets through).
-std::optional<std::string> compactExport(const std::string& text, const std::string& itemsKey);
+// An export: the compact form (dump()) of a text that is an object holding "version" and an array
+// under itemsKey (what checkExport lets through). Nothing is written unless the whole text is
+// taken; it is then handed to write in blocks, in order.
+bool compactExport(const std::string& text, const std::string& itemsKey,
+                   const std::function<void(std::string_view)>& write);
 
 // The body of an import request for an import file that is an object holding "version" and an
 // items array under itemsKey: those two members and the switches, in the library's compact form,

@@ -29,8 +29,7 @@ void ExportCustomProbes::Perform() {
     return;
   }
   api::postJson(*connection, "/probe/custom/export/", {{"probes", probeIds}});
-  if (const auto compact = api::compactExport(*connection, "probes")) {
-    destination.WriteText(*compact, KORV_HERE);
+  if (destination.WriteFast(*connection, "probes", KORV_HERE)) {
     return;
   }
   const nlohmann::json answer = api::parseResponse(*connection, KORV_HERE);
