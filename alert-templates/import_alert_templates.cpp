@@ -75,10 +75,11 @@ void ImportCustomAlertTemplates::Perform() {
   // A file in the plain case is passed on without parsing it into a document, unless the backup
   // needs the document.
   const std::optional<std::string> request =
-      backupWanted ? std::nullopt
-                   : api::fast::importRequest(text, "alert_templates",
-                                              {{"skip_overwrite", ignoreExisting},
-                                               {"skip_overwrite_probe", ignoreExistingProbes}});
+      backupWanted
+          ? std::nullopt
+          : api::fast::importRequest(text, text.capacity() - text.size(), "alert_templates",
+                                     {{"skip_overwrite", ignoreExisting},
+                                      {"skip_overwrite_probe", ignoreExistingProbes}});
   nlohmann::json file;
   if (request) {
     std::string().swap(text);

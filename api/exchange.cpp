@@ -138,9 +138,10 @@ bool ExportDestination::WriteFast(const web::WebConnection& connection, const st
                                   const Place& place) {
   const long status = connection.ResponseCode();
   if (status < 200 || status > 299 ||
-      !fast::compactExport(connection.Response(), itemsKey, [this](std::string_view block) {
-        out->write(block.data(), static_cast<std::streamsize>(block.size()));
-      })) {
+      !fast::compactExport(connection.Response(), web::ResponseBody::kSpare, itemsKey,
+                           [this](std::string_view block) {
+                             out->write(block.data(), static_cast<std::streamsize>(block.size()));
+                           })) {
     return false;
   }
   Finish(place);
@@ -273,7 +274,7 @@ std::vector<std::string> sendImport(web::WebConnection& connection, const std::s
   std::vector<std::string> statuses;
   const long code = connection.ResponseCode();
   if (code >= 200 && code <= 299) {
-    if (auto verdicts = fast::importVerdicts(connection.Response())) {
+    if (auto verdicts = fast::importVerdicts(connection.Response(), web::ResponseBody::kSpare)) {
       if (!verdicts->empty()) {
         printVerdictHeader(out, place);
       }

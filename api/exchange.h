@@ -86,7 +86,7 @@ void printList(const web::WebConnection& connection, std::ostream& out, Visible 
     first = false;
     checkStandardOutput(out, place);
   };
-  switch (readRecords<Record>(connection.Response(), print)) {
+  switch (readRecords<Record>(connection.Response(), print, web::ResponseBody::kSpare)) {
     case ReadResult::NotJson:
       throw ResponseValidationError(kResponseParseFailure, "", 0);
     case ReadResult::WrongShape:

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
-#include <cstring>
 
 #include <simdjson.h>
 
@@ -37,20 +36,13 @@ std::size_t skipSpace(std::string_view text, std::size_t at) {
 
 // The quote that closes the string opened at `at`; kNone when there is none.
 std::size_t closingQuote(std::string_view text, std::size_t at) {
-  for (std::size_t from = at + 1; from < text.size();) {
-    const void* found = std::memchr(text.data() + from, '"', text.size() - from);
-    if (found == nullptr) {
-      return kNone;
+  for (std::size_t i = at + 1; i < text.size(); ++i) {
+    if (text[i] == '"') {
+      return i;
     }
-    const auto quote = static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
-    std::size_t backslashes = 0;
-    while (quote - backslashes > at + 1 && text[quote - backslashes - 1] == '\\') {
-      ++backslashes;
+    if (text[i] == '\\') {
+      ++i;  // the escaped character, a quote among them
     }
-    if (backslashes % 2 == 0) {
-      return quote;
-    }
-    from = quote + 1;
   }
   return kNone;
 }
@@ -90,18 +82,31 @@ std::size_t valueEnd(std::string_view text, std::size_t at) {
 // Reads pieces of a text with simdjson, one at a time: each value read is good until the next.
 class Pieces {
  public:
+  // The text, and the readable bytes that follow it.
+  Pieces(std::string_view text, std::size_t spare)
+      : begin(address(text.data())), end(address(text.data()) + text.size() + spare) {}
+
   std::optional<element> Read(std::string_view piece) {
     if (!ready) {
       ready = parser.allocate(4096, kPieceDepth) == simdjson::SUCCESS;
     }
+    // A piece of the text with room enough after it is read where it stands: simdjson reads past
+    // its end but does not care what it finds there. Anything else is read from a copy.
+    const std::uintptr_t from = address(piece.data());
+    const bool copy =
+        from < begin || from > end || end - from < piece.size() + simdjson::SIMDJSON_PADDING;
     element value;
-    if (!ready || parser.parse(piece.data(), piece.size(), true).get(value) != simdjson::SUCCESS) {
+    if (!ready || parser.parse(piece.data(), piece.size(), copy).get(value) != simdjson::SUCCESS) {
       return std::nullopt;
     }
     return value;
   }
 
  private:
+  static std::uintptr_t address(const char* at) { return reinterpret_cast<std::uintptr_t>(at); }
+
+  std::uintptr_t begin;
+  std::uintptr_t end;
   simdjson::dom::parser parser;
   bool ready = false;
 };
@@ -418,7 +423,7 @@ bool writeOuterObject(const std::vector<Member>& members, const Member* split, P
 // The outer object of an export or an import file and the member holding its items; nothing for
 // any other shape.
 std::optional<std::pair<std::vector<Member>, const Member*>> exportShape(
-    const std::string& text, const std::string& itemsKey, Pieces& pieces) {
+    std::string_view text, const std::string& itemsKey, Pieces& pieces) {
   auto members = outerObject(text, pieces);
   if (!members) {
     return std::nullopt;
@@ -504,9 +509,9 @@ bool fill(MemberValue& member, element value, bool textList) {
 
 }  // namespace
 
-bool compactExport(const std::string& text, const std::string& itemsKey,
+bool compactExport(std::string_view text, std::size_t spare, const std::string& itemsKey,
                    const std::function<void(std::string_view)>& write) {
-  Pieces pieces;
+  Pieces pieces(text, spare);
   const auto shape = exportShape(text, itemsKey, pieces);
   if (!shape || !checkMembers(shape->first, shape->second, pieces)) {
     return false;
@@ -530,9 +535,9 @@ bool compactExport(const std::string& text, const std::string& itemsKey,
 }
 
 std::optional<std::string> importRequest(
-    const std::string& file, const std::string& itemsKey,
+    std::string_view file, std::size_t spare, const std::string& itemsKey,
     const std::vector<std::pair<std::string_view, bool>>& switches) {
-  Pieces pieces;
+  Pieces pieces(file, spare);
   auto shape = exportShape(file, itemsKey, pieces);
   if (!shape || !checkMembers(shape->first, shape->second, pieces)) {
     return std::nullopt;
@@ -554,8 +559,8 @@ std::optional<std::string> importRequest(
   return body;
 }
 
-std::optional<std::vector<Verdict>> importVerdicts(const std::string& answer) {
-  Pieces pieces;
+std::optional<std::vector<Verdict>> importVerdicts(std::string_view answer, std::size_t spare) {
+  Pieces pieces(answer, spare);
   const auto members = outerObject(answer, pieces);
   const Member* result = members ? lastMember(*members, "result") : nullptr;
   if (!result || result->value.front() != '[' || !checkMembers(*members, result, pieces)) {
@@ -592,14 +597,15 @@ std::optional<std::vector<Verdict>> importVerdicts(const std::string& answer) {
   return verdicts;
 }
 
-bool readObjects(const std::string& text, const std::vector<std::string_view>& keys,
-                 const std::vector<bool>& textLists, std::vector<MemberValue>& members,
-                 const std::function<bool()>& check, const std::function<void()>& use) {
+bool readObjects(std::string_view text, std::size_t spare,
+                 const std::vector<std::string_view>& keys, const std::vector<bool>& textLists,
+                 std::vector<MemberValue>& members, const std::function<bool()>& check,
+                 const std::function<void()>& use) {
   const auto array = outerValue(text, '[');
   if (!array) {
     return false;
   }
-  Pieces pieces;
+  Pieces pieces(text, spare);
   const auto fillAll = [&](std::string_view piece) {
     const auto item = pieces.Read(piece);
     if (!item || !item->is_object()) {

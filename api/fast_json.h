@@ -10,6 +10,9 @@
 // beyond 64 bits or a floating-point one, any other shape than the plain case. The caller then
 // goes the JSON library's way, which stays the judge of everything else, so what is accepted,
 // refused, printed and written, and every message, stays the same.
+//
+// Each function takes the number of readable bytes that follow the text in memory (`spare`):
+// pieces with room enough after them are read where they stand, the others from a copy.
 #pragma once
 
 #include <functional>
@@ -28,14 +31,14 @@ namespace fast {
 // An export: the compact form (dump()) of a text that is an object holding "version" and an array
 // under itemsKey (what checkExport lets through). Nothing is written unless the whole text is
 // taken; it is then handed to write in blocks, in order.
-bool compactExport(const std::string& text, const std::string& itemsKey,
+bool compactExport(std::string_view text, std::size_t spare, const std::string& itemsKey,
                    const std::function<void(std::string_view)>& write);
 
 // The body of an import request for an import file that is an object holding "version" and an
 // items array under itemsKey: those two members and the switches, in the library's compact form,
 // as the import sends it when built from the parsed file.
 std::optional<std::string> importRequest(
-    const std::string& file, const std::string& itemsKey,
+    std::string_view file, std::size_t spare, const std::string& itemsKey,
     const std::vector<std::pair<std::string_view, bool>>& switches);
 
 // One entry of an import answer's "result": its "name", its "status" and its "msg" (nothing when
@@ -48,16 +51,17 @@ struct Verdict {
 
 // The entries of an import answer: an object whose "result" is an array of objects, each with
 // texts "name" and "status", and "msg" a text, null or missing.
-std::optional<std::vector<Verdict>> importVerdicts(const std::string& answer);
+std::optional<std::vector<Verdict>> importVerdicts(std::string_view answer, std::size_t spare);
 
 // Reads an array of objects in two rounds: check() for each object, and then, unless one
 // declined by returning false, use() for each. Before each call, members[i] holds the value of the
 // object's member named keys[i] (the last one when a key is given twice; Missing when there is
 // none; an array only counts as a TextList where textLists[i] is set and all its elements are
 // texts).
-bool readObjects(const std::string& text, const std::vector<std::string_view>& keys,
-                 const std::vector<bool>& textLists, std::vector<MemberValue>& members,
-                 const std::function<bool()>& check, const std::function<void()>& use);
+bool readObjects(std::string_view text, std::size_t spare,
+                 const std::vector<std::string_view>& keys, const std::vector<bool>& textLists,
+                 std::vector<MemberValue>& members, const std::function<bool()>& check,
+                 const std::function<void()>& use);
 
 }  // namespace fast
 }  // namespace korv::cli::api

@@ -30,7 +30,7 @@ bool nestedTooDeep(std::string_view text) {
   return false;
 }
 
-std::optional<nlohmann::json> parseText(const std::string& text) {
+std::optional<nlohmann::json> parseText(std::string_view text) {
   if (holdsNul(text) || nestedTooDeep(text)) {
     return std::nullopt;
   }

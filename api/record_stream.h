@@ -224,7 +224,7 @@ class RecordArrayReader : public nlohmann::json_sax<nlohmann::json> {
 
 // The JSON library takes a NUL byte for the end of its input and would accept "123\0junk" as
 // 123; a NUL byte has no place in a JSON text, so a text holding one is not JSON.
-inline bool holdsNul(const std::string& text) {
+inline bool holdsNul(std::string_view text) {
   return text.find('\0') != std::string::npos;
 }
 
@@ -240,15 +240,15 @@ bool nestedTooDeep(std::string_view text);
 // The whole text parsed as one JSON document; nothing when it is not JSON: a syntax error, a
 // number too large to hold (which the library reports as out of range), a NUL byte, anything but
 // white space after the value, or nesting deeper than kMaxNesting.
-std::optional<nlohmann::json> parseText(const std::string& text);
+std::optional<nlohmann::json> parseText(std::string_view text);
 
 enum class ReadResult { Records, NotJson, WrongShape };
 
 // Reads the text as an array of records and, once all are read, hands each to use(Record&&) in
 // order; nothing is handed over unless the result is ReadResult::Records. A text that parseText
-// refuses is not JSON here either.
+// refuses is not JSON here either. Spare: the readable bytes that follow the text (fast_json.h).
 template <typename Record, typename Use>
-ReadResult readRecords(const std::string& text, Use use) {
+ReadResult readRecords(std::string_view text, Use use, std::size_t spare = 0) {
   // The fast way takes the plain case; the parser's events judge everything else.
   static const std::vector<std::string_view> keys = [] {
     std::vector<std::string_view> names;
@@ -273,7 +273,7 @@ ReadResult readRecords(const std::string& text, Use use) {
       return false;
     }
   };
-  if (fast::readObjects(text, keys, textLists, members, check,
+  if (fast::readObjects(text, spare, keys, textLists, members, check,
                         [&] { use(makeRecord<Record>(members)); })) {
     return ReadResult::Records;
   }

@@ -71,7 +71,8 @@ void ImportProbes::Perform() {
   // needs the document.
   const std::optional<std::string> request =
       backupWanted ? std::nullopt
-                   : api::fast::importRequest(text, "probes", {{"skip_overwrite", ignoreExisting}});
+                   : api::fast::importRequest(text, text.capacity() - text.size(), "probes",
+                                              {{"skip_overwrite", ignoreExisting}});
   nlohmann::json file;
   if (request) {
     std::string().swap(text);

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstring>
 #include <exception>
+#include <new>
 
 #include "common/interrupt.h"
 #include "common/logger.h"
@@ -41,7 +43,7 @@ bool lookUp(const std::string& name, CURLoption& option) {
 // ended in an error instead of keeping it for the next request, which would otherwise read what
 // is left of this answer.
 struct Transfer {
-  std::string* body;
+  ResponseBody* body;
   HeaderMap* headers;
   std::exception_ptr failure;
   bool bodyRefused = false;
@@ -77,19 +79,38 @@ bool HeaderNameLess::operator()(const std::string& left, const std::string& righ
       [](unsigned char a, unsigned char b) { return std::tolower(a) < std::tolower(b); });
 }
 
+void ResponseBody::Append(const char* data, size_t count) {
+  const size_t needed = length + count + kSpare;
+  if (needed > room) {
+    const size_t grown = std::max(needed, 2 * room);
+    void* moved = std::realloc(bytes, grown);
+    if (moved == nullptr) {
+      throw std::bad_alloc();
+    }
+    bytes = static_cast<char*>(moved);
+    room = grown;
+  }
+  std::memcpy(bytes + length, data, count);
+  length += count;
+  std::memset(bytes + length, ' ', kSpare);
+}
+
+void ResponseBody::Release() {
+  std::free(bytes);
+  bytes = nullptr;
+  length = 0;
+  room = 0;
+}
+
 size_t WriteCallback(char* data, size_t size, size_t count, void* userData) {
-  auto* body = static_cast<std::string*>(userData);
+  auto* body = static_cast<ResponseBody*>(userData);
   const size_t bytes = size * count;
-  if (bytes > kMaxResponseSize - body->size()) {
+  if (bytes > kMaxResponseSize - body->Size()) {
     return 0;
   }
-  // Room grows by doubling, as the text's own growth would, but never beyond the limit: a
-  // length the server announces is not trusted for more than has arrived.
-  const size_t needed = body->size() + bytes;
-  if (needed > body->capacity()) {
-    body->reserve(std::min(kMaxResponseSize, std::max(needed, 2 * body->capacity())));
-  }
-  body->append(data, bytes);
+  // Room grows by doubling from what has arrived: a length the server announces is not
+  // trusted for more than that.
+  body->Append(data, bytes);
   return bytes;
 }
 
@@ -200,7 +221,7 @@ bool WebConnection::Perform(const std::string& url, const std::string& method,
     interrupt::throwIfPending();
   }
   CurlEasy easy = newEasyHandle();
-  response.clear();
+  response.Clear();
   responseHeaders.clear();
   if (!easy) {
     responseCode = 2;
@@ -249,7 +270,7 @@ bool WebConnection::Perform(const std::string& url, const std::string& method,
   }
   if (transfer.bodyRefused) {
     // Nothing of a refused answer is used: the part that arrived is dropped.
-    std::string().swap(response);
+    response.Release();
     LOG_WARNING << "The answer is larger than " << kMaxResponseSize << " bytes.";
   }
   if (interruptible && interrupt::signal() != 0) {
@@ -274,9 +295,9 @@ bool WebConnection::Perform(const std::string& url, const std::string& method,
   const bool success = responseCode >= 200 && responseCode <= 299;
   if (!success) {
     // No separator between the status and the body: the system's own text, kept on purpose.
-    errorMessage = "HTTP: " + std::to_string(responseCode) + response;
+    errorMessage = "HTTP: " + std::to_string(responseCode) + std::string(response.View());
   }
-  LOG_DEBUG << "ResponseText: " << response;
+  LOG_DEBUG << "ResponseText: " << response.View();
   return success;
 }
 

@@ -3,8 +3,10 @@
 
 #include <curl/curl.h>
 
+#include <cstdlib>
 #include <map>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -20,6 +22,33 @@ struct HeaderNameLess {
 // Response header names to values; names that differ only in letter case are one header.
 using HeaderMap = std::map<std::string, std::string, HeaderNameLess>;
 
+// The body of an answer as it arrives: one block of memory that doubles when it is full, grown
+// with realloc, which can move a large block's pages instead of copying them, so that a large
+// answer is neither copied nor touched twice as it grows. kSpare bytes (white space) always follow
+// the body, so that a fast parser may read a little past its end.
+class ResponseBody {
+ public:
+  static constexpr size_t kSpare = 64;
+
+  ResponseBody() = default;
+  ~ResponseBody() { std::free(bytes); }
+  ResponseBody(const ResponseBody&) = delete;
+  ResponseBody& operator=(const ResponseBody&) = delete;
+
+  // Raises std::bad_alloc when there is no memory for it.
+  void Append(const char* data, size_t count);
+  void Clear() { length = 0; }
+  // Empties it and gives its memory back.
+  void Release();
+  size_t Size() const { return length; }
+  std::string_view View() const { return bytes == nullptr ? "" : std::string_view(bytes, length); }
+
+ private:
+  char* bytes = nullptr;
+  size_t length = 0;
+  size_t room = 0;  // allocated, the spare bytes included
+};
+
 class WebConnection {
  public:
   WebConnection();
@@ -34,7 +63,8 @@ class WebConnection {
                        const std::string& payload);
 
   long ResponseCode() const { return responseCode; }
-  const std::string& Response() const { return response; }
+  // Good until the next request; followed by ResponseBody::kSpare bytes of white space.
+  std::string_view Response() const { return response.View(); }
   const HeaderMap& ResponseHeaders() const { return responseHeaders; }
   // The text of the last failure; a later success leaves it as it was.
   const std::string& ErrorMessage() const { return errorMessage; }
@@ -81,7 +111,7 @@ class WebConnection {
 
  private:
   long responseCode = -1;
-  std::string response;
+  ResponseBody response;
   std::string errorMessage = "Not executed yet!";
   std::unordered_map<CURLoption, std::string> sslFiles;
   std::unordered_map<CURLoption, std::string> stringOptions;
@@ -101,7 +131,7 @@ class WebConnection {
 // write error, as any other transport failure. Real exports stay within tens of megabytes.
 constexpr size_t kMaxResponseSize = size_t{1} << 30;
 
-// libcurl callbacks: the body into a std::string, header lines into a HeaderMap. The body
+// libcurl callbacks: the body into a ResponseBody, header lines into a HeaderMap. The body
 // callback takes nothing (returns 0, which stops the transfer) once the body would grow past
 // kMaxResponseSize. Both may throw std::bad_alloc.
 size_t WriteCallback(char* data, size_t size, size_t count, void* userData);

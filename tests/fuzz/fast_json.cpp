@@ -15,9 +15,12 @@ namespace {
 namespace api = korv::cli::api;
 using nlohmann::json;
 
-void expect(bool agree, const char* what, const std::string& text) {
+constexpr std::size_t kSpare = 64;
+
+void expect(bool agree, const char* what, std::string_view text) {
   if (!agree) {
-    std::fprintf(stderr, "%s disagrees on: %s\n", what, text.c_str());
+    std::fprintf(stderr, "%s disagrees on: %.*s\n", what, static_cast<int>(text.size()),
+                 text.data());
     std::abort();
   }
 }
@@ -43,18 +46,21 @@ std::optional<std::vector<api::fast::Verdict>> libraryVerdicts(const json& answe
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string text(reinterpret_cast<const char*>(data), size);
+  // The text is followed by readable bytes that would end it early, were they read as its own.
+  const std::string padded =
+      std::string(reinterpret_cast<const char*>(data), size) + std::string(kSpare, '"');
+  const std::string_view text(padded.data(), size);
   const std::optional<json> document = api::parseText(text);
   for (const std::string key : {"probes", "alert_templates"}) {
     const bool complete = document && api::findExportMembers(*document, key).Complete();
     std::string exported;
     const bool taken = api::fast::compactExport(
-        text, key, [&](std::string_view block) { exported.append(block); });
+        text, kSpare, key, [&](std::string_view block) { exported.append(block); });
     expect(taken ? complete && exported == document->dump() : exported.empty(), "compactExport",
            text);
 
     const auto request = api::fast::importRequest(
-        text, key, {{"skip_overwrite_probe", false}, {"skip_overwrite", true}});
+        text, kSpare, key, {{"skip_overwrite_probe", false}, {"skip_overwrite", true}});
     if (request) {
       expect(complete, "importRequest", text);
       json payload;
@@ -66,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
 
-  if (const auto verdicts = api::fast::importVerdicts(text)) {
+  if (const auto verdicts = api::fast::importVerdicts(text, kSpare)) {
     const auto expected = document ? libraryVerdicts(*document) : std::nullopt;
     bool same = expected && expected->size() == verdicts->size();
     for (std::size_t i = 0; same && i < verdicts->size(); ++i) {

@@ -70,11 +70,14 @@ std::string printAll(const std::vector<Record>& records) {
   return printed;
 }
 
-// The records as the list commands read them.
+// The records as the list commands read them, from a text followed by bytes that would end it
+// early, were they read as its own.
 template <typename Record>
 ReadResult readRecordArray(const std::string& text, std::vector<Record>& records) {
+  const std::string padded = text + std::string(64, ']');
   return cli::api::readRecords<Record>(
-      text, [&](Record&& record) { records.push_back(std::move(record)); });
+      std::string_view(padded.data(), text.size()),
+      [&](Record&& record) { records.push_back(std::move(record)); }, 64);
 }
 
 // As readRecordArray, from the whole document.

@@ -91,5 +91,24 @@ TEST(ListReading, RefusesNestingBeyondTheLimitButNotBracketsInsideStrings) {
   }
 }
 
+// The fast way takes the plain case of each document it reads, so that large ones do not fall
+// back to the slow way unnoticed. (That it agrees with the slow way is the fuzz targets' job.)
+TEST(FastWay, TakesAPlainListExportImportFileAndImportAnswer) {
+  namespace fast = cli::api::fast;
+  std::vector<cli::api::MemberValue> members(1);
+  int used = 0;
+  EXPECT_TRUE(fast::readObjects(
+      "[" + kProbe + " , " + kProbe + "]", 0, {"id"}, {false}, members, [] { return true; },
+      [&] { used += members[0].kind == cli::api::MemberValue::Kind::Unsigned; }));
+  EXPECT_EQ(used, 2);
+  const std::string file = "{\"version\":\"11.0\",\"probes\":[" + kProbe + "]}";
+  std::string exported;
+  EXPECT_TRUE(fast::compactExport(file, 0, "probes", [&](std::string_view b) { exported += b; }));
+  EXPECT_EQ(exported, nlohmann::json::parse(file).dump());
+  EXPECT_TRUE(fast::importRequest(file, 0, "probes", {{"skip_overwrite", false}}));
+  EXPECT_TRUE(
+      fast::importVerdicts(R"({"result":[{"name":"p","status":"created","msg":null}]})", 0));
+}
+
 }  // namespace
 }  // namespace korv::test
