@@ -71,19 +71,16 @@ void ImportCustomAlertTemplates::Reset() {
 
 void ImportCustomAlertTemplates::Perform() {
   Scope reset([this] { Reset(); });
-  std::string text = source.ReadText(kMessages, KORV_HERE);
+  const std::string text = source.ReadText(kMessages, KORV_HERE);
   // A file in the plain case is passed on without parsing it into a document, unless the backup
   // needs the document.
-  const std::optional<std::string> request =
-      backupWanted
-          ? std::nullopt
-          : api::fast::importRequest(text, text.capacity() - text.size(), "alert_templates",
-                                     {{"skip_overwrite", ignoreExisting},
-                                      {"skip_overwrite_probe", ignoreExistingProbes}});
+  api::fast::ImportRequest request;
+  const bool fast =
+      !backupWanted && request.Prepare(text, text.capacity() - text.size(), "alert_templates",
+                                       {{"skip_overwrite", ignoreExisting},
+                                        {"skip_overwrite_probe", ignoreExistingProbes}});
   nlohmann::json file;
-  if (request) {
-    std::string().swap(text);
-  } else {
+  if (!fast) {
     file = source.Parse(text, kMessages, KORV_HERE);
     if (const std::string missing = source.MissingFields(file, "alert_templates", kMessages);
         !missing.empty()) {
@@ -105,8 +102,8 @@ void ImportCustomAlertTemplates::Perform() {
                                            {ignoreExisting, ignoreExistingProbes}, KORV_HERE),
                  KORV_HERE);
   }
-  if (request) {
-    api::sendImport(*connections(), "/alert/custom/import/", *request, *out, KORV_HERE);
+  if (fast) {
+    api::sendImport(*connections(), "/alert/custom/import/", request, *out, KORV_HERE);
     return;
   }
   nlohmann::json payload;

@@ -16,8 +16,10 @@
 namespace korv::cli::api {
 
 namespace {
-// How much of an import file one read asks for.
-constexpr std::streamsize kReadBlock = 1 << 20;
+// How much an import file's text grows by when its size is not known beforehand.
+constexpr std::size_t kReadBlock = 1 << 20;
+// The room kept free after an import file's text, for the fast parser (fast_json.h).
+constexpr std::size_t kSpareAfterFile = 64;
 }  // namespace
 
 std::shared_ptr<web::WebConnection> connect() {
@@ -188,20 +190,28 @@ std::string ImportSource::ReadText(const ImportMessages& messages, const Place& 
     throw FileError(string::format("Failed to open the input file '%s'", fileName), place.function,
                     place.line);
   }
-  // Read in large blocks into room for the whole file when its size is known, with spare room
-  // after it for the fast parser.
+  // Read into room for the whole file when its size is known, with spare room after it for the
+  // fast parser, and in growing blocks otherwise.
   std::string text;
   std::error_code unknown;
   const auto size = std::filesystem::file_size(fileName, unknown);
-  if (!unknown && size < text.max_size() - kReadBlock) {
-    text.reserve(size + 64);
+  if (!unknown && size < text.max_size() / 2) {
+    text.reserve(size + kSpareAfterFile);
   }
   try {
-    for (std::streamsize got = kReadBlock; got == kReadBlock;) {
+    for (;;) {
+      if (text.capacity() - text.size() < kSpareAfterFile) {
+        text.reserve(2 * text.capacity() + kReadBlock);
+      }
       const std::size_t had = text.size();
-      text.resize(had + kReadBlock);
-      got = inFile.rdbuf()->sgetn(text.data() + had, kReadBlock);
+      const std::size_t room = text.capacity() - had - kSpareAfterFile;
+      text.resize(had + room);
+      const std::streamsize got =
+          inFile.rdbuf()->sgetn(text.data() + had, static_cast<std::streamsize>(room));
       text.resize(had + static_cast<std::size_t>(std::max<std::streamsize>(got, 0)));
+      if (got <= 0) {
+        break;
+      }
     }
   } catch (const std::ios_base::failure&) {
     // The file buffer raises a failed read (of a directory, or an error part-way) itself.
@@ -271,18 +281,34 @@ std::vector<std::string> sendImport(web::WebConnection& connection, const std::s
                                     const Place& place) {
   connection.AddHeader("Content-Type", "application/json");
   connection.Perform(path, "POST", body);
+  return printVerdicts(connection, out, place);
+}
+
+std::vector<std::string> sendImport(web::WebConnection& connection, const std::string& path,
+                                    fast::ImportRequest& request, std::ostream& out,
+                                    const Place& place) {
+  connection.AddHeader("Content-Type", "application/json");
+  const web::BodySource body{request.Size(), [&](std::string& part) { return request.Next(part); },
+                             [&] { request.Restart(); }};
+  connection.Perform(path, "POST", body);
+  return printVerdicts(connection, out, place);
+}
+
+std::vector<std::string> printVerdicts(const web::WebConnection& connection, std::ostream& out,
+                                       const Place& place) {
   std::vector<std::string> statuses;
   const long code = connection.ResponseCode();
   if (code >= 200 && code <= 299) {
-    if (auto verdicts = fast::importVerdicts(connection.Response(), web::ResponseBody::kSpare)) {
-      if (!verdicts->empty()) {
+    bool first = true;
+    const auto print = [&](const fast::Verdict& verdict) {
+      if (first) {
         printVerdictHeader(out, place);
+        first = false;
       }
-      for (const fast::Verdict& verdict : *verdicts) {
-        statuses.push_back(verdict.status);
-        printVerdict(out, verdict.name, verdict.status, verdict.msg.value_or(verdict.status),
-                     place);
-      }
+      statuses.push_back(verdict.status);
+      printVerdict(out, verdict.name, verdict.status, verdict.msg.value_or(verdict.status), place);
+    };
+    if (fast::importVerdicts(connection.Response(), web::ResponseBody::kSpare, print)) {
       return statuses;
     }
   }

@@ -201,8 +201,15 @@ class ImportSource {
 std::vector<std::string> sendImport(web::WebConnection& connection, const std::string& path,
                                     const nlohmann::json& payload, std::ostream& out,
                                     const Place& place);
-// The same with the request body already written out in compact form.
+// The same with the request body already written out in compact form, or written while it is
+// sent.
 std::vector<std::string> sendImport(web::WebConnection& connection, const std::string& path,
                                     const std::string& body, std::ostream& out, const Place& place);
+std::vector<std::string> sendImport(web::WebConnection& connection, const std::string& path,
+                                    fast::ImportRequest& request, std::ostream& out,
+                                    const Place& place);
+// Checks the answer to an import request and prints its verdict table (see sendImport).
+std::vector<std::string> printVerdicts(const web::WebConnection& connection, std::ostream& out,
+                                       const Place& place);
 
 }  // namespace korv::cli::api

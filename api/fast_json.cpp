@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 
 #include <simdjson.h>
 
@@ -36,13 +37,21 @@ std::size_t skipSpace(std::string_view text, std::size_t at) {
 
 // The quote that closes the string opened at `at`; kNone when there is none.
 std::size_t closingQuote(std::string_view text, std::size_t at) {
-  for (std::size_t i = at + 1; i < text.size(); ++i) {
-    if (text[i] == '"') {
-      return i;
+  for (std::size_t from = at + 1; from < text.size();) {
+    const void* found = std::memchr(text.data() + from, '"', text.size() - from);
+    if (found == nullptr) {
+      return kNone;
     }
-    if (text[i] == '\\') {
-      ++i;  // the escaped character, a quote among them
+    const auto quote = static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+    // A quote after an odd number of backslashes is escaped.
+    std::size_t backslashes = 0;
+    while (quote - backslashes > at + 1 && text[quote - backslashes - 1] == '\\') {
+      ++backslashes;
     }
+    if (backslashes % 2 == 0) {
+      return quote;
+    }
+    from = quote + 1;
   }
   return kNone;
 }
@@ -144,12 +153,14 @@ bool forEachElement(std::string_view text, std::size_t& at, Each each) {
 struct Member {
   std::string key;
   std::string_view value;  // the value's text, not yet read
+  // The elements' texts, for a member of the key split element by element (an array).
+  std::optional<std::vector<std::string_view>> items;
 };
 
 // The members of the object that opens at `at`, in the order given; `at` ends just past the
-// closing brace.
+// closing brace. An array under splitKey is split into its elements on the way.
 std::optional<std::vector<Member>> splitObject(std::string_view text, std::size_t& at,
-                                               Pieces& pieces) {
+                                               Pieces& pieces, std::string_view splitKey) {
   std::vector<Member> members;
   at = skipSpace(text, at + 1);
   if (at < text.size() && text[at] == '}') {
@@ -172,12 +183,23 @@ std::optional<std::vector<Member>> splitObject(std::string_view text, std::size_
       return std::nullopt;
     }
     at = skipSpace(text, at + 1);
-    const std::size_t end = valueEnd(text, at);
-    if (end == kNone || end == at) {
-      return std::nullopt;
+    const std::size_t start = at;
+    if (member.key == splitKey && at < text.size() && text[at] == '[') {
+      member.items.emplace();
+      if (!forEachElement(text, at, [&](std::string_view piece) {
+            member.items->push_back(piece);
+            return true;
+          })) {
+        return std::nullopt;
+      }
+    } else {
+      at = valueEnd(text, at);
+      if (at == kNone || at == start) {
+        return std::nullopt;
+      }
     }
-    member.value = text.substr(at, end - at);
-    at = skipSpace(text, end);
+    member.value = text.substr(start, at - start);
+    at = skipSpace(text, at);
     if (at >= text.size()) {
       return std::nullopt;
     }
@@ -192,22 +214,15 @@ std::optional<std::vector<Member>> splitObject(std::string_view text, std::size_
   }
 }
 
-// The text's one value, without the white space around it, when it opens with `open`.
-std::optional<std::string_view> outerValue(std::string_view text, char open) {
-  const std::size_t at = skipSpace(text, 0);
-  const std::size_t end = valueEnd(text, at);
-  if (end == kNone || end == at || text[at] != open || skipSpace(text, end) != text.size()) {
+// The members of the text's outer object, when it is one, its array under splitKey split.
+std::optional<std::vector<Member>> outerObject(std::string_view text, Pieces& pieces,
+                                               std::string_view splitKey) {
+  std::size_t at = skipSpace(text, 0);
+  if (at >= text.size() || text[at] != '{') {
     return std::nullopt;
   }
-  return text.substr(at, end - at);
-}
-
-// The members of the text's outer object, when it is one.
-std::optional<std::vector<Member>> outerObject(std::string_view text, Pieces& pieces) {
-  const auto object = outerValue(text, '{');
-  std::size_t at = 0;
-  auto members = object ? splitObject(*object, at, pieces) : std::nullopt;
-  if (!members || at != object->size()) {
+  auto members = splitObject(text, at, pieces, splitKey);
+  if (!members || skipSpace(text, at) != text.size()) {
     return std::nullopt;
   }
   return members;
@@ -280,7 +295,7 @@ bool writeObject(simdjson::dom::object object, std::string& out) {
     std::vector<Member> members;
     std::vector<element> values;
     for (const auto field : object) {
-      members.push_back({std::string(field.key), {}});
+      members.push_back({std::string(field.key), {}, std::nullopt});
       values.push_back(field.value);
     }
     for (const Member* kept : libraryOrder(members)) {
@@ -359,80 +374,135 @@ bool plain(element value) {
   }
 }
 
-// Checks the members of an outer object that are not split: each must be a plain value.
+// Checks the members of an outer object but the one split for writing: each must be a plain value.
 bool checkMembers(const std::vector<Member>& members, const Member* split, Pieces& pieces) {
+  const auto check = [&](std::string_view piece) {
+    const auto value = pieces.Read(piece);
+    return value && plain(*value);
+  };
   for (const Member& member : members) {
-    if (&member != split) {
-      const auto value = pieces.Read(member.value);
-      if (!value || !plain(*value)) {
-        return false;
-      }
+    if (&member == split) {
+      continue;
     }
-  }
-  return true;
-}
-
-// Appends the outer object's members in the library's order, the split member (an array) element
-// by element; each element goes to visit before it is written, and handing on may empty out.
-template <typename Visit, typename HandOn>
-bool writeOuterObject(const std::vector<Member>& members, const Member* split, Pieces& pieces,
-                      std::string& out, Visit visit, HandOn handOn) {
-  out += '{';
-  bool first = true;
-  for (const Member* member : libraryOrder(members)) {
-    if (!first) {
-      out += ',';
-    }
-    first = false;
-    compact::quoted(out, member->key);
-    out += ':';
-    if (member != split) {
-      const auto value = pieces.Read(member->value);
-      if (!value || !writeCompact(*value, out)) {
+    if (!member.items) {
+      if (!check(member.value)) {
         return false;
       }
       continue;
     }
-    out += '[';
-    bool firstItem = true;
-    std::size_t at = 0;
-    const bool written = forEachElement(member->value, at, [&](std::string_view piece) {
-      const auto item = pieces.Read(piece);
-      if (!item || !visit(*item)) {
+    for (const std::string_view piece : *member.items) {
+      if (!check(piece)) {
         return false;
       }
-      if (!firstItem) {
-        out += ',';
-      }
-      firstItem = false;
-      if (!writeCompact(*item, out)) {
-        return false;
-      }
-      handOn(out);
-      return true;
-    });
-    if (!written || at != member->value.size()) {
-      return false;
     }
-    out += ']';
   }
-  out += '}';
   return true;
 }
 
-// The outer object of an export or an import file and the member holding its items; nothing for
-// any other shape.
-std::optional<std::pair<std::vector<Member>, const Member*>> exportShape(
-    std::string_view text, const std::string& itemsKey, Pieces& pieces) {
-  auto members = outerObject(text, pieces);
+// Writes an outer object in the library's compact form a part at a time: the text before the
+// split member's elements, then the elements a block at a time, then the text after them.
+class OuterWriter {
+ public:
+  OuterWriter(std::vector<Member> members, std::size_t split, Pieces& pieces)
+      : members(std::move(members)), split(split), pieces(pieces) {}
+
+  // Writes the text around the elements and checks and measures every element; false when one
+  // is not plain.
+  bool Prepare() {
+    std::string* out = &head;
+    out->assign("{");
+    bool first = true;
+    for (const Member* member : libraryOrder(members)) {
+      if (!first) {
+        *out += ',';
+      }
+      first = false;
+      compact::quoted(*out, member->key);
+      *out += ':';
+      if (member == &members[split]) {
+        *out += '[';
+        out = &tail;
+        out->assign("]");
+        continue;
+      }
+      const auto value = pieces.Read(member->value);
+      if (!value || !writeCompact(*value, *out)) {
+        return false;
+      }
+    }
+    *out += '}';
+    size = head.size() + tail.size();
+    std::string scratch;
+    for (std::size_t i = 0; i < Items().size(); ++i) {
+      if (!WriteItem(i, scratch)) {
+        return false;
+      }
+      size += scratch.size();
+      scratch.clear();
+    }
+    return true;
+  }
+
+  std::size_t Size() const { return size; }
+
+  // Appends the next part; false once all is written.
+  bool Next(std::string& out) {
+    const std::size_t count = Items().size();
+    if (next > count + 1) {
+      return false;
+    }
+    if (next == 0) {
+      out += head;
+      ++next;
+    }
+    for (; next <= count && out.size() < kBlock; ++next) {
+      WriteItem(next - 1, out);
+    }
+    if (next == count + 1) {
+      out += tail;
+      ++next;
+    }
+    return true;
+  }
+
+  void Restart() { next = 0; }
+
+ private:
+  const std::vector<std::string_view>& Items() const { return *members[split].items; }
+
+  bool WriteItem(std::size_t index, std::string& out) {
+    if (index > 0) {
+      out += ',';
+    }
+    const auto item = pieces.Read(Items()[index]);
+    return item && writeCompact(*item, out);
+  }
+
+  std::vector<Member> members;
+  std::size_t split;  // the member written element by element
+  Pieces& pieces;
+  std::string head;
+  std::string tail;
+  std::size_t size = 0;
+  std::size_t next = 0;  // 0: the head; 1 to n: the elements; n + 1: the tail
+};
+
+// The members of the outer object of an export or an import file and the place of the member
+// holding its items, split into elements; nothing for any other shape.
+std::optional<std::pair<std::vector<Member>, std::size_t>> exportShape(std::string_view text,
+                                                                       const std::string& itemsKey,
+                                                                       Pieces& pieces) {
+  auto members = outerObject(text, pieces, itemsKey);
   if (!members) {
     return std::nullopt;
   }
   const Member* items = lastMember(*members, itemsKey);
-  if (!items || items->value.front() != '[' || !lastMember(*members, "version")) {
+  if (!items || !items->items || !lastMember(*members, "version") ||
+      !checkMembers(*members, items, pieces)) {
     return std::nullopt;
   }
-  return std::make_pair(std::move(*members), items);
+  const auto split = static_cast<std::size_t>(items - members->data());
+  return std::make_pair(std::move(*members), split);
 }
 
 std::optional<std::string> textOf(element value) {
@@ -512,63 +582,72 @@ bool fill(MemberValue& member, element value, bool textList) {
 bool compactExport(std::string_view text, std::size_t spare, const std::string& itemsKey,
                    const std::function<void(std::string_view)>& write) {
   Pieces pieces(text, spare);
-  const auto shape = exportShape(text, itemsKey, pieces);
-  if (!shape || !checkMembers(shape->first, shape->second, pieces)) {
+  auto shape = exportShape(text, itemsKey, pieces);
+  if (!shape) {
     return false;
   }
-  // Checked whole first, element by element, so that nothing is written for a text declined.
-  std::string out;
-  const auto any = [](element) { return true; };
-  if (!writeOuterObject(shape->first, shape->second, pieces, out, any,
-                        [](std::string& written) { written.clear(); })) {
+  // Checked whole first, so that nothing is written for a text declined.
+  OuterWriter writer(std::move(shape->first), shape->second, pieces);
+  if (!writer.Prepare()) {
     return false;
   }
-  out.clear();
-  writeOuterObject(shape->first, shape->second, pieces, out, any, [&](std::string& written) {
-    if (written.size() >= kBlock) {
-      write(written);
-      written.clear();
-    }
-  });
-  write(out);
+  std::string block;
+  while (writer.Next(block)) {
+    write(block);
+    block.clear();
+  }
   return true;
 }
 
-std::optional<std::string> importRequest(
-    std::string_view file, std::size_t spare, const std::string& itemsKey,
-    const std::vector<std::pair<std::string_view, bool>>& switches) {
-  Pieces pieces(file, spare);
-  auto shape = exportShape(file, itemsKey, pieces);
-  if (!shape || !checkMembers(shape->first, shape->second, pieces)) {
-    return std::nullopt;
+struct ImportRequest::State {
+  State(std::string_view file, std::size_t spare) : pieces(file, spare) {}
+  Pieces pieces;
+  std::optional<OuterWriter> writer;
+};
+
+ImportRequest::ImportRequest() = default;
+ImportRequest::~ImportRequest() = default;
+
+bool ImportRequest::Prepare(std::string_view file, std::size_t spare, const std::string& itemsKey,
+                            const std::vector<std::pair<std::string_view, bool>>& switches) {
+  state = std::make_unique<State>(file, spare);
+  auto shape = exportShape(file, itemsKey, state->pieces);
+  if (!shape) {
+    return false;
   }
   // The request holds the items, "version" and the switches, none of the file's other members.
-  std::vector<Member> request;
-  request.push_back({itemsKey, shape->second->value});
-  request.push_back({"version", lastMember(shape->first, "version")->value});
+  const Member& items = shape->first[shape->second];
+  std::vector<Member> request{{itemsKey, items.value, items.items},
+                              {"version", lastMember(shape->first, "version")->value, {}}};
   for (const auto& [key, flag] : switches) {
-    request.push_back({std::string(key), flag ? "true" : "false"});
+    request.push_back({std::string(key), flag ? "true" : "false", std::nullopt});
   }
-  std::string body;
-  body.reserve(file.size() + 64);
-  if (!writeOuterObject(
-          request, &request.front(), pieces, body, [](element) { return true; },
-          [](std::string&) {})) {
-    return std::nullopt;
-  }
-  return body;
+  state->writer.emplace(std::move(request), 0, state->pieces);
+  return state->writer->Prepare();
 }
 
-std::optional<std::vector<Verdict>> importVerdicts(std::string_view answer, std::size_t spare) {
+std::size_t ImportRequest::Size() const {
+  return state->writer->Size();
+}
+
+bool ImportRequest::Next(std::string& out) {
+  return state->writer->Next(out);
+}
+
+void ImportRequest::Restart() {
+  state->writer->Restart();
+}
+
+bool importVerdicts(std::string_view answer, std::size_t spare,
+                    const std::function<void(const Verdict&)>& use) {
   Pieces pieces(answer, spare);
-  const auto members = outerObject(answer, pieces);
+  const auto members = outerObject(answer, pieces, "result");
   const Member* result = members ? lastMember(*members, "result") : nullptr;
-  if (!result || result->value.front() != '[' || !checkMembers(*members, result, pieces)) {
-    return std::nullopt;
+  if (!result || !result->items || !checkMembers(*members, result, pieces)) {
+    return false;
   }
-  std::vector<Verdict> verdicts;
-  std::size_t at = 0;
-  const bool read = forEachElement(result->value, at, [&](std::string_view piece) {
+  Verdict verdict;
+  const auto read = [&](std::string_view piece) {
     const auto entry = pieces.Read(piece);
     if (!entry || !entry->is_object() || !plain(*entry)) {
       return false;
@@ -582,27 +661,34 @@ std::optional<std::vector<Verdict>> importVerdicts(std::string_view answer, std:
     if (!nameText || !statusText) {
       return false;
     }
-    Verdict& verdict = verdicts.emplace_back();
     verdict.name = std::move(*nameText);
     verdict.status = std::move(*statusText);
+    verdict.msg.reset();
     if (msg && !msg->is_null()) {
       verdict.msg = textOf(*msg);
       return verdict.msg.has_value();
     }
     return true;
-  });
-  if (!read || at != result->value.size()) {
-    return std::nullopt;
+  };
+  // Checked whole first, so that nothing is used of an answer declined.
+  for (const std::string_view piece : *result->items) {
+    if (!read(piece)) {
+      return false;
+    }
   }
-  return verdicts;
+  for (const std::string_view piece : *result->items) {
+    read(piece);
+    use(verdict);
+  }
+  return true;
 }
 
 bool readObjects(std::string_view text, std::size_t spare,
                  const std::vector<std::string_view>& keys, const std::vector<bool>& textLists,
                  std::vector<MemberValue>& members, const std::function<bool()>& check,
                  const std::function<void()>& use) {
-  const auto array = outerValue(text, '[');
-  if (!array) {
+  std::size_t at = skipSpace(text, 0);
+  if (at >= text.size() || text[at] != '[') {
     return false;
   }
   Pieces pieces(text, spare);
@@ -631,12 +717,11 @@ bool readObjects(std::string_view text, std::size_t spare,
     return true;
   };
   std::vector<std::string_view> items;  // found in the first round, read again in the second
-  std::size_t at = 0;
   const auto first = [&](std::string_view piece) {
     items.push_back(piece);
     return fillAll(piece) && check();
   };
-  if (!forEachElement(*array, at, first) || at != array->size()) {
+  if (!forEachElement(text, at, first) || skipSpace(text, at) != text.size()) {
     return false;
   }
   for (const std::string_view piece : items) {

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -36,10 +37,28 @@ bool compactExport(std::string_view text, std::size_t spare, const std::string& 
 
 // The body of an import request for an import file that is an object holding "version" and an
 // items array under itemsKey: those two members and the switches, in the library's compact form,
-// as the import sends it when built from the parsed file.
-std::optional<std::string> importRequest(
-    std::string_view file, std::size_t spare, const std::string& itemsKey,
-    const std::vector<std::pair<std::string_view, bool>>& switches);
+// as the import sends it when built from the parsed file. It is written a part at a time while it
+// is sent; the file's text must stay until then.
+class ImportRequest {
+ public:
+  ImportRequest();
+  ~ImportRequest();
+  ImportRequest(const ImportRequest&) = delete;
+  ImportRequest& operator=(const ImportRequest&) = delete;
+
+  // Checks the file and measures the body; false when the fast way declines the file.
+  bool Prepare(std::string_view file, std::size_t spare, const std::string& itemsKey,
+               const std::vector<std::pair<std::string_view, bool>>& switches);
+  // After a successful Prepare: the body's size in bytes; Next appends its next part and returns
+  // false once all is written; Restart begins it again.
+  std::size_t Size() const;
+  bool Next(std::string& out);
+  void Restart();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state;
+};
 
 // One entry of an import answer's "result": its "name", its "status" and its "msg" (nothing when
 // the member is missing or null).
@@ -49,9 +68,11 @@ struct Verdict {
   std::optional<std::string> msg;
 };
 
-// The entries of an import answer: an object whose "result" is an array of objects, each with
-// texts "name" and "status", and "msg" a text, null or missing.
-std::optional<std::vector<Verdict>> importVerdicts(std::string_view answer, std::size_t spare);
+// Hands the entries of an import answer to use, in order, once all are read: the answer must be
+// an object whose "result" is an array of objects, each with texts "name" and "status", and
+// "msg" a text, null or missing.
+bool importVerdicts(std::string_view answer, std::size_t spare,
+                    const std::function<void(const Verdict&)>& use);
 
 // Reads an array of objects in two rounds: check() for each object, and then, unless one
 // declined by returning false, use() for each. Before each call, members[i] holds the value of the

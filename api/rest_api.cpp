@@ -22,6 +22,21 @@ bool RESTAPIConn::Perform(const std::string& path, const std::string& method,
   return WebConnection::Perform(url + "api/" + version + path, method, payload);
 }
 
+bool RESTAPIConn::Perform(const std::string& path, const std::string& method,
+                          const web::BodySource& body) {
+  if (logger::isEnabled(logger::LogLevel::DEBUG)) {
+    // The debug log shows the payload: written out whole, it is sent as any other.
+    std::string payload;
+    body.restart();
+    while (body.next(payload)) {
+    }
+    return Perform(path, method, payload);
+  }
+  AddHeader("X-Auth-Token", token);
+  configure(*this);
+  return WebConnection::Perform(url + "api/" + version + path, method, body);
+}
+
 }  // namespace korv::cli::api
 
 namespace korv::web {

@@ -17,6 +17,8 @@ class RESTAPIConn : public web::WebConnection {
   // path begins with "/"; the token header is added here, not by the caller.
   bool Perform(const std::string& path, const std::string& method,
                const std::string& payload) override;
+  bool Perform(const std::string& path, const std::string& method,
+               const web::BodySource& body) override;
 
  private:
   std::string version;

@@ -66,17 +66,14 @@ void ImportProbes::Reset() {
 
 void ImportProbes::Perform() {
   Scope reset([this] { Reset(); });
-  std::string text = source.ReadText(kMessages, KORV_HERE);
+  const std::string text = source.ReadText(kMessages, KORV_HERE);
   // A file in the plain case is passed on without parsing it into a document, unless the backup
   // needs the document.
-  const std::optional<std::string> request =
-      backupWanted ? std::nullopt
-                   : api::fast::importRequest(text, text.capacity() - text.size(), "probes",
-                                              {{"skip_overwrite", ignoreExisting}});
+  api::fast::ImportRequest request;
+  const bool fast = !backupWanted && request.Prepare(text, text.capacity() - text.size(), "probes",
+                                                     {{"skip_overwrite", ignoreExisting}});
   nlohmann::json file;
-  if (request) {
-    std::string().swap(text);
-  } else {
+  if (!fast) {
     file = source.Parse(text, kMessages, KORV_HERE);
     if (const std::string missing = source.MissingFields(file, "probes", kMessages);
         !missing.empty()) {
@@ -97,8 +94,8 @@ void ImportProbes::Perform() {
     backup.Write(api::backupProbes(connections, file, {ignoreExisting, false}, KORV_HERE),
                  KORV_HERE);
   }
-  if (request) {
-    api::sendImport(*connections(), "/probe/custom/import/", *request, *out, KORV_HERE);
+  if (fast) {
+    api::sendImport(*connections(), "/probe/custom/import/", request, *out, KORV_HERE);
     return;
   }
   nlohmann::json payload;

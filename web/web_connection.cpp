@@ -43,11 +43,53 @@ bool lookUp(const std::string& name, CURLoption& option) {
 // ended in an error instead of keeping it for the next request, which would otherwise read what
 // is left of this answer.
 struct Transfer {
-  ResponseBody* body;
-  HeaderMap* headers;
+  ResponseBody* body = nullptr;
+  HeaderMap* headers = nullptr;
   std::exception_ptr failure;
   bool bodyRefused = false;
+  // A request body written while it is sent: its source, the part written last and how much
+  // of it has gone.
+  const BodySource* source = nullptr;
+  std::string part;
+  size_t partSent = 0;
+  bool more = true;
 };
+
+size_t readBody(char* buffer, size_t size, size_t count, void* userData) {
+  auto* transfer = static_cast<Transfer*>(userData);
+  try {
+    while (transfer->partSent == transfer->part.size() && transfer->more) {
+      transfer->part.clear();
+      transfer->partSent = 0;
+      transfer->more = transfer->source->next(transfer->part);
+    }
+    const size_t taken = std::min(size * count, transfer->part.size() - transfer->partSent);
+    std::memcpy(buffer, transfer->part.data() + transfer->partSent, taken);
+    transfer->partSent += taken;
+    return taken;
+  } catch (...) {
+    transfer->failure = std::current_exception();
+    return CURL_READFUNC_ABORT;
+  }
+}
+
+// libcurl rewinds a body to send it again (to a proxy asking for credentials, for example).
+int seekBody(void* userData, curl_off_t offset, int origin) {
+  auto* transfer = static_cast<Transfer*>(userData);
+  if (offset != 0 || origin != SEEK_SET) {
+    return CURL_SEEKFUNC_CANTSEEK;
+  }
+  try {
+    transfer->source->restart();
+  } catch (...) {
+    transfer->failure = std::current_exception();
+    return CURL_SEEKFUNC_FAIL;
+  }
+  transfer->part.clear();
+  transfer->partSent = 0;
+  transfer->more = true;
+  return CURL_SEEKFUNC_OK;
+}
 
 size_t writeBody(char* data, size_t size, size_t count, void* userData) {
   auto* transfer = static_cast<Transfer*>(userData);
@@ -217,6 +259,16 @@ void WebConnection::SetOtherOptions(CURL* handle) {
 
 bool WebConnection::Perform(const std::string& url, const std::string& method,
                             const std::string& payload) {
+  return Send(url, method, &payload, nullptr);
+}
+
+bool WebConnection::Perform(const std::string& url, const std::string& method,
+                            const BodySource& body) {
+  return Send(url, method, nullptr, &body);
+}
+
+bool WebConnection::Send(const std::string& url, const std::string& method,
+                         const std::string* payload, const BodySource* source) {
   if (interruptible) {
     interrupt::throwIfPending();
   }
@@ -239,14 +291,24 @@ bool WebConnection::Perform(const std::string& url, const std::string& method,
   curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(handle, CURLOPT_DEFAULT_PROTOCOL, "http");
   curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, method.c_str());
-  if (!payload.empty()) {
-    curl_easy_setopt(handle, CURLOPT_POSTFIELDS, payload.c_str());
+  Transfer transfer;
+  transfer.body = &response;
+  transfer.headers = &responseHeaders;
+  if (payload != nullptr && !payload->empty()) {
+    curl_easy_setopt(handle, CURLOPT_POSTFIELDS, payload->c_str());
     curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE, -1L);
+  } else if (source != nullptr) {
+    transfer.source = source;
+    curl_easy_setopt(handle, CURLOPT_POST, 1L);
+    curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(source->size));
+    curl_easy_setopt(handle, CURLOPT_READFUNCTION, readBody);
+    curl_easy_setopt(handle, CURLOPT_READDATA, &transfer);
+    curl_easy_setopt(handle, CURLOPT_SEEKFUNCTION, seekBody);
+    curl_easy_setopt(handle, CURLOPT_SEEKDATA, &transfer);
   }
   SetSSLOptions(handle);
   SetProxySettings(handle);
   SetOtherOptions(handle);
-  Transfer transfer{&response, &responseHeaders, nullptr};
   curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, writeBody);
   curl_easy_setopt(handle, CURLOPT_WRITEDATA, &transfer);
   curl_easy_setopt(handle, CURLOPT_HEADERDATA, &transfer);

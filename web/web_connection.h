@@ -4,6 +4,7 @@
 #include <curl/curl.h>
 
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -49,6 +50,15 @@ class ResponseBody {
   size_t room = 0;  // allocated, the spare bytes included
 };
 
+// A request body written while it is sent: its size in bytes, known before; next(), which
+// appends the next part to its argument and returns false once there is no more; and restart(),
+// after which next() begins again from the first part.
+struct BodySource {
+  size_t size = 0;
+  std::function<bool(std::string&)> next;
+  std::function<void()> restart;
+};
+
 class WebConnection {
  public:
   WebConnection();
@@ -61,6 +71,8 @@ class WebConnection {
   // and Response() what arrived, except of an answer refused for its size (then it is empty).
   virtual bool Perform(const std::string& url, const std::string& method,
                        const std::string& payload);
+  // The same with a body written while it is sent.
+  virtual bool Perform(const std::string& url, const std::string& method, const BodySource& body);
 
   long ResponseCode() const { return responseCode; }
   // Good until the next request; followed by ResponseBody::kSpare bytes of white space.
@@ -110,6 +122,10 @@ class WebConnection {
   std::string DescribeTimeouts() const;
 
  private:
+  // Sends the request with the payload, or else the body source.
+  bool Send(const std::string& url, const std::string& method, const std::string* payload,
+            const BodySource* source);
+
   long responseCode = -1;
   ResponseBody response;
   std::string errorMessage = "Not executed yet!";

@@ -105,9 +105,10 @@ TEST(FastWay, TakesAPlainListExportImportFileAndImportAnswer) {
   std::string exported;
   EXPECT_TRUE(fast::compactExport(file, 0, "probes", [&](std::string_view b) { exported += b; }));
   EXPECT_EQ(exported, nlohmann::json::parse(file).dump());
-  EXPECT_TRUE(fast::importRequest(file, 0, "probes", {{"skip_overwrite", false}}));
-  EXPECT_TRUE(
-      fast::importVerdicts(R"({"result":[{"name":"p","status":"created","msg":null}]})", 0));
+  fast::ImportRequest request;
+  EXPECT_TRUE(request.Prepare(file, 0, "probes", {{"skip_overwrite", false}}));
+  EXPECT_TRUE(fast::importVerdicts(R"({"result":[{"name":"p","status":"created","msg":null}]})", 0,
+                                   [](const fast::Verdict&) {}));
 }
 
 }  // namespace
