@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include <simdjson.h>
 
@@ -255,16 +256,48 @@ const Member* lastMember(const std::vector<Member>& members, std::string_view ke
   return found;
 }
 
-template <typename Number>
-void appendNumber(std::string& out, Number number) {
+// Where compact text goes: a std::string, or a Length that only counts it and notes whether an
+// object's members had to be put in order.
+struct Length {
+  std::size_t bytes = 0;
+  bool reordered = false;
+  Length& operator+=(char) {
+    ++bytes;
+    return *this;
+  }
+  Length& operator+=(std::string_view text) {
+    bytes += text.size();
+    return *this;
+  }
+};
+
+template <typename Out, typename Number>
+void appendNumber(Out& out, Number number) {
   char digits[24];
   const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
-  out.append(digits, end);
+  out += std::string_view(digits, static_cast<std::size_t>(end - digits));
 }
 
-bool writeCompact(element value, std::string& out);
+// A text in quotes, escaped as dump() escapes it. Texts read from a piece without a backslash
+// need no escapes (rawTexts): the piece could hold neither quotes nor control characters in them.
+template <typename Out>
+void quoted(Out& out, std::string_view text, bool rawTexts) {
+  if (!rawTexts) {
+    std::string escaped;
+    compact::quoted(escaped, text);
+    out += std::string_view(escaped);
+    return;
+  }
+  out += '"';
+  out += text;
+  out += '"';
+}
 
-bool writeObject(simdjson::dom::object object, std::string& out) {
+template <typename Out>
+bool writeCompact(element value, Out& out, bool rawTexts = false);
+
+template <typename Out>
+bool writeObject(simdjson::dom::object object, Out& out, bool rawTexts) {
   // Most objects come with their keys sorted and none repeated: then they are written as they are.
   bool sorted = true;
   bool firstKey = true;
@@ -279,11 +312,11 @@ bool writeObject(simdjson::dom::object object, std::string& out) {
   }
   bool first = true;
   const auto member = [&](std::string_view key, element value) {
-    out += first ? "{" : ",";
+    out += first ? '{' : ',';
     first = false;
-    compact::quoted(out, key);
+    quoted(out, key, rawTexts);
     out += ':';
-    return writeCompact(value, out);
+    return writeCompact(value, out, rawTexts);
   };
   if (sorted) {
     for (const auto field : object) {
@@ -292,6 +325,9 @@ bool writeObject(simdjson::dom::object object, std::string& out) {
       }
     }
   } else {
+    if constexpr (std::is_same_v<Out, Length>) {
+      out.reordered = true;
+    }
     std::vector<Member> members;
     std::vector<element> values;
     for (const auto field : object) {
@@ -304,13 +340,14 @@ bool writeObject(simdjson::dom::object object, std::string& out) {
       }
     }
   }
-  out += first ? "{}" : "}";
+  out += std::string_view(first ? "{}" : "}");
   return true;
 }
 
 // Appends the value as dump() writes it; false for a floating-point number, whose form this does
 // not copy.
-bool writeCompact(element value, std::string& out) {
+template <typename Out>
+bool writeCompact(element value, Out& out, bool rawTexts) {
   switch (value.type()) {
     case element_type::ARRAY: {
       out += '[';
@@ -320,7 +357,7 @@ bool writeCompact(element value, std::string& out) {
           out += ',';
         }
         first = false;
-        if (!writeCompact(item, out)) {
+        if (!writeCompact(item, out, rawTexts)) {
           return false;
         }
       }
@@ -328,7 +365,7 @@ bool writeCompact(element value, std::string& out) {
       return true;
     }
     case element_type::OBJECT:
-      return writeObject(simdjson::dom::object(value), out);
+      return writeObject(simdjson::dom::object(value), out, rawTexts);
     case element_type::INT64:
       appendNumber(out, value.get_int64().value_unsafe());
       return true;
@@ -336,13 +373,13 @@ bool writeCompact(element value, std::string& out) {
       appendNumber(out, value.get_uint64().value_unsafe());
       return true;
     case element_type::STRING:
-      compact::quoted(out, value.get_string().value_unsafe());
+      quoted(out, value.get_string().value_unsafe(), rawTexts);
       return true;
     case element_type::BOOL:
-      out += value.get_bool().value_unsafe() ? "true" : "false";
+      out += std::string_view(value.get_bool().value_unsafe() ? "true" : "false");
       return true;
     case element_type::NULL_VALUE:
-      out += "null";
+      out += std::string_view("null");
       return true;
     case element_type::DOUBLE:
       break;
@@ -431,14 +468,21 @@ class OuterWriter {
       }
     }
     *out += '}';
-    size = head.size() + tail.size();
-    std::string scratch;
+    size = head.size() + tail.size() + (Items().empty() ? 0 : Items().size() - 1);
+    verbatim.assign(Items().size(), false);
     for (std::size_t i = 0; i < Items().size(); ++i) {
-      if (!WriteItem(i, scratch)) {
+      const std::string_view piece = Items()[i];
+      const auto item = pieces.Read(piece);
+      Length length;
+      const bool raw = RawTexts(piece);
+      if (!item || !writeCompact(*item, length, raw)) {
         return false;
       }
-      size += scratch.size();
-      scratch.clear();
+      // Written out, an element loses white space, a number's minus before 0 or a repeated
+      // member, and its members may change places; its texts need no escapes. When nothing was
+      // lost and nothing moved, it is written as it stands.
+      verbatim[i] = raw && !length.reordered && length.bytes == piece.size();
+      size += length.bytes;
     }
     return true;
   }
@@ -470,12 +514,21 @@ class OuterWriter {
  private:
   const std::vector<std::string_view>& Items() const { return *members[split].items; }
 
+  static bool RawTexts(std::string_view piece) {
+    return piece.find('\\') == std::string_view::npos;
+  }
+
   bool WriteItem(std::size_t index, std::string& out) {
     if (index > 0) {
       out += ',';
     }
-    const auto item = pieces.Read(Items()[index]);
-    return item && writeCompact(*item, out);
+    const std::string_view piece = Items()[index];
+    if (verbatim[index]) {
+      out += piece;
+      return true;
+    }
+    const auto item = pieces.Read(piece);
+    return item && writeCompact(*item, out, RawTexts(piece));
   }
 
   std::vector<Member> members;
@@ -484,7 +537,8 @@ class OuterWriter {
   std::string head;
   std::string tail;
   std::size_t size = 0;
-  std::size_t next = 0;  // 0: the head; 1 to n: the elements; n + 1: the tail
+  std::vector<bool> verbatim;  // the elements whose text is their compact form
+  std::size_t next = 0;        // 0: the head; 1 to n: the elements; n + 1: the tail
 };
 
 // The members of the outer object of an export or an import file and the place of the member
