@@ -739,8 +739,8 @@ bool importVerdicts(std::string_view answer, std::size_t spare,
 
 bool readObjects(std::string_view text, std::size_t spare,
                  const std::vector<std::string_view>& keys, const std::vector<bool>& textLists,
-                 std::vector<MemberValue>& members, const std::function<bool()>& check,
-                 const std::function<void()>& use) {
+                 std::vector<MemberValue>& members, const std::function<void(std::size_t)>& expect,
+                 const std::function<bool()>& take) {
   std::size_t at = skipSpace(text, 0);
   if (at >= text.size() || text[at] != '[') {
     return false;
@@ -770,17 +770,19 @@ bool readObjects(std::string_view text, std::size_t spare,
     }
     return true;
   };
-  std::vector<std::string_view> items;  // found in the first round, read again in the second
-  const auto first = [&](std::string_view piece) {
+  std::vector<std::string_view> items;
+  const auto split = [&](std::string_view piece) {
     items.push_back(piece);
-    return fillAll(piece) && check();
+    return true;
   };
-  if (!forEachElement(text, at, first) || skipSpace(text, at) != text.size()) {
+  if (!forEachElement(text, at, split) || skipSpace(text, at) != text.size()) {
     return false;
   }
+  expect(items.size());
   for (const std::string_view piece : items) {
-    fillAll(piece);
-    use();
+    if (!fillAll(piece) || !take()) {
+      return false;
+    }
   }
   return true;
 }

@@ -74,15 +74,15 @@ struct Verdict {
 bool importVerdicts(std::string_view answer, std::size_t spare,
                     const std::function<void(const Verdict&)>& use);
 
-// Reads an array of objects in two rounds: check() for each object, and then, unless one
-// declined by returning false, use() for each. Before each call, members[i] holds the value of the
-// object's member named keys[i] (the last one when a key is given twice; Missing when there is
-// none; an array only counts as a TextList where textLists[i] is set and all its elements are
-// texts).
+// Reads an array of objects: expect() learns how many there are, then take() is called for each
+// object, after members[i] got the value of the object's member named keys[i] (the last one when
+// a key is given twice; Missing when there is none; an array only counts as a TextList where
+// textLists[i] is set and all its elements are texts). False when the fast way declines the
+// text or take() returns false.
 bool readObjects(std::string_view text, std::size_t spare,
                  const std::vector<std::string_view>& keys, const std::vector<bool>& textLists,
-                 std::vector<MemberValue>& members, const std::function<bool()>& check,
-                 const std::function<void()>& use);
+                 std::vector<MemberValue>& members, const std::function<void(std::size_t)>& expect,
+                 const std::function<bool()>& take);
 
 }  // namespace fast
 }  // namespace korv::cli::api

@@ -265,18 +265,23 @@ ReadResult readRecords(std::string_view text, Use use, std::size_t spare = 0) {
     return lists;
   }();
   std::vector<MemberValue> members(Record::fields.size());
-  const auto check = [&] {
+  std::vector<Record> records;
+  const auto take = [&] {
     try {
-      makeRecord<Record>(members);
+      records.push_back(makeRecord<Record>(members));
       return true;
     } catch (const ShapeError&) {
       return false;
     }
   };
-  if (fast::readObjects(text, spare, keys, textLists, members, check,
-                        [&] { use(makeRecord<Record>(members)); })) {
+  const auto expect = [&](std::size_t count) { records.reserve(count); };
+  if (fast::readObjects(text, spare, keys, textLists, members, expect, take)) {
+    for (Record& record : records) {
+      use(std::move(record));
+    }
     return ReadResult::Records;
   }
+  records = {};
   RecordArrayReader<Record> reader;
   if (holdsNul(text) || nestedTooDeep(text) ||
       !nlohmann::json::sax_parse(text, &reader, nlohmann::json::input_format_t::json, true,

@@ -23,10 +23,11 @@ class DelayProxy:
         started.set()
         self.loop.run_forever()
         server.close()
-        tasks = asyncio.all_tasks(self.loop)
-        for task in tasks:
-            task.cancel()
-        self.loop.run_until_complete(asyncio.gather(*tasks, return_exceptions=True))
+        # A connection accepted while the tasks are being cancelled brings a task of its own.
+        while tasks := asyncio.all_tasks(self.loop):
+            for task in tasks:
+                task.cancel()
+            self.loop.run_until_complete(asyncio.gather(*tasks, return_exceptions=True))
         self.loop.close()
 
     def stop(self):

@@ -98,8 +98,11 @@ TEST(FastWay, TakesAPlainListExportImportFileAndImportAnswer) {
   std::vector<cli::api::MemberValue> members(1);
   int used = 0;
   EXPECT_TRUE(fast::readObjects(
-      "[" + kProbe + " , " + kProbe + "]", 0, {"id"}, {false}, members, [] { return true; },
-      [&] { used += members[0].kind == cli::api::MemberValue::Kind::Unsigned; }));
+      "[" + kProbe + " , " + kProbe + "]", 0, {"id"}, {false}, members, [](std::size_t) {},
+      [&] {
+        used += members[0].kind == cli::api::MemberValue::Kind::Unsigned;
+        return true;
+      }));
   EXPECT_EQ(used, 2);
   const std::string file = "{\"version\":\"11.0\",\"probes\":[" + kProbe + "]}";
   std::string exported;
