@@ -76,7 +76,7 @@ void ImportCustomAlertTemplates::Perform() {
   // needs the document.
   api::fast::ImportRequest request;
   const bool fast =
-      !backupWanted && request.Prepare(text, text.capacity() - text.size(), "alert_templates",
+      !backupWanted && request.Prepare(text, "alert_templates",
                                        {{"skip_overwrite", ignoreExisting},
                                         {"skip_overwrite_probe", ignoreExistingProbes}});
   nlohmann::json file;

@@ -13,6 +13,8 @@
 
 namespace korv::cli::api::fast {
 
+static_assert(kSpare >= simdjson::SIMDJSON_PADDING);
+
 namespace {
 
 using simdjson::dom::element;
@@ -103,8 +105,7 @@ class Pieces {
     // A piece of the text with room enough after it is read where it stands: simdjson reads past
     // its end but does not care what it finds there. Anything else is read from a copy.
     const std::uintptr_t from = address(piece.data());
-    const bool copy =
-        from < begin || from > end || end - from < piece.size() + simdjson::SIMDJSON_PADDING;
+    const bool copy = from < begin || from > end || end - from < piece.size() + kSpare;
     element value;
     if (!ready || parser.parse(piece.data(), piece.size(), copy).get(value) != simdjson::SUCCESS) {
       return std::nullopt;
@@ -662,9 +663,9 @@ struct ImportRequest::State {
 ImportRequest::ImportRequest() = default;
 ImportRequest::~ImportRequest() = default;
 
-bool ImportRequest::Prepare(std::string_view file, std::size_t spare, const std::string& itemsKey,
+bool ImportRequest::Prepare(const std::string& file, const std::string& itemsKey,
                             const std::vector<std::pair<std::string_view, bool>>& switches) {
-  state = std::make_unique<State>(file, spare);
+  state = std::make_unique<State>(file, file.capacity() - file.size());
   auto shape = exportShape(file, itemsKey, state->pieces);
   if (!shape) {
     return false;
@@ -739,8 +740,7 @@ bool importVerdicts(std::string_view answer, std::size_t spare,
 
 bool readObjects(std::string_view text, std::size_t spare,
                  const std::vector<std::string_view>& keys, const std::vector<bool>& textLists,
-                 std::vector<MemberValue>& members, const std::function<void(std::size_t)>& expect,
-                 const std::function<bool()>& take) {
+                 std::vector<MemberValue>& members, const std::function<bool()>& take) {
   std::size_t at = skipSpace(text, 0);
   if (at >= text.size() || text[at] != '[') {
     return false;
@@ -770,21 +770,8 @@ bool readObjects(std::string_view text, std::size_t spare,
     }
     return true;
   };
-  std::vector<std::string_view> items;
-  const auto split = [&](std::string_view piece) {
-    items.push_back(piece);
-    return true;
-  };
-  if (!forEachElement(text, at, split) || skipSpace(text, at) != text.size()) {
-    return false;
-  }
-  expect(items.size());
-  for (const std::string_view piece : items) {
-    if (!fillAll(piece) || !take()) {
-      return false;
-    }
-  }
-  return true;
+  const auto each = [&](std::string_view piece) { return fillAll(piece) && take(); };
+  return forEachElement(text, at, each) && skipSpace(text, at) == text.size();
 }
 
 }  // namespace korv::cli::api::fast

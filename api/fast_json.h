@@ -12,7 +12,8 @@
 // refused, printed and written, and every message, stays the same.
 //
 // Each function takes the number of readable bytes that follow the text in memory (`spare`):
-// pieces with room enough after them are read where they stand, the others from a copy.
+// pieces with room enough after them (kSpare bytes) are read where they stand, the others from a
+// copy.
 #pragma once
 
 #include <functional>
@@ -28,6 +29,9 @@ namespace korv::cli::api {
 class MemberValue;
 
 namespace fast {
+
+// The readable bytes after a text that let each of its pieces be read where it stands.
+inline constexpr std::size_t kSpare = 64;
 
 // An export: the compact form (dump()) of a text that is an object holding "version" and an array
 // under itemsKey (what checkExport lets through). Nothing is written unless the whole text is
@@ -46,8 +50,9 @@ class ImportRequest {
   ImportRequest(const ImportRequest&) = delete;
   ImportRequest& operator=(const ImportRequest&) = delete;
 
-  // Checks the file and measures the body; false when the fast way declines the file.
-  bool Prepare(std::string_view file, std::size_t spare, const std::string& itemsKey,
+  // Checks the file's text and measures the body; false when the fast way declines the file.
+  // The room the text has after it (its capacity) is its spare.
+  bool Prepare(const std::string& file, const std::string& itemsKey,
                const std::vector<std::pair<std::string_view, bool>>& switches);
   // After a successful Prepare: the body's size in bytes; Next appends its next part and returns
   // false once all is written; Restart begins it again.
@@ -74,15 +79,14 @@ struct Verdict {
 bool importVerdicts(std::string_view answer, std::size_t spare,
                     const std::function<void(const Verdict&)>& use);
 
-// Reads an array of objects: expect() learns how many there are, then take() is called for each
-// object, after members[i] got the value of the object's member named keys[i] (the last one when
-// a key is given twice; Missing when there is none; an array only counts as a TextList where
-// textLists[i] is set and all its elements are texts). False when the fast way declines the
-// text or take() returns false.
+// Reads an array of objects, stopping at the first one the fast way cannot take: take() is called
+// for each object, after members[i] got the value of the object's member named keys[i] (the last
+// one when a key is given twice; Missing when there is none; an array only counts as a TextList
+// where textLists[i] is set and all its elements are texts). False when the fast way declines
+// the text or take() returns false.
 bool readObjects(std::string_view text, std::size_t spare,
                  const std::vector<std::string_view>& keys, const std::vector<bool>& textLists,
-                 std::vector<MemberValue>& members, const std::function<void(std::size_t)>& expect,
-                 const std::function<bool()>& take);
+                 std::vector<MemberValue>& members, const std::function<bool()>& take);
 
 }  // namespace fast
 }  // namespace korv::cli::api

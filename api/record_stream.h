@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -265,7 +266,8 @@ ReadResult readRecords(std::string_view text, Use use, std::size_t spare = 0) {
     return lists;
   }();
   std::vector<MemberValue> members(Record::fields.size());
-  std::vector<Record> records;
+  // Kept in blocks: a large list grows without copying what it holds.
+  std::deque<Record> records;
   const auto take = [&] {
     try {
       records.push_back(makeRecord<Record>(members));
@@ -274,8 +276,7 @@ ReadResult readRecords(std::string_view text, Use use, std::size_t spare = 0) {
       return false;
     }
   };
-  const auto expect = [&](std::size_t count) { records.reserve(count); };
-  if (fast::readObjects(text, spare, keys, textLists, members, expect, take)) {
+  if (fast::readObjects(text, spare, keys, textLists, members, take)) {
     for (Record& record : records) {
       use(std::move(record));
     }

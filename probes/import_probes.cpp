@@ -70,8 +70,8 @@ void ImportProbes::Perform() {
   // A file in the plain case is passed on without parsing it into a document, unless the backup
   // needs the document.
   api::fast::ImportRequest request;
-  const bool fast = !backupWanted && request.Prepare(text, text.capacity() - text.size(), "probes",
-                                                     {{"skip_overwrite", ignoreExisting}});
+  const bool fast =
+      !backupWanted && request.Prepare(text, "probes", {{"skip_overwrite", ignoreExisting}});
   nlohmann::json file;
   if (!fast) {
     file = source.Parse(text, kMessages, KORV_HERE);

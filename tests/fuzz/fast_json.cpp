@@ -15,7 +15,7 @@ namespace {
 namespace api = korv::cli::api;
 using nlohmann::json;
 
-constexpr std::size_t kSpare = 64;
+using api::fast::kSpare;
 
 void expect(bool agree, const char* what, std::string_view text) {
   if (!agree) {
@@ -59,9 +59,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     expect(taken ? complete && exported == document->dump() : exported.empty(), "compactExport",
            text);
 
+    // The file's text with the same bytes after it, within its capacity.
+    std::string file = padded;
+    file.resize(size);
     api::fast::ImportRequest request;
-    if (request.Prepare(text, kSpare, key,
-                        {{"skip_overwrite_probe", false}, {"skip_overwrite", true}})) {
+    if (request.Prepare(file, key, {{"skip_overwrite_probe", false}, {"skip_overwrite", true}})) {
       expect(complete, "importRequest", text);
       json payload;
       payload["version"] = document->at("version");

@@ -97,9 +97,8 @@ TEST(FastWay, TakesAPlainListExportImportFileAndImportAnswer) {
   namespace fast = cli::api::fast;
   std::vector<cli::api::MemberValue> members(1);
   int used = 0;
-  EXPECT_TRUE(fast::readObjects(
-      "[" + kProbe + " , " + kProbe + "]", 0, {"id"}, {false}, members, [](std::size_t) {},
-      [&] {
+  EXPECT_TRUE(
+      fast::readObjects("[" + kProbe + " , " + kProbe + "]", 0, {"id"}, {false}, members, [&] {
         used += members[0].kind == cli::api::MemberValue::Kind::Unsigned;
         return true;
       }));
@@ -109,7 +108,7 @@ TEST(FastWay, TakesAPlainListExportImportFileAndImportAnswer) {
   EXPECT_TRUE(fast::compactExport(file, 0, "probes", [&](std::string_view b) { exported += b; }));
   EXPECT_EQ(exported, nlohmann::json::parse(file).dump());
   fast::ImportRequest request;
-  EXPECT_TRUE(request.Prepare(file, 0, "probes", {{"skip_overwrite", false}}));
+  EXPECT_TRUE(request.Prepare(file, "probes", {{"skip_overwrite", false}}));
   EXPECT_TRUE(fast::importVerdicts(R"({"result":[{"name":"p","status":"created","msg":null}]})", 0,
                                    [](const fast::Verdict&) {}));
 }
