@@ -18,8 +18,10 @@ namespace korv::cli::api {
 namespace {
 // How much an import file's text grows by when its size is not known beforehand.
 constexpr std::size_t kReadBlock = 1 << 20;
-// The room kept free after an import file's text, for the fast parser (fast_json.h).
-constexpr std::size_t kSpareAfterFile = 64;
+static_assert(web::ResponseBody::kSpare >= fast::kSpare);
+// The largest import file read, as large as an answer may be: an endless one (a device, a pipe
+// that never ends) is refused instead of filling the memory.
+constexpr std::size_t kMaxImportFile = web::kMaxResponseSize;
 }  // namespace
 
 std::shared_ptr<web::WebConnection> connect() {
@@ -192,31 +194,45 @@ std::string ImportSource::ReadText(const ImportMessages& messages, const Place& 
   }
   // Read into room for the whole file when its size is known, with spare room after it for the
   // fast parser, and in growing blocks otherwise.
+  const FileError unreadable(string::format("Failed to read the input file '%s'", fileName),
+                             place.function, place.line);
   std::string text;
   std::error_code unknown;
   const auto size = std::filesystem::file_size(fileName, unknown);
-  if (!unknown && size < text.max_size() / 2) {
-    text.reserve(size + kSpareAfterFile);
+  if (!unknown) {
+    if (size > kMaxImportFile) {
+      throw unreadable;
+    }
+    text.reserve(size + fast::kSpare);
   }
   try {
     for (;;) {
-      if (text.capacity() - text.size() < kSpareAfterFile) {
-        text.reserve(2 * text.capacity() + kReadBlock);
+      if (text.capacity() - text.size() <= fast::kSpare) {
+        // Full: whether more follows decides whether to make room for it.
+        char next = 0;
+        if (inFile.rdbuf()->sgetn(&next, 1) <= 0) {
+          break;
+        }
+        if (text.size() >= kMaxImportFile) {
+          throw unreadable;
+        }
+        text.reserve(std::min(2 * text.capacity() + kReadBlock, kMaxImportFile + fast::kSpare));
+        text.push_back(next);
       }
       const std::size_t had = text.size();
-      const std::size_t room = text.capacity() - had - kSpareAfterFile;
+      const std::size_t room = text.capacity() - had - fast::kSpare;
       text.resize(had + room);
+      // A read comes back short only at the end of the file, pipes included.
       const std::streamsize got =
           inFile.rdbuf()->sgetn(text.data() + had, static_cast<std::streamsize>(room));
       text.resize(had + static_cast<std::size_t>(std::max<std::streamsize>(got, 0)));
-      if (got <= 0) {
+      if (got < static_cast<std::streamsize>(room)) {
         break;
       }
     }
   } catch (const std::ios_base::failure&) {
     // The file buffer raises a failed read (of a directory, or an error part-way) itself.
-    throw FileError(string::format("Failed to read the input file '%s'", fileName), place.function,
-                    place.line);
+    throw unreadable;
   }
   return text;
 }

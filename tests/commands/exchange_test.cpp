@@ -4,6 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <thread>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -232,6 +235,35 @@ TEST_F(ExportTarget, IsWrittenIntoWhereAReplacementWouldLoseWhatItIsOnceTheExpor
   EXPECT_EQ(status.st_mode & 07777, 0604u);
   EXPECT_EQ(status.st_uid, root ? 65534u : ::geteuid());
   EXPECT_EQ(Entries(home.Path()).size(), 8u) << "nothing appeared beside the targets";
+}
+
+// An import file that comes through a pipe, of unknown size, arrives whole; one too large for
+// memory does not.
+using ImportFile = ServerTest;
+
+TEST_F(ImportFile, ThatComesThroughAPipeIsReadWholeButOneOverOneGibibyteIsRefused) {
+  const std::string fifo = home / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  server.On("POST", "/api/v11/probe/custom/import/", Reply(200, R"({"result":[]})"));
+  // Longer than any one read: the items start after 3 MiB of white space.
+  std::thread writer([&] {
+    std::ofstream(fifo) << R"({"probes":)" << std::string(3 << 20, ' ')
+                        << R"([{"a":1}],"version":1})";
+  });
+  const ProcessResult result = RunAgainst({"import-probes", "-i", fifo});
+  writer.join();
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(server.RequestsTo("POST", "/api/v11/probe/custom/import/").at(0).body,
+            R"({"probes":[{"a":1}],"skip_overwrite":false,"version":1})");
+  // One over 1 GiB, or one without end, is refused before anything is sent.
+  const std::string large = home / "large.json";
+  WriteFile(large, "");
+  ASSERT_EQ(::truncate(large.c_str(), (1 << 30) + 1), 0);
+  for (const std::string& name : {large, std::string("/dev/zero")}) {
+    EXPECT_EQ(Showing(RunAgainst({"import-probes", "-i", name})),
+              (Shown{4, "", "Failed to read the input file '" + name + "'\n"}));
+  }
+  EXPECT_EQ(server.Requests().size(), 3u);  // the login, import and release of the first run
 }
 
 using ListProbes = ServerTest;
