@@ -490,17 +490,20 @@ class OuterWriter {
 
   std::size_t Size() const { return size; }
 
-  // Appends the next part; false once all is written.
+  // Appends the next part: the head, or at least one element and at most a block's worth, or the
+  // tail, whatever the text already in out; false, appending nothing, once all is written. A part
+  // is never empty, so that writing ends.
   bool Next(std::string& out) {
     const std::size_t count = Items().size();
     if (next > count + 1) {
       return false;
     }
+    const std::size_t start = out.size();
     if (next == 0) {
       out += head;
       ++next;
     }
-    for (; next <= count && out.size() < kBlock; ++next) {
+    for (; next <= count && out.size() - start < kBlock; ++next) {
       WriteItem(next - 1, out);
     }
     if (next == count + 1) {

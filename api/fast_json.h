@@ -54,8 +54,9 @@ class ImportRequest {
   // The room the text has after it (its capacity) is its spare.
   bool Prepare(const std::string& file, const std::string& itemsKey,
                const std::vector<std::pair<std::string_view, bool>>& switches);
-  // After a successful Prepare: the body's size in bytes; Next appends its next part and returns
-  // false once all is written; Restart begins it again.
+  // After a successful Prepare: the body's size in bytes; Next appends its next part (never
+  // empty, whatever out already holds) and returns false, appending nothing, once all is written;
+  // Restart begins it again.
   std::size_t Size() const;
   bool Next(std::string& out);
   void Restart();

@@ -70,11 +70,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       payload["skip_overwrite_probe"] = false;
       payload["skip_overwrite"] = true;
       payload[key] = document->at(key);
-      // Written twice, as when libcurl rewinds it, and as long as announced.
-      for (int round = 0; round < 2; ++round) {
-        std::string body;
+      // Written part by part as it is sent, then again (as when libcurl rewinds it) into one text
+      // as the debug log gathers it: whole, as long as announced, every part adding to it.
+      for (const bool gathered : {false, true}) {
+        std::string body, part;
+        std::string& out = gathered ? body : part;
         request.Restart();
-        while (request.Next(body)) {
+        for (std::size_t had = out.size(); request.Next(out); had = out.size()) {
+          expect(out.size() > had, "importRequest (a part adds nothing)", text);
+          body += part;
+          part.clear();
         }
         expect(body == payload.dump() && body.size() == request.Size(), "importRequest", text);
       }
