@@ -252,8 +252,14 @@ std::string ImportSource::MissingFields(const nlohmann::json& file, const std::s
   if (found.Complete()) {
     return "";
   }
+  // A member that is there but holds no array is named by what it holds.
+  const auto items = file.find(itemsKey);
+  const std::string itemsFound = found.items ? "true"
+                                 : items == file.end()
+                                     ? "false"
+                                     : std::string(items->type_name()) + " (not an array)";
   return string::format(messages.missingFields, fileName, found.version ? "true" : "false",
-                        found.items ? "true" : "false");
+                        itemsFound);
 }
 
 void ImportSource::Refuse(const ImportMessages& messages, const Place& place) const {

@@ -47,25 +47,30 @@ struct Transfer {
   HeaderMap* headers = nullptr;
   std::exception_ptr failure;
   bool bodyRefused = false;
-  // A request body written while it is sent: its source, the part written last and how much
-  // of it has gone.
+  // The request body: a payload, or a source that writes it while it is sent (then the part
+  // written last is kept here). unsent is what has not gone of the payload or the part.
+  std::string_view payload;
   const BodySource* source = nullptr;
   std::string part;
-  size_t partSent = 0;
-  bool more = true;
+  std::string_view unsent;
+  bool more = false;  // the source has parts still to write
+  size_t size = 0;
+  size_t sent = 0;
+  bool resendRefused = false;
 };
 
 size_t readBody(char* buffer, size_t size, size_t count, void* userData) {
   auto* transfer = static_cast<Transfer*>(userData);
   try {
-    while (transfer->partSent == transfer->part.size() && transfer->more) {
+    while (transfer->unsent.empty() && transfer->more) {
       transfer->part.clear();
-      transfer->partSent = 0;
       transfer->more = transfer->source->next(transfer->part);
+      transfer->unsent = transfer->part;
     }
-    const size_t taken = std::min(size * count, transfer->part.size() - transfer->partSent);
-    std::memcpy(buffer, transfer->part.data() + transfer->partSent, taken);
-    transfer->partSent += taken;
+    const size_t taken = std::min(size * count, transfer->unsent.size());
+    std::memcpy(buffer, transfer->unsent.data(), taken);
+    transfer->unsent.remove_prefix(taken);
+    transfer->sent += taken;
     return taken;
   } catch (...) {
     transfer->failure = std::current_exception();
@@ -73,21 +78,36 @@ size_t readBody(char* buffer, size_t size, size_t count, void* userData) {
   }
 }
 
-// libcurl rewinds a body to send it again (to a proxy asking for credentials, for example).
+// Sets the body to be written from its start.
+void startBody(Transfer& transfer) {
+  transfer.part.clear();
+  transfer.unsent = transfer.payload;
+  transfer.sent = 0;
+  transfer.more = transfer.source != nullptr;
+  if (transfer.source != nullptr) {
+    transfer.source->restart();
+  }
+}
+
+// libcurl rewinds a body to send it again, on a new connection when a kept-alive one closed before
+// any answer came. A server may have acted on a request it received whole (an import, say), so a
+// body that went out whole is never sent again: the transfer fails instead. One that went out in
+// part cannot have been acted on and may be sent again.
 int seekBody(void* userData, curl_off_t offset, int origin) {
   auto* transfer = static_cast<Transfer*>(userData);
   if (offset != 0 || origin != SEEK_SET) {
     return CURL_SEEKFUNC_CANTSEEK;
   }
+  if (transfer->sent == transfer->size) {
+    transfer->resendRefused = true;
+    return CURL_SEEKFUNC_FAIL;
+  }
   try {
-    transfer->source->restart();
+    startBody(*transfer);
   } catch (...) {
     transfer->failure = std::current_exception();
     return CURL_SEEKFUNC_FAIL;
   }
-  transfer->part.clear();
-  transfer->partSent = 0;
-  transfer->more = true;
   return CURL_SEEKFUNC_OK;
 }
 
@@ -259,16 +279,16 @@ void WebConnection::SetOtherOptions(CURL* handle) {
 
 bool WebConnection::Perform(const std::string& url, const std::string& method,
                             const std::string& payload) {
-  return Send(url, method, &payload, nullptr);
+  return Perform(url, method, payload, nullptr);
 }
 
 bool WebConnection::Perform(const std::string& url, const std::string& method,
                             const BodySource& body) {
-  return Send(url, method, nullptr, &body);
+  return Perform(url, method, {}, &body);
 }
 
-bool WebConnection::Send(const std::string& url, const std::string& method,
-                         const std::string* payload, const BodySource* source) {
+bool WebConnection::Perform(const std::string& url, const std::string& method,
+                            std::string_view payload, const BodySource* source) {
   if (interruptible) {
     interrupt::throwIfPending();
   }
@@ -294,13 +314,14 @@ bool WebConnection::Send(const std::string& url, const std::string& method,
   Transfer transfer;
   transfer.body = &response;
   transfer.headers = &responseHeaders;
-  if (payload != nullptr && !payload->empty()) {
-    curl_easy_setopt(handle, CURLOPT_POSTFIELDS, payload->c_str());
-    curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE, -1L);
-  } else if (source != nullptr) {
+  if (!payload.empty() || source != nullptr) {
+    // Both kinds of body are read through the callbacks, so that none is ever sent twice.
+    transfer.payload = payload;
     transfer.source = source;
+    transfer.size = source != nullptr ? source->size : payload.size();
+    startBody(transfer);
     curl_easy_setopt(handle, CURLOPT_POST, 1L);
-    curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(source->size));
+    curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(transfer.size));
     curl_easy_setopt(handle, CURLOPT_READFUNCTION, readBody);
     curl_easy_setopt(handle, CURLOPT_READDATA, &transfer);
     curl_easy_setopt(handle, CURLOPT_SEEKFUNCTION, seekBody);
@@ -340,6 +361,10 @@ bool WebConnection::Send(const std::string& url, const std::string& method,
     throw interrupt::Interrupted(interrupt::signal());
   }
 
+  if (transfer.resendRefused) {
+    LOG_WARNING << "The request to '" << string::hideUserInfo(url)
+                << "' went out whole before its connection closed: it is not sent again.";
+  }
   if (result != CURLE_OK) {
     errorMessage = string::format("CURL: %ld %s %s", static_cast<long>(result),
                                   curl_easy_strerror(result), errorBuffer.data());

@@ -122,9 +122,10 @@ class WebConnection {
   std::string DescribeTimeouts() const;
 
  private:
-  // Sends the request with the payload, or else the body source.
-  bool Send(const std::string& url, const std::string& method, const std::string* payload,
-            const BodySource* source);
+  // Sends the request with the body source, or else the payload (none when empty), and logs it.
+  // A body that went out whole is never sent again on another connection.
+  bool Perform(const std::string& url, const std::string& method, std::string_view payload,
+               const BodySource* source);
 
   long responseCode = -1;
   ResponseBody response;
