@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -98,10 +99,12 @@ TEST_P(Exchange, ExportWritesTheChosenItemsSortedAndCompactReplacingAFileOnlyWit
 
 TEST_P(Exchange, ExportThatFailsLeavesTheTargetAsItWasAndRefusesOneItMayNotWriteAtOnce) {
   const std::string missing = home / "no/such/dir/items.json", dir = home.Path();
-  const std::string fresh = home / "new.json", no = R"({"errormsg":"No."})";
+  const std::string fresh = home / "new.json", no = R"({"errormsg":"No."})", link = home / "link";
+  ASSERT_EQ(::symlink("linked.json", link.c_str()), 0);
   // The arguments, the answer (none when nothing may be sent) and the error.
   const std::tuple<Flags, int, std::string, std::string> cases[] = {
       {{"-o", file}, 0, "", "Output file '" + file + "' already exists\n"},
+      {{"-o", link}, 0, "", "Output file '" + link + "' already exists\n"},
       {{"-w", "-o", dir}, 0, "", "Failed to open the output file '" + dir + "'\n"},
       {{"-o", missing}, 0, "", "Failed to open the output file '" + missing + "'\n"},
       {{"-w", "-o", file}, 400, no, kind.refused},
@@ -115,7 +118,7 @@ TEST_P(Exchange, ExportThatFailsLeavesTheTargetAsItWasAndRefusesOneItMayNotWrite
     ExpectError(args, err, "", status == 0);
   }
   EXPECT_EQ(ReadFile(file), "earlier");
-  EXPECT_EQ(Entries(home.Path()), (Flags{".korv-cli.log", "items.json"}));
+  EXPECT_EQ(Entries(home.Path()), (Flags{".korv-cli.log", "items.json", "link"}));
   EXPECT_THAT(Log(), HasSubstr("] FileError (virtual void korv::cli::ExportCustom"));
 }
 
@@ -144,6 +147,16 @@ TEST_P(Exchange, ImportReportsAFileOrAnAnswerItCannotUseOnOneLineKeepingWhatWasP
     server.On("POST", importPath, Reply(status, body));
     ExpectError({Command("import"), "-i", File(content)}, err, out, status == 0);
   }
+  // A backup never takes the name of a link, nor creates the file a dangling one names.
+  for (const std::string& target : {file, home / "missing.json"}) {
+    const std::string link = home / "link";
+    ::unlink(link.c_str());
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+    ExpectError({Command("import"), "-i", File(good), "--backup", link},
+                "Output file '" + link + "' already exists\n", "", true);
+  }
+  EXPECT_EQ(ReadFile(file), good);
+  EXPECT_FALSE(Exists(home / "missing.json"));
   EXPECT_THAT(Log(), HasSubstr("does not contain the following fields:\n- version: true, " +
                                kind.key + ": false\n"));
 }
@@ -197,9 +210,9 @@ std::string printedProbe(int id, bool system) {
          (system ? "true" : "false") + "}";
 }
 
-// What "-o" names keeps its identity: a FIFO, standard output, a link, a file with other names or
-// another owner get the export written into them; only a file that nothing else refers to is
-// replaced by a new one.
+// What "-w -o" names keeps its identity: a FIFO, standard output, a file with other names or
+// another owner get the export written into them; only a file that nothing else refers to, or a
+// dangling link, is replaced by a new one.
 using ExportTarget = ServerTest;
 
 TEST_F(ExportTarget, IsWrittenIntoWhereAReplacementWouldLoseWhatItIsOnceTheExportArrived) {
@@ -226,7 +239,7 @@ TEST_F(ExportTarget, IsWrittenIntoWhereAReplacementWouldLoseWhatItIsOnceTheExpor
     const ssize_t size = ::read(reader, buffer, sizeof buffer);
     EXPECT_EQ(std::string(buffer, std::max<ssize_t>(size, 0)), status == 200 ? exported : "");
     EXPECT_EQ(ReadFile(home / "other-name.json") + ReadFile(foreign), now + now);
-    EXPECT_EQ(ReadFile(home / "linked.json") + ReadFile(longName), status == 200 ? now + now : "");
+    EXPECT_EQ(ReadFile(link) + ReadFile(longName), status == 200 ? now + now : "");
   }
   ::close(reader);
   EXPECT_EQ(result.out, exported);
@@ -234,7 +247,8 @@ TEST_F(ExportTarget, IsWrittenIntoWhereAReplacementWouldLoseWhatItIsOnceTheExpor
   ASSERT_EQ(::stat(foreign.c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 07777, 0604u);
   EXPECT_EQ(status.st_uid, root ? 65534u : ::geteuid());
-  EXPECT_EQ(Entries(home.Path()).size(), 8u) << "nothing appeared beside the targets";
+  EXPECT_FALSE(Exists(home / "linked.json")) << "the link was replaced, not followed";
+  EXPECT_EQ(Entries(home.Path()).size(), 7u) << "nothing appeared beside the targets";
 }
 
 // An import file that comes through a pipe, of unknown size, arrives whole; one too large for
@@ -306,6 +320,54 @@ TEST_F(ListAlertTemplates, ShowACustomTemplateThatIsNotEnabled) {
                        R"("low_threshold_value":"50","medium_threshold_value":"75","name":"t",)"
                        R"("object_type":"server","operator":">","probe_dependency_list":[]}])"));
   EXPECT_EQ(Lines(RunAgainst({"list-alert-templates", "-c", "custom"}).out).size(), 3u);
+}
+
+// A server that does not offer v11 ends every command with status 6 before anything is asked of
+// it or written; the token is given back all the same.
+using IncompatibleServer = ServerTest;
+
+TEST_F(IncompatibleServer, EndsEveryCommandWithSixNamingTheServerAndTheVersionsItOffers) {
+  const std::string file = home / "items.json", out = home / "out.json";
+  const std::string url = "http://someone:pw@127.0.0.1:" + std::to_string(server.Port()) + "/";
+  WriteFile(file, R"({"alert_templates":[],"probes":[],"version":1})");
+  StubServer source;  // the migration's source speaks v11: the target is refused
+  source.ServeSession();
+  std::filesystem::create_directories(home / ".config/korv-cli");
+  WriteFile(home / ".config/korv-cli/config.toml", "[servers.old]\nurl = '" + source.BaseUrl() +
+                                                       "'\nuser = 'a'\n[servers.new]\nurl = '" +
+                                                       url + "'\nuser = 'a'\n");
+  environment = {"KORV_API_PASSWORD=secret"};
+  std::vector<Flags> runs = {
+      {"migrate", "--from", "old", "--to", "new", "--dir", home / "preview", "--dry-run"},
+      {"migrate", "--from", "old", "--to", "new", "--dir", home / "record"}};
+  for (const std::string kind : {"probes", "alert-templates"}) {
+    for (Flags args : {Flags{"list-"}, Flags{"export-", "-o", out}, Flags{"import-", "-i", file},
+                       Flags{"import-", "-i", file, "--backup", out}, Flags{"diff-", "-i", file}}) {
+      args[0] += kind;
+      args.insert(args.begin(), {"-p", url, "-u", "a"});
+      runs.push_back(args);
+    }
+  }
+  const std::pair<Flags, std::string> offers[] = {{{"v10_api"}, "v10_api"},
+                                                  {{"v10_api", "v12_api"}, "v10_api, v12_api"},
+                                                  {{}, "no API version"}};
+  for (const auto& [versions, offered] : offers) {
+    server.ServeSession("tok-123", versions);
+    for (const Flags& args : runs) {
+      const size_t released = Releases();
+      EXPECT_EQ(Showing(Run(args)),
+                (Shown{6, "",
+                       "KORV Server is not compatible with this utility.\nThe server at 'http://"
+                       "***@127.0.0.1:" +
+                           std::to_string(server.Port()) + "/' offers " + offered + ".\n"}))
+          << PrintToString(args);
+      EXPECT_EQ(Releases(), released + 1) << PrintToString(args);
+    }
+  }
+  EXPECT_EQ(server.Requests().size(), 2 * std::size(offers) * runs.size()) << "logins, releases";
+  EXPECT_EQ(source.Requests().size(), 2 * std::size(offers) * 2);
+  EXPECT_EQ(source.RequestsTo("DELETE", "/api/token/").size(), std::size(offers) * 2);
+  EXPECT_FALSE(Exists(out));
 }
 
 }  // namespace

@@ -36,6 +36,7 @@ TEST_F(Driver, EndsEachKindOfCommandLineWithItsStatusAndMessageWithoutLogging) {
       {with({"-f", home.Path()}), 103, "",
        "Password file '" + home.Path() + "' is not a plain file.\n"},
       {with({"-f", home / "blank"}), 103, "", "Cannot find password in the file.\n"},
+      {with({"import-probes", "--backup", ""}), 105, "", "--backup needs a file name.\n"},
   };
   for (const auto& [args, status, out, err] : cases) {
     const ProcessResult result = Run(args);
