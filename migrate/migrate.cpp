@@ -318,15 +318,9 @@ void Migrate::Run(RecordDirectory& record, api::Connection& target, Progress& pr
 
   progress.step = "the login to '" + from + "'";
   const auto sourceConnection = api::connect();
-  if (!sourceConnection) {
-    return;
-  }
   swapConnection(target);
   progress.step = "the login to '" + to + "'";
   const auto targetConnection = api::connect();
-  if (!targetConnection) {
-    return;
-  }
   const api::Connections toTarget = api::sessionConnections(targetConnection);
   swapConnection(target);
   const api::Connections toSource = api::sessionConnections(sourceConnection);
