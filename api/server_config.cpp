@@ -73,8 +73,10 @@ std::string secondsOf(const Key& key, const toml::node& node, const std::string&
                                        std::chars_format::fixed);
     return std::string(digits, written.ptr);
   }
+  const bool number = node.is_integer() || node.is_floating_point();
   refuse(path, node.source(),
-         string::format("'%s' must be a number of seconds greater than 0.", key.name));
+         string::format("'%s' must be a number of seconds%s.", key.name,
+                        number ? " greater than 0" : ""));
 }
 
 // The value as the option would take it from the command line; refused when of the wrong type.
