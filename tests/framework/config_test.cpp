@@ -133,7 +133,7 @@ TEST_F(ConfigFile, AnEntryWithoutUserOrPasswordIsNamedAsTheSourceOrTargetOfAMigr
       {"", "--korv-user is required\n"},
       {"user = 'admin'\n", "Provide username and password to continue.\n"}};
   for (const auto& [user, message] : targets) {
-    WriteFile(file, Entry("old") + "[servers.new]\nurl = '" + server.BaseUrl() + "'\n" + user,
+    WriteFile(file, Entry("old") + "[servers.new]\nurl = '" + server.BaseUrl() + "new/'\n" + user,
               0644);
     Check({{{"--config", file, "--server", "new"}, {}, user.empty() ? 106 : 105, named + message}});
     const ProcessResult result = Run({"--config", file, "migrate", "--from", "old", "--to", "new",
