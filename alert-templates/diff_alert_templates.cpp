@@ -43,9 +43,6 @@ void DiffAlertTemplates::Perform() {
   Scope reset([this] { Reset(); });
   const nlohmann::json file = readAlertTemplateFile(source, KORV_HERE);
   const auto connection = api::connect();
-  if (!connection) {
-    return;
-  }
   const api::DiffResult result = api::diffAlertTemplates(
       api::sessionConnections(connection), file, {ignoreExisting, ignoreExistingProbes}, KORV_HERE);
   api::printDiff(*out, result, KORV_HERE);

@@ -26,9 +26,6 @@ void ExportCustomAlertTemplates::Perform() {
   Scope release([this] { ReleaseFile(); });
   destination.Open(KORV_HERE);
   const auto connection = api::connect();
-  if (!connection) {
-    return;
-  }
   api::postJson(*connection, "/alert/custom/export/", {{"alert_templates", templateIds}});
   if (destination.WriteFast(*connection, "alert_templates", KORV_HERE)) {
     return;

@@ -50,13 +50,8 @@ void ImportCustomAlertTemplates::Init(CLI::App* app) {
   app->add_flag_callback(
       "--ignore-existing-probes", [this] { ignoreExistingProbes = true; },
       "Ignore the existing probes in the KORV Server.");
-  app->add_option(
-      "--backup",
-      [this](const std::vector<std::string>& values) {
-        // An empty name would send the backup to standard output.
-        backupWanted = !values.at(0).empty();
-        return backupWanted && backup.SetFileName(values);
-      },
+  backup.AddBackupOption(
+      app,
       "Before importing, write the server's current versions of the custom alert templates and "
       "probes the import would overwrite to this new file, as an alert template export file.");
 }
@@ -66,7 +61,6 @@ void ImportCustomAlertTemplates::Reset() {
   ignoreExistingProbes = false;
   ignoreExisting = false;
   backup.ReleaseFile();
-  backupWanted = false;
 }
 
 void ImportCustomAlertTemplates::Perform() {
@@ -76,9 +70,9 @@ void ImportCustomAlertTemplates::Perform() {
   // needs the document.
   api::fast::ImportRequest request;
   const bool fast =
-      !backupWanted && request.Prepare(text, "alert_templates",
-                                       {{"skip_overwrite", ignoreExisting},
-                                        {"skip_overwrite_probe", ignoreExistingProbes}});
+      !backup.Named() && request.Prepare(text, "alert_templates",
+                                         {{"skip_overwrite", ignoreExisting},
+                                          {"skip_overwrite_probe", ignoreExistingProbes}});
   nlohmann::json file;
   if (!fast) {
     file = source.Parse(text, kMessages, KORV_HERE);
@@ -88,15 +82,12 @@ void ImportCustomAlertTemplates::Perform() {
       source.Refuse(kMessages, KORV_HERE);
     }
   }
-  if (backupWanted) {
+  if (backup.Named()) {
     backup.Open(KORV_HERE);
   }
   const auto connection = api::connect();
-  if (!connection) {
-    return;
-  }
   const api::Connections connections = api::sessionConnections(connection);
-  if (backupWanted) {
+  if (backup.Named()) {
     // The backup is complete on disk before anything is imported.
     backup.Write(api::backupAlertTemplates(connections, file,
                                            {ignoreExisting, ignoreExistingProbes}, KORV_HERE),

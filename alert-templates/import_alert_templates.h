@@ -33,7 +33,6 @@ class ImportCustomAlertTemplates : public Command {
   bool ignoreExisting = false;
   // "--backup": where the server's versions of what the import overwrites are written.
   api::ExportDestination backup;
-  bool backupWanted = false;
 };
 
 }  // namespace korv::cli

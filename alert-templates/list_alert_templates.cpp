@@ -50,9 +50,6 @@ bool ListAlertTemplates::AlertTemplateVisible(const AlertTemplate& alertTemplate
 
 void ListAlertTemplates::Perform() {
   const auto connection = api::connect();
-  if (!connection) {
-    return;
-  }
   connection->Perform("/alert/template/", "GET", "");
   api::printList<AlertTemplate>(
       *connection, *out,

@@ -1,11 +1,14 @@
 #include "api/diff.h"
 
+#include <curl/curl.h>
+
 #include <map>
 #include <set>
 #include <utility>
 
 #include "api/exchange.h"
 #include "api/rest_api.h"
+#include "api/settings.h"
 #include "common/compact_json.h"
 #include "common/output.h"
 #include "common/string_utils.h"
@@ -122,6 +125,45 @@ void addServerOnly(const Named& file, const Named& server, std::vector<DiffRow>&
   }
 }
 
+// A name as the table shows it: control characters escaped as in the import's verdict table, so
+// that each row stays one line.
+std::string printable(const std::string& name) {
+  std::string shown;
+  compact::escapedControls(shown, name);
+  return shown;
+}
+
+// The major number of an export's "version" ("11" of "11.0", leading zeros dropped); "" when the
+// version is not a string that starts with one.
+std::string majorVersion(const json& document) {
+  const auto version = document.find("version");
+  if (version == document.end() || !version->is_string()) {
+    return "";
+  }
+  const std::string& text = version->get_ref<const std::string&>();
+  const std::string head = text.substr(0, text.find('.'));
+  if (head.empty() || head.find_first_not_of("0123456789") != std::string::npos) {
+    return "";
+  }
+  const std::size_t first = head.find_first_not_of('0');
+  return first == std::string::npos ? "0" : head.substr(first);
+}
+
+// The server imports only data of its own major version: a file of another one would be refused
+// whole, so no change of the comparison would come about.
+void checkVersions(const json& file, const json& serverExport, const Place& place) {
+  const std::string mine = majorVersion(file), theirs = majorVersion(serverExport);
+  if (mine.empty() || theirs.empty() || mine == theirs) {
+    return;
+  }
+  throw Error(
+      place.function, place.line, "Version mismatch",
+      string::format("The data comes from server version %s and the KORV Server at '%s' "
+                     "is version %s: it imports data of its own major version only.",
+                     printable(file.at("version").get<std::string>()), string::hideUserInfo(url),
+                     printable(serverExport.at("version").get<std::string>())));
+}
+
 Comparison compareProbes(const Connections& connections, const json& file,
                          const DiffOptions& options, const Place& place) {
   Named mine;
@@ -131,16 +173,15 @@ Comparison compareProbes(const Connections& connections, const json& file,
   }
   Comparison comparison;
   comparison.probeExport = exportAll(connections, "/probe/custom/export/", kProbes, place);
+  checkVersions(file, comparison.probeExport, place);
   const Named theirs = serverItems(comparison.probeExport, kProbes);
   compare(mine, theirs, options.ignoreExisting, false, comparison.result.rows);
   addServerOnly(mine, theirs, comparison.result.rows);
   return comparison;
 }
 
-Comparison compareTemplates(const Connections& connections, const json& file,
-                            const DiffOptions& options, const Place& place) {
-  Named templates;
-  Named probes;
+// The templates of an alert template file, and the probes they carry.
+void readTemplateFile(const json& file, Named& templates, Named& probes, const Place& place) {
   const json& items = fileItems(file, kTemplates, "The input file", place);
   for (std::size_t i = 0; i < items.size(); ++i) {
     const std::string name = fileItemName(items[i], i, "the input file", place);
@@ -154,8 +195,16 @@ Comparison compareTemplates(const Connections& connections, const json& file,
       probes.Add(fileItemName(carried[j], j, "the probes of the " + owner, place), carried[j]);
     }
   }
+}
+
+Comparison compareTemplates(const Connections& connections, const json& file,
+                            const DiffOptions& options, const Place& place) {
+  Named templates;
+  Named probes;
+  readTemplateFile(file, templates, probes, place);
   Comparison comparison;
   comparison.templateExport = exportAll(connections, "/alert/custom/export/", kTemplates, place);
+  checkVersions(file, comparison.templateExport, place);
   comparison.probeExport = exportAll(connections, "/probe/custom/export/", kProbes, place);
   const Named serverTemplates = serverItems(comparison.templateExport, kTemplates);
   auto& rows = comparison.result.rows;
@@ -185,14 +234,6 @@ json overwritten(const json& exported, const char* itemsKey, const DiffResult& r
   return items;
 }
 
-// A name as the table shows it: control characters escaped as in the import's verdict table, so
-// that each row stays one line.
-std::string printable(const std::string& name) {
-  std::string shown;
-  compact::escapedControls(shown, name);
-  return shown;
-}
-
 std::string detail(const DiffRow& row) {
   switch (row.change) {
     case Change::New:
@@ -218,10 +259,27 @@ std::string detail(const DiffRow& row) {
 
 }  // namespace
 
+void post(web::WebConnection& connection, const std::string& path, const json& payload,
+          const Place& place) {
+  postJson(connection, path, payload);
+  // A transport failure leaves libcurl's result code where an answer's status would be.
+  const long code = connection.ResponseCode();
+  if (code >= 100) {
+    return;
+  }
+  std::string reason = curl_easy_strerror(static_cast<CURLcode>(code));
+  if (code == CURLE_OPERATION_TIMEDOUT) {
+    reason += " (" + connection.DescribeTimeouts() + ")";
+  }
+  throw Error(place.function, place.line, "Transport failure",
+              string::format("The exchange with the KORV Server at '%s' failed: %s.",
+                             string::hideUserInfo(url), reason));
+}
+
 json exportAll(const Connections& connections, const char* path, const char* itemsKey,
                const Place& place) {
   const auto connection = connections();
-  postJson(*connection, path, json{{itemsKey, json::array()}});
+  post(*connection, path, json{{itemsKey, json::array()}}, place);
   json answer = parseResponse(*connection, place);
   checkStatus(*connection, answer, FailureReport::HTTPError, place);
   readAnswer(place, [&] {
@@ -275,6 +333,17 @@ DiffResult diffProbes(const Connections& connections, const json& file, const Di
 DiffResult diffAlertTemplates(const Connections& connections, const json& file,
                               const DiffOptions& options, const Place& place) {
   return compareTemplates(connections, file, options, place).result;
+}
+
+json carriedProbes(const json& file, const Place& place) {
+  Named templates;
+  Named probes;
+  readTemplateFile(file, templates, probes, place);
+  json items = json::array();
+  for (const auto& name : probes.names) {
+    items.push_back(*probes.items.at(name));
+  }
+  return items;
 }
 
 json backupProbes(const Connections& connections, const json& file, const DiffOptions& options,

@@ -25,6 +25,12 @@ using Connections = std::function<std::shared_ptr<web::WebConnection>()>;
 // session, so that one login serves several requests.
 Connections sessionConnections(std::shared_ptr<web::WebConnection> first);
 
+// Sends the payload as postJson does. A transfer that does not complete (a dropped or reset
+// connection, a time limit) raises an Error that names the server, instead of leaving an answer
+// that cannot be parsed.
+void post(web::WebConnection& connection, const std::string& path, const nlohmann::json& payload,
+          const Place& place);
+
 // The server's export of all its custom items of one kind (path "/probe/custom/export/" with
 // itemsKey "probes", or the alert templates'), checked to be an export: an object with "version"
 // and an array of items that each have a name.
@@ -63,7 +69,9 @@ struct DiffOptions {
 // Compares a probe export file (already read and checked as import-probes reads it) with the
 // server's custom probes. Fields the server assigns ("id") are not compared. An item without a
 // name, or items that are not an array, raise a FileError; a server answer that is not an export
-// a ResponseValidationError; a failure status an HTTPError.
+// a ResponseValidationError; a failure status an HTTPError. A file whose "version" has another
+// major number than the server's ("12.1" against "11.0") raises an Error naming both versions:
+// the server refuses to import it.
 DiffResult diffProbes(const Connections& connections, const nlohmann::json& file,
                       const DiffOptions& options, const Place& place);
 
@@ -72,6 +80,10 @@ DiffResult diffProbes(const Connections& connections, const nlohmann::json& file
 // the templates themselves are compared without that member.
 DiffResult diffAlertTemplates(const Connections& connections, const nlohmann::json& file,
                               const DiffOptions& options, const Place& place);
+
+// The custom probes that the alert templates of the file carry, each name once (the last item of
+// the name, which an import leaves in place), as a probe import takes them.
+nlohmann::json carriedProbes(const nlohmann::json& file, const Place& place);
 
 // The server's current versions of the custom probes that an import of the file would
 // overwrite, as a probe export file (the server's export, holding only those probes).

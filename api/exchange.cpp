@@ -25,7 +25,7 @@ constexpr std::size_t kMaxImportFile = web::kMaxResponseSize;
 }  // namespace
 
 std::shared_ptr<web::WebConnection> connect() {
-  return web::API::Get(kApiVersion, true);
+  return web::API::Get(kApiVersion);
 }
 
 void postJson(web::WebConnection& connection, const std::string& path,
@@ -101,6 +101,19 @@ void ExportDestination::AddOptions(CLI::App* app) {
       "-w,--overwrite", [this] { overwrite = true; }, "Overwrite the existing output file.");
 }
 
+void ExportDestination::AddBackupOption(CLI::App* app, const std::string& description) {
+  app->add_option(
+      "--backup",
+      [this](const std::vector<std::string>& values) {
+        // An empty name would send the backup to standard output, among the import's verdicts.
+        if (values.at(0).empty()) {
+          throw CLI::ValidationError("--backup needs a file name.");
+        }
+        return SetFileName(values);
+      },
+      description);
+}
+
 bool ExportDestination::SetFileName(const std::vector<std::string>& values) {
   ReleaseFile();
   fileName = values.at(0);
@@ -121,11 +134,11 @@ void ExportDestination::Open(const Place& place) {
   if (fileName.empty()) {
     return;
   }
-  if (!overwrite && path::checkIfFileExists(fileName)) {
+  if (!overwrite && path::checkIfNameTaken(fileName)) {
     throw FileError(string::format("Output file '%s' already exists", fileName), place.function,
                     place.line);
   }
-  if (!outFile.Open(fileName)) {
+  if (!outFile.Open(fileName, overwrite)) {
     throw FileError(string::format("Failed to open the output file '%s'", fileName), place.function,
                     place.line);
   }

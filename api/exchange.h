@@ -28,8 +28,8 @@ namespace korv::cli::api {
 // The API version that every subcommand speaks.
 inline constexpr char kApiVersion[] = "v11";
 
-// Logs in and returns the connection for one request; empty when the server does not speak the
-// API version (the user has been told on standard error).
+// Logs in and returns the connection for one request. A server that does not speak the API
+// version raises an IncompatibleServerError.
 std::shared_ptr<web::WebConnection> connect();
 
 // Sends the payload as compact JSON with a POST request.
@@ -121,13 +121,18 @@ ExportMembers findExportMembers(const nlohmann::json& document, const std::strin
 // raises the parse-failure ResponseValidationError at the place given.
 void checkExport(const nlohmann::json& answer, const std::string& itemsKey, const Place& place);
 
-// Where an export command writes: the file named with "-o" (an existing file only with "-w"),
-// which is written only once the whole export has arrived (see AtomicFile), or else standard
-// output.
+// Where an export command writes: the file named with "-o", or else standard output. The file is
+// written only once the whole export has arrived (see AtomicFile). Without "-w" it must be new: a
+// name that exists, a symbolic link included (dangling or not), is refused. With "-w" a link to
+// an existing file is followed, and a dangling one is replaced itself.
 class ExportDestination {
  public:
   // Adds "-o,--out-file" and "-w,--overwrite" to the command's options.
   void AddOptions(CLI::App* app);
+  // Adds an import's "--backup FILE" instead, which names a new file; an empty name is refused.
+  void AddBackupOption(CLI::App* app, const std::string& description);
+  // Whether a file was named.
+  bool Named() const { return !fileName.empty(); }
   // The "-o" callback. It forgets an earlier file and "-w" first; the "-w" callback runs after
   // it wherever the two stand on the command line, since options run in the order they were added.
   bool SetFileName(const std::vector<std::string>& values);

@@ -1,11 +1,12 @@
 #include "api/rest_api.h"
 
 #include <algorithm>
-#include <iostream>
 
 #include "api/session.h"
 #include "api/settings.h"
 #include "api/transport_settings.h"
+#include "common/compact_json.h"
+#include "common/error.h"
 #include "common/logger.h"
 #include "common/string_utils.h"
 
@@ -41,7 +42,7 @@ bool RESTAPIConn::Perform(const std::string& path, const std::string& method,
 
 namespace korv::web {
 
-std::shared_ptr<WebConnection> API::Get(const std::string& version, bool report) {
+std::shared_ptr<WebConnection> API::Get(const std::string& version) {
   cli::api::init();
   const std::string key = version + "_api";
   const auto& versions = cli::api::supportedApiVersions;
@@ -49,10 +50,17 @@ std::shared_ptr<WebConnection> API::Get(const std::string& version, bool report)
     return std::make_shared<cli::api::RESTAPIConn>(version);
   }
   LOG_WARNING << string::format("Connected KORV doesn't support the API version '%s'.", version);
-  if (report) {
-    std::cerr << "KORV Server is not compatible with this utility." << std::endl;
+  // The versions are the server's text and the URL the user's: their control characters are
+  // escaped, so that each stays on its line.
+  std::string offered;
+  for (const std::string& each : versions) {
+    offered += offered.empty() ? " " : ", ";
+    compact::escapedControls(offered, each);
   }
-  return nullptr;
+  std::string message = "KORV Server is not compatible with this utility.\nThe server at '";
+  compact::escapedControls(message, string::hideUserInfo(cli::api::url));
+  message += "' offers" + (offered.empty() ? std::string(" no API version") : offered) + ".";
+  throw IncompatibleServerError(message, __PRETTY_FUNCTION__, __LINE__);
 }
 
 }  // namespace korv::web

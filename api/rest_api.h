@@ -30,9 +30,9 @@ namespace korv::web {
 
 class API {
  public:
-  // Logs in (on every call) and returns a connection for the API version, or an empty pointer
-  // when the server does not offer it; with report set, the user is told on standard error.
-  static std::shared_ptr<WebConnection> Get(const std::string& version, bool report);
+  // Logs in (on every call) and returns a connection for the API version. A server that does not
+  // offer it raises an IncompatibleServerError naming the server and the versions it offers.
+  static std::shared_ptr<WebConnection> Get(const std::string& version);
 };
 
 }  // namespace korv::web

@@ -1,16 +1,19 @@
 #include "api/server_config.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <fstream>
-#include <sstream>
+#include <charconv>
+#include <cmath>
 
 #include <toml++/toml.h>
 #include <CLI/CLI.hpp>
 
 #include "common/env.h"
+#include "common/scope.h"
 #include "common/string_utils.h"
 
 namespace korv::cli::api {
@@ -38,10 +41,14 @@ constexpr Key kKeys[] = {{"url", "korv-url", Kind::Text},
                          {"connect-timeout", "connect-timeout", Kind::Seconds},
                          {"max-time", "max-time", Kind::Seconds}};
 
-[[noreturn]] void refuse(const std::string& path, const toml::source_region& where,
+std::string where(const std::string& path, const toml::source_region& region) {
+  return string::format("Configuration file '%s', line %d", string::printable(path),
+                        static_cast<int>(region.begin.line));
+}
+
+[[noreturn]] void refuse(const std::string& path, const toml::source_region& region,
                          const std::string& what) {
-  throw CLI::ConfigError(
-      string::format("Configuration file '%s', line %d: %s", path, where.begin.line, what));
+  throw CLI::ConfigError(where(path, region) + ": " + what);
 }
 
 std::string expandHome(const std::string& value) {
@@ -50,6 +57,26 @@ std::string expandHome(const std::string& value) {
     return home + value.substr(1);
   }
   return value;
+}
+
+// Seconds as the file writes them, in plain decimal digits (never an exponent), so that the
+// option reads the very value written; anything but a number greater than 0 is refused here.
+std::string secondsOf(const Key& key, const toml::node& node, const std::string& path) {
+  if (const auto* whole = node.as_integer(); whole != nullptr && whole->get() > 0) {
+    return std::to_string(whole->get());
+  }
+  if (const auto* decimal = node.as_floating_point();
+      decimal != nullptr && std::isfinite(decimal->get()) && decimal->get() > 0) {
+    // The shortest digits that read back as the same number; a double takes at most 330.
+    char digits[400];
+    const auto written = std::to_chars(std::begin(digits), std::end(digits), decimal->get(),
+                                       std::chars_format::fixed);
+    return std::string(digits, written.ptr);
+  }
+  const bool number = node.is_integer() || node.is_floating_point();
+  refuse(path, node.source(),
+         string::format("'%s' must be a number of seconds%s.", key.name,
+                        number ? " greater than 0" : ""));
 }
 
 // The value as the option would take it from the command line; refused when of the wrong type.
@@ -67,56 +94,58 @@ std::string valueOf(const Key& key, const toml::node& node, const std::string& p
       }
       refuse(path, node.source(), string::format("'%s' must be true or false.", key.name));
     case Kind::Seconds:
-      if (const auto* whole = node.as_integer()) {
-        return std::to_string(whole->get());
-      }
-      if (const auto* decimal = node.as_floating_point()) {
-        std::ostringstream text;
-        text << decimal->get();
-        return text.str();
-      }
-      refuse(path, node.source(), string::format("'%s' must be a number of seconds.", key.name));
+      return secondsOf(key, node, path);
   }
   return {};
 }
 
-// The file decides where passwords are sent: only its owner may change it.
-void checkFile(const std::string& path) {
-  struct stat status {};
-  if (::stat(path.c_str(), &status) != 0) {
-    throw CLI::FileError(
-        string::format("Configuration file '%s' is missing or not accessible.", path));
+// The file decides where passwords are sent: only its owner, the running user or root, may
+// change it. It is checked and read through one descriptor, so what is read is what was checked.
+std::string readFile(const std::string& path, bool explicitFile, const std::string& name) {
+  const std::string shown = string::printable(path);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0 && errno == ENOENT && !explicitFile) {
+    throw CLI::ValidationError(
+        string::format("Unknown server '%s': there is no configuration file '%s'.",
+                       string::printable(name), shown));
   }
-  if (!S_ISREG(status.st_mode)) {
-    throw CLI::FileError(string::format("Configuration file '%s' is not a plain file.", path));
+  if (fd < 0) {
+    throw CLI::FileError(
+        string::format("Configuration file '%s' is missing or not accessible.", shown));
+  }
+  const Scope closer([fd] { ::close(fd); });
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    throw CLI::FileError(string::format("Configuration file '%s' is not a plain file.", shown));
+  }
+  if (status.st_uid != ::geteuid() && status.st_uid != 0) {
+    throw CLI::FileError(string::format(
+        "Configuration file '%s' belongs to user id %u; it must belong to you or to root.", shown,
+        static_cast<unsigned>(status.st_uid)));
   }
   if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
     throw CLI::FileError(string::format(
-        "Configuration file '%s' may be written by group or others; permissions should be "
-        "u=rw (0644) or less.",
-        path));
+        "Configuration file '%s' may be written by group or others; only its owner may have "
+        "write access (e.g. mode 0644 or 0600).",
+        shown));
   }
-}
-
-toml::table parseFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  if (!in) {
-    throw CLI::FileError(string::format("Cannot read the configuration file '%s'.", path));
+  std::string text;
+  char buffer[4096];
+  ssize_t length;
+  while ((length = ::read(fd, buffer, sizeof buffer)) > 0) {
+    text.append(buffer, static_cast<size_t>(length));
   }
-  try {
-    return toml::parse(text.str(), std::string_view(path));
-  } catch (const toml::parse_error& e) {
-    refuse(path, e.source(), std::string(e.description()));
+  if (length < 0) {
+    throw CLI::FileError(string::format("Cannot read the configuration file '%s'.", shown));
   }
+  return text;
 }
 
 std::string knownServers(const toml::table* servers) {
   std::string names;
   if (servers != nullptr) {
     for (const auto& [name, entry] : *servers) {
-      names += (names.empty() ? "" : ", ") + std::string(name.str());
+      names += (names.empty() ? "" : ", ") + string::printable(std::string(name.str()));
     }
   }
   return names.empty() ? "none" : names;
@@ -133,20 +162,23 @@ std::string defaultConfigPath() {
   return base + "/korv-cli/config.toml";
 }
 
-std::vector<ServerSetting> readServer(const std::string& path, bool named,
+std::vector<ServerSetting> readServer(const std::string& path, bool explicitFile,
                                       const std::string& name) {
-  struct stat status {};
-  const bool missing = ::lstat(path.c_str(), &status) != 0 && errno == ENOENT;
-  if (missing && !named) {
-    throw CLI::ValidationError(
-        string::format("Unknown server '%s': there is no configuration file '%s'.", name, path));
+  const std::string text = readFile(path, explicitFile, name);
+  toml::table file;
+  try {
+    file = toml::parse(text, std::string_view(path));
+  } catch (const toml::parse_error& e) {
+    refuse(path, e.source(), string::printable(std::string(e.description())));
   }
-  checkFile(path);
-  const toml::table file = parseFile(path);
 
+  const auto unknown = [&path](const toml::key& key) {
+    refuse(path, key.source(),
+           string::format("unknown key '%s'.", string::printable(std::string(key.str()))));
+  };
   for (const auto& [key, node] : file) {
     if (key != "servers" || !node.is_table()) {
-      refuse(path, key.source(), string::format("unknown key '%s'.", std::string(key.str())));
+      unknown(key);
     }
   }
   const toml::table* servers = file["servers"].as_table();
@@ -154,10 +186,13 @@ std::vector<ServerSetting> readServer(const std::string& path, bool named,
   // Every entry is checked, not only the one chosen: a mistake shows on the first run.
   const toml::table none;
   for (const auto& [server, entry] : servers != nullptr ? *servers : none) {
+    const std::string shown = string::printable(std::string(server.str()));
+    if (server.str().empty()) {
+      refuse(path, server.source(), "a server name must not be empty.");
+    }
     const toml::table* table = entry.as_table();
     if (table == nullptr) {
-      refuse(path, server.source(),
-             string::format("'servers.%s' must be a table.", std::string(server.str())));
+      refuse(path, server.source(), string::format("'servers.%s' must be a table.", shown));
     }
     for (const auto& [key, node] : *table) {
       const Key* known = std::find_if(std::begin(kKeys), std::end(kKeys),
@@ -166,17 +201,18 @@ std::vector<ServerSetting> readServer(const std::string& path, bool named,
         refuse(path, key.source(), "a password is never kept here; name a 'password-file'.");
       }
       if (known == std::end(kKeys)) {
-        refuse(path, key.source(), string::format("unknown key '%s'.", std::string(key.str())));
+        unknown(key);
       }
       const std::string value = valueOf(*known, node, path);
       if (server == name) {
-        settings.emplace_back(known->option, value);
+        settings.push_back({known->option, value, where(path, key.source())});
       }
     }
   }
-  if (!name.empty() && (servers == nullptr || !servers->contains(name))) {
-    throw CLI::ValidationError(
-        string::format("Unknown server '%s'; '%s' names: %s.", name, path, knownServers(servers)));
+  if (servers == nullptr || !servers->contains(name)) {
+    throw CLI::ValidationError(string::format("Unknown server '%s'; '%s' names: %s.",
+                                              string::printable(name), string::printable(path),
+                                              knownServers(servers)));
   }
   return settings;
 }

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace korv::cli::api {
@@ -12,16 +11,22 @@ namespace korv::cli::api {
 // "$XDG_CONFIG_HOME/korv-cli/config.toml", else "$HOME/.config/korv-cli/config.toml".
 std::string defaultConfigPath();
 
-// One setting of a server: the long name of its global option and its value as the command line
-// would give it ("true"/"false" for a flag).
-using ServerSetting = std::pair<std::string, std::string>;
+// One setting of a server: the long name of its global option, its value as the command line
+// would give it ("true"/"false" for a flag) and where the file gives it, for messages:
+// "Configuration file '/x.toml', line 4".
+struct ServerSetting {
+  std::string option;
+  std::string value;
+  std::string origin;
+};
 
-// Reads the settings of the server NAME from the file at path. A missing file is an error only
-// when named is set; then, as for an unknown server name, the message lists the servers known.
-// A file that is not a regular file or that group or others may write is refused (CLI::FileError);
-// syntax errors, unknown keys and values of the wrong type name the key and line
-// (CLI::ConfigError); an unknown server is a CLI::ValidationError. An empty name only checks the
-// file.
-std::vector<ServerSetting> readServer(const std::string& path, bool named, const std::string& name);
+// Reads the settings of the server NAME (not empty) from the file at path. A missing file is a
+// CLI::FileError when the file was named (explicit), else, as for an unknown server name, a
+// CLI::ValidationError that lists the servers known. A file that is not a plain file, that
+// belongs to neither the running user nor root, or that group or others may write is refused
+// (CLI::FileError); syntax errors, unknown keys, empty server names and unusable values name the
+// line (CLI::ConfigError). Every entry is checked, not only the one asked for.
+std::vector<ServerSetting> readServer(const std::string& path, bool explicitFile,
+                                      const std::string& name);
 
 }  // namespace korv::cli::api

@@ -58,7 +58,8 @@ Connection current() {
                     proxyUser,
                     proxyPassword,
                     connectTimeoutMs,
-                    maxTimeMs};
+                    maxTimeMs,
+                    serverEntry};
 }
 
 void activate(const Connection& c) {
@@ -77,6 +78,7 @@ void activate(const Connection& c) {
   proxyPassword = c.proxyPassword;
   connectTimeoutMs = c.connectTimeoutMs;
   maxTimeMs = c.maxTimeMs;
+  serverEntry = c.serverEntry;
 }
 
 void resetConnectionSettings() {
@@ -84,11 +86,9 @@ void resetConnectionSettings() {
 }
 
 void init() {
-  if (user.empty()) {
-    throw CLI::ValidationError(kMissingCredentials);
-  }
-  if (password.empty() && !process_env("KORV_API_PASSWORD", password)) {
-    throw CLI::ValidationError(kMissingCredentials);
+  if (user.empty() || (password.empty() && !process_env("KORV_API_PASSWORD", password))) {
+    throw CLI::ValidationError(serverEntry.empty() ? kMissingCredentials
+                                                   : serverEntry + ": " + kMissingCredentials);
   }
 
   auto connection = std::make_shared<web::WebConnection>();

@@ -15,6 +15,7 @@ struct Connection {
   bool secureConnection = true;
   std::string caBundle, crlFile, clientCert, clientKey, proxy, proxyUser, proxyPassword;
   long connectTimeoutMs = 0, maxTimeMs = 0;
+  std::string serverEntry;
 };
 
 // The current connection.
@@ -25,7 +26,8 @@ void activate(const Connection& connection);
 void resetConnectionSettings();
 
 // Logs in at "api/token/" with the user and password; fills token and supportedApiVersions.
-// Every failure is a CLI::ValidationError with a message for the user.
+// Every failure is a CLI::ValidationError with a message for the user; missing credentials name
+// the server's configuration entry, when the settings came from one.
 void init();
 
 // Releases the token, if there is one. Never raises: failures only reach the log.

@@ -20,6 +20,7 @@ std::string password;
 std::string token;
 std::vector<std::string> supportedApiVersions;
 bool secureConnection = true;
+std::string serverEntry;
 
 namespace {
 
@@ -67,7 +68,8 @@ bool setURL(const std::vector<std::string>& values) {
   const std::string& value = values.at(0);
   if (value.empty() || !validateUrlWithoutQueryAndFragment(value)) {
     // "Marlformed" is the system's own text, kept on purpose.
-    throw CLI::ValidationError("Marlformed url: '" + string::hideUserInfo(value) + "'");
+    throw CLI::ValidationError("Marlformed url: '" +
+                               string::printable(string::hideUserInfo(value)) + "'");
   }
   url = value;
   if (url.back() != '/') {

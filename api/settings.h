@@ -13,6 +13,9 @@ extern std::string password;  // API password; empty means none (yet)
 extern std::string token;     // session token; empty while no session is open
 extern std::vector<std::string> supportedApiVersions;  // e.g. "v11_api"
 extern bool secureConnection;  // whether the server's certificate and host name are checked
+// The configuration entry the settings came from, naming it in messages: "Server 'new' in
+// '/x.toml'"; empty when none was chosen.
+extern std::string serverEntry;
 
 // True when the URL has neither a query nor a fragment.
 bool validateUrlWithoutQueryAndFragment(std::string url);

@@ -3,9 +3,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cmath>
-#include <regex>
+#include <cstdlib>
 
 #include <CLI/CLI.hpp>
 
@@ -34,10 +36,12 @@ namespace {
 std::string readableFile(const std::string& path, const char* what) {
   struct stat status {};
   if (::stat(path.c_str(), &status) != 0 || ::access(path.c_str(), R_OK) != 0) {
-    throw CLI::FileError(string::format("%s '%s' is missing or not readable.", what, path));
+    throw CLI::FileError(
+        string::format("%s '%s' is missing or not readable.", what, string::printable(path)));
   }
   if (!S_ISREG(status.st_mode)) {
-    throw CLI::FileError(string::format("%s '%s' is not a plain file.", what, path));
+    throw CLI::FileError(
+        string::format("%s '%s' is not a plain file.", what, string::printable(path)));
   }
   return path;
 }
@@ -46,7 +50,7 @@ long seconds(const std::vector<std::string>& values, const char* option) {
   long milliseconds = 0;
   if (!parseSeconds(values.at(0), milliseconds)) {
     throw CLI::ValidationError(string::format("%s: '%s' is not a number of seconds greater than 0.",
-                                              option, values.at(0)));
+                                              option, string::printable(values.at(0))));
   }
   return milliseconds;
 }
@@ -74,7 +78,7 @@ bool setClientKey(const std::vector<std::string>& values) {
   if (::stat(path.c_str(), &status) != 0 || (status.st_mode & 077) != 0) {
     throw CLI::FileError(string::format(
         "Client key '%s' has group or world access; permissions should be u=rw (0600) or less.",
-        path));
+        string::printable(path)));
   }
   clientKey = path;
   return true;
@@ -115,9 +119,13 @@ bool setMaxTime(const std::vector<std::string>& values) {
 }
 
 bool parseSeconds(const std::string& text, long& milliseconds) {
-  static const std::regex decimal("[0-9]*\\.?[0-9]+");
-  // The length check keeps the regular expression engine, which recurses per character, safe.
-  if (text.size() > 64 || !std::regex_match(text, decimal)) {
+  // Digits with at most one decimal point, ending in a digit: "2", "0.5", ".5".
+  const size_t point = text.find('.');
+  const bool digitsOnly = std::all_of(text.begin(), text.end(), [](char c) {
+    return c == '.' || std::isdigit(static_cast<unsigned char>(c));
+  });
+  if (!digitsOnly || text.empty() || text.back() == '.' ||
+      (point != std::string::npos && text.find('.', point + 1) != std::string::npos)) {
     return false;
   }
   const double value = std::ceil(std::strtod(text.c_str(), nullptr) * 1000);

@@ -104,7 +104,7 @@ int Command::InitAll(const std::string& title, int argc, char** argv, bool stand
     } catch (const Error& e) {
       LOG_ERROR << e.to_string();
       std::cerr << e.what() << std::endl;
-      return 4;
+      return e.ExitStatus();
     } catch (const CLI::ValidationError& e) {
       LOG_ERROR << e.get_name() << ": " << e.what();
       std::cerr << e.what() << std::endl;

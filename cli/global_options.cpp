@@ -1,7 +1,10 @@
 #include "cli/global_options.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
+#include <map>
+#include <optional>
 
 #include <CLI/CLI.hpp>
 
@@ -12,6 +15,7 @@
 #include "common/env.h"
 #include "common/logger.h"
 #include "common/scope.h"
+#include "common/string_utils.h"
 
 namespace korv::cli {
 
@@ -36,23 +40,74 @@ constexpr char kPasswordFileHelp[] =
     "* Environment variable 'KORV_API_PASSWORD' can be used for\n"
     "  providing the password instead of the password file.\n";
 
+// The server a subcommand names itself (migrate's source); it wins over --server.
+std::optional<std::string> commandServer;
+// The command line of the run, for loadServer.
+std::vector<std::string> commandLine;
+// The server loadServer asks for; it wins over everything else.
+std::optional<std::string> forcedServer;
+// Where the chosen entry gives each option that the command line left unset, by long name:
+// "Configuration file '/x.toml', line 4". Errors about those values say so.
+std::map<std::string, std::string> entryOrigins;
+
+// The option CLI11 reads its configuration through. It exists for that alone: given on the
+// command line it is refused like any unknown argument.
+constexpr char kEntryHook[] = "--server-entry";
+
+std::optional<std::string> chosenServer(const CLI::Option* server) {
+  if (forcedServer) {
+    return forcedServer;
+  }
+  if (commandServer) {
+    return commandServer;
+  }
+  if (server->count() > 0) {
+    return server->as<std::string>();
+  }
+  std::string name;
+  return process_env("KORV_SERVER", name) ? std::optional<std::string>(name) : std::nullopt;
+}
+
+// The option's callback; an error about a value that the chosen entry gave names where.
+CLI::callback_t fromEntry(const std::string& option, bool (*set)(const std::vector<std::string>&)) {
+  return [option, set](const CLI::results_t& values) {
+    const auto named = [&option](const char* message) {
+      const auto origin = entryOrigins.find(option);
+      return origin == entryOrigins.end() ? std::string(message) : origin->second + ": " + message;
+    };
+    try {
+      return set(values);
+    } catch (const CLI::FileError& e) {
+      throw CLI::FileError(named(e.what()));
+    } catch (const CLI::ValidationError& e) {
+      throw CLI::ValidationError(named(e.what()));
+    }
+  };
+}
+
+// The option's name, with the entry that gave its value if one did.
+std::string shownOption(const std::string& option) {
+  const auto origin = entryOrigins.find(option);
+  return "--" + option + (origin == entryOrigins.end() ? "" : " (" + origin->second + ")");
+}
+
 // Trust, identity, proxy and time limits of every request.
 void addConnectionOptions(CLI::App& app) {
-  auto* ca = app.add_option("--cacert", CLI::callback_t(api::setCABundle),
+  auto* ca = app.add_option("--cacert", fromEntry("cacert", api::setCABundle),
                             "PEM bundle of CAs to verify the server with, instead of the\n"
                             "default bundle.\n")
                  ->group(kConnectionGroup)
                  ->envname("KORV_CA_BUNDLE");
-  app.add_option("--crlfile", CLI::callback_t(api::setCRLFile),
+  app.add_option("--crlfile", fromEntry("crlfile", api::setCRLFile),
                  "Certificate revocation list (PEM), checked with --cacert.\n")
       ->group(kConnectionGroup)
       ->envname("KORV_CRL_FILE")
       ->needs(ca);
-  auto* cert = app.add_option("--cert", CLI::callback_t(api::setClientCert),
+  auto* cert = app.add_option("--cert", fromEntry("cert", api::setClientCert),
                               "Client certificate (PEM) for mutual TLS; needs --key.\n")
                    ->group(kConnectionGroup)
                    ->envname("KORV_CLIENT_CERT");
-  auto* key = app.add_option("--key", CLI::callback_t(api::setClientKey),
+  auto* key = app.add_option("--key", fromEntry("key", api::setClientKey),
                              "Private key (PEM, not encrypted) of the client certificate.\n"
                              "Like the password file, it must disallow any access to\n"
                              "world or group.\n")
@@ -60,97 +115,148 @@ void addConnectionOptions(CLI::App& app) {
                   ->envname("KORV_CLIENT_KEY");
   cert->needs(key);
   key->needs(cert);
-  auto* proxy = app.add_option("--proxy", CLI::callback_t(api::setProxy),
+  auto* proxy = app.add_option("--proxy", fromEntry("proxy", api::setProxy),
                                "Proxy URL for every request, e.g. http://proxy:3128\n"
                                "(without it, https_proxy and no_proxy apply).\n")
                     ->group(kConnectionGroup)
                     ->envname("KORV_PROXY");
-  app.add_option("--proxy-user", CLI::callback_t(api::setProxyUser),
+  app.add_option("--proxy-user", fromEntry("proxy-user", api::setProxyUser),
                  "Proxy user; the password comes from the environment\n"
                  "variable 'KORV_PROXY_PASSWORD' only.\n")
       ->group(kConnectionGroup)
       ->envname("KORV_PROXY_USER")
       ->needs(proxy);
-  app.add_option("--connect-timeout", CLI::callback_t(api::setConnectTimeout),
+  app.add_option("--connect-timeout", fromEntry("connect-timeout", api::setConnectTimeout),
                  "Limit in seconds (e.g. 2.5) on connecting, per request.\n")
       ->group(kConnectionGroup)
       ->envname("KORV_CONNECT_TIMEOUT");
-  app.add_option("-m,--max-time", CLI::callback_t(api::setMaxTime),
+  app.add_option("-m,--max-time", fromEntry("max-time", api::setMaxTime),
                  "Limit in seconds (e.g. 30) on each whole request.\n")
       ->group(kConnectionGroup)
       ->envname("KORV_MAX_TIME");
 }
 
-// The server a subcommand names itself; it wins over --server.
-std::string commandServer;
-// The command line of the run, for loadServer.
-std::vector<std::string> commandLine;
-// The server loadServer asks for; it wins over everything else.
-std::string forcedServer;
-
 // Brings in the settings of the chosen server entry. CLI11 reads its configuration after the
 // command line and before the environment variables and gives a value only to options that the
 // command line left unset: exactly the precedence of an entry. The hook option names a file that
 // always exists; what is read is decided here, from --config/KORV_CONFIG and --server/KORV_SERVER.
+// No entry applies unless a server is chosen.
 class ServerEntry : public CLI::Config {
  public:
-  ServerEntry(const CLI::Option* config, const CLI::Option* server)
-      : config(config), server(server) {}
+  explicit ServerEntry(CLI::App* app) : app(app) {}
 
   std::string to_config(const CLI::App*, bool, bool, std::string) const override { return {}; }
 
   std::vector<CLI::ConfigItem> from_config(std::istream&) const override {
-    std::string name = !forcedServer.empty() ? forcedServer : commandServer;
-    if (name.empty() && server->count() > 0) {
-      name = server->as<std::string>();
+    consulted = true;
+    entryOrigins.clear();
+    const std::optional<std::string> name = chosenServer(app->get_option("--server"));
+    if (!name) {
+      return {};
     }
-    if (name.empty()) {
-      process_env("KORV_SERVER", name);
+    if (name->empty()) {
+      throw CLI::ValidationError(
+          "The server name is empty; name a server of the configuration file.");
     }
     std::string path;
-    bool named = true;
-    if (config->count() > 0) {
+    bool explicitFile = true;
+    if (const CLI::Option* config = app->get_option("--config"); config->count() > 0) {
       path = config->as<std::string>();
     } else if (!process_env("KORV_CONFIG", path)) {
       path = api::defaultConfigPath();
-      named = false;
-    }
-    // Without a chosen server the default file is not read; a named one is checked.
-    if (name.empty() && !named) {
-      return {};
+      explicitFile = false;
     }
     std::vector<CLI::ConfigItem> items;
-    for (const auto& [option, value] : api::readServer(path, named, name)) {
+    const bool secure = app->get_option("--no-insecure")->count() > 0;
+    for (const api::ServerSetting& setting : api::readServer(path, explicitFile, *name)) {
+      if (setting.option == "insecure" && secure) {
+        continue;
+      }
+      if (app->get_option("--" + setting.option)->empty()) {
+        entryOrigins[setting.option] = setting.origin;
+      }
       CLI::ConfigItem item;
-      item.name = option;
-      item.inputs = {value};
+      item.name = setting.option;
+      item.inputs = {setting.value};
       items.push_back(std::move(item));
     }
+    api::serverEntry =
+        string::format("Server '%s' in '%s'", string::printable(*name), string::printable(path));
     return items;
   }
 
+  // Whether the entry was looked for; when not, the hook was given on the command line.
+  bool Consulted() const { return consulted; }
+
  private:
-  const CLI::Option* config;
-  const CLI::Option* server;
+  CLI::App* app;
+  mutable bool consulted = false;
 };
 
+// Whether the run asks for help, of the utility or of its subcommand.
+bool helpAsked(CLI::App& app) {
+  const auto asked = [](CLI::App* one) {
+    return one->get_help_ptr() != nullptr && one->get_help_ptr()->count() > 0;
+  };
+  const auto subcommands = app.get_subcommands();
+  return asked(&app) || std::any_of(subcommands.begin(), subcommands.end(), asked);
+}
+
+// Two settings that contradict each other: a command-line error like a missing companion option.
+[[noreturn]] void contradiction(const std::string& one, const std::string& other) {
+  throw CLI::ExcludesError(one + " excludes " + other, CLI::ExitCodes::RequiresError);
+}
+
+// What the settings of all sources, read, must agree on. Runs after every other global option.
+void checkChoices(CLI::App& app, const ServerEntry& entry) {
+  if (!entry.Consulted()) {
+    throw CLI::ExtrasError({kEntryHook});
+  }
+  if (app.get_option("--insecure")->count() > 0 && app.get_option("--no-insecure")->count() > 0) {
+    contradiction("--insecure", "--no-insecure");
+  }
+  // Switching the certificate check off would silently drop the trust asked for.
+  for (const auto& [option, value] :
+       {std::pair{"cacert", &api::caBundle}, std::pair{"crlfile", &api::crlFile}}) {
+    if (!api::secureConnection && !value->empty()) {
+      contradiction(shownOption("insecure"), shownOption(option));
+    }
+  }
+  if (!api::serverEntry.empty() && !helpAsked(app)) {
+    for (const char* option : {"--korv-url", "--korv-user"}) {
+      if (app.get_option(option)->count() == 0) {
+        throw CLI::RequiredError(api::serverEntry + ": " + option + " is required",
+                                 CLI::ExitCodes::RequiredError);
+      }
+    }
+  }
+}
+
 void addServerChoice(CLI::App& app) {
-  auto* config = app.add_option("--config",
-                                "Configuration file of named servers (default:\n"
-                                "$XDG_CONFIG_HOME/korv-cli/config.toml or\n"
-                                "~/.config/korv-cli/config.toml).\n")
-                     ->type_name("FILE")
-                     ->group(kServerGroup)
-                     ->envname("KORV_CONFIG");
-  auto* server = app.add_option("--server",
-                                "Take the settings of this server from the\n"
-                                "configuration file; options given here still\n"
-                                "win, its values beat the variables.\n")
-                     ->type_name("NAME")
-                     ->group(kServerGroup)
-                     ->envname("KORV_SERVER");
-  app.set_config("--server-entry", "/dev/null", "", true)->group("");
-  app.config_formatter(std::make_shared<ServerEntry>(config, server));
+  app.add_option("--config",
+                 "Configuration file of named servers (default:\n"
+                 "$XDG_CONFIG_HOME/korv-cli/config.toml or\n"
+                 "~/.config/korv-cli/config.toml).\n")
+      ->type_name("FILE")
+      ->group(kServerGroup)
+      ->envname("KORV_CONFIG");
+  app.add_option("--server",
+                 "Take the settings of this server from the\n"
+                 "configuration file; options given here still\n"
+                 "win, its values beat the variables.\n")
+      ->type_name("NAME")
+      ->group(kServerGroup)
+      ->envname("KORV_SERVER");
+  CLI::Option* hook = app.set_config(kEntryHook, "/dev/null", "", true)->group("");
+  auto entry = std::make_shared<ServerEntry>(&app);
+  app.config_formatter(entry);
+  // The check runs as the hook's value is validated: first on the default, before the entry is
+  // read (nothing to check yet), then on the file name the reading gave it.
+  hook->each([&app, hook, entry](const std::string&) {
+    if (hook->count() > 0) {
+      checkChoices(app, *entry);
+    }
+  });
 }
 
 }  // namespace
@@ -166,7 +272,7 @@ void rememberCommandLine(int argc, const char* const* argv) {
 void loadServer(const std::string& name) {
   api::resetConnectionSettings();
   forcedServer = name;
-  Scope forget([] { forcedServer.clear(); });
+  Scope forget([] { forcedServer.reset(); });
   CLI::App app;
   addGlobalOptions(app, "");
   // The run's subcommand and its options follow the first word that is not an option.
@@ -194,23 +300,28 @@ void addGlobalOptions(CLI::App& app, const std::string& title) {
       },
       "Show the app version and exit");
 
-  app.add_option("-p,--korv-url", CLI::callback_t(api::setURL), kUrlHelp)
+  app.add_option("-p,--korv-url", fromEntry("korv-url", api::setURL), kUrlHelp)
       ->required(true)
       ->group(kServerGroup)
       ->envname("KORV_SERVER_URL");
 
-  app.add_option("-u,--korv-user", CLI::callback_t(api::setUser),
+  app.add_option("-u,--korv-user", fromEntry("korv-user", api::setUser),
                  "User to access the KORV REST API\n")
       ->required(true)
       ->group(kServerGroup)
       ->envname("KORV_API_USER");
 
-  app.add_option("-f,--password-file", CLI::callback_t(api::setPasswordFile), kPasswordFileHelp)
+  app.add_option("-f,--password-file", fromEntry("password-file", api::setPasswordFile),
+                 kPasswordFileHelp)
       ->group(kServerGroup)
       ->envname("KORV_PASSWORD_FILE");
 
   app.add_flag_callback(
          "-i,--insecure", [] { api::useInsecureConnection(); }, "Set the insecure connection.\n")
+      ->group(kServerGroup);
+  app.add_flag("--no-insecure",
+               "Check the TLS certificate and host name even when the\n"
+               "server's entry says 'insecure = true'.\n")
       ->group(kServerGroup);
 
   addConnectionOptions(app);

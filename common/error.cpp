@@ -32,4 +32,8 @@ ResponseValidationError::ResponseValidationError(std::string message, std::strin
 FileError::FileError(std::string message, std::string function, unsigned long line)
     : Error(std::move(function), line, "FileError", std::move(message)) {}
 
+IncompatibleServerError::IncompatibleServerError(std::string message, std::string function,
+                                                 unsigned long line)
+    : Error(std::move(function), line, "Incompatible Server", std::move(message)) {}
+
 }  // namespace korv

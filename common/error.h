@@ -1,5 +1,6 @@
 // The error family for failures of the utility's own making. The driver writes what() to standard
-// error and to_string() (the long form, with the raise site) to the log.
+// error and to_string() (the long form, with the raise site) to the log, and ends the run with
+// ExitStatus().
 #pragma once
 
 #include <stdexcept>
@@ -13,6 +14,7 @@ class Error : public std::runtime_error {
 
   // "<name> (<function>@<line>): <message>", or "<name><message>" without a function.
   virtual std::string to_string() const;
+  virtual int ExitStatus() const { return 4; }
 
  private:
   std::string name;
@@ -39,12 +41,22 @@ class FileError : public Error {
   FileError(std::string message, std::string function, unsigned long line);
 };
 
+// The server does not offer the API version the utility speaks: nothing can be asked of it.
+class IncompatibleServerError : public Error {
+ public:
+  IncompatibleServerError(std::string message, std::string function, unsigned long line);
+  int ExitStatus() const override { return 6; }
+};
+
 // Where an error is raised: the raising operation's pretty-function text and the source line.
 struct Place {
   std::string function;
   unsigned long line;
 };
-#define KORV_HERE ::korv::Place{__PRETTY_FUNCTION__, __LINE__}
+#define KORV_HERE                 \
+  ::korv::Place {                 \
+    __PRETTY_FUNCTION__, __LINE__ \
+  }
 
 // The message used whenever a server answer cannot be parsed or lacks what is needed.
 inline constexpr const char* kResponseParseFailure =

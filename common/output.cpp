@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -21,26 +22,6 @@ std::string directoryOf(const std::string& path) {
   std::vector<char> copy(path.begin(), path.end());
   copy.push_back('\0');
   return dirname(copy.data());
-}
-
-// The file that a write to a missing path creates: for a chain of symbolic links, the target of
-// the last one.
-std::string missingTarget(std::string path) {
-  // The kernel's limit on links in one lookup; a longer chain fails to open later.
-  for (int hops = 0; hops < 40; ++hops) {
-    struct stat status {};
-    if (::lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
-      break;
-    }
-    std::vector<char> link(static_cast<size_t>(status.st_size) + 1);
-    const ssize_t size = ::readlink(path.c_str(), link.data(), link.size());
-    if (size <= 0 || static_cast<size_t>(size) >= link.size()) {
-      break;
-    }
-    const std::string next(link.data(), static_cast<size_t>(size));
-    path = next[0] == '/' ? next : directoryOf(path) + "/" + next;
-  }
-  return path;
 }
 
 bool standardOutputClosed = false;
@@ -87,6 +68,18 @@ bool syncFile(const std::string& path) {
   return synced;
 }
 
+// Renames the file to the target; without replace only while nothing has the target's name.
+bool moveTo(const std::string& from, const std::string& to, bool replace) {
+  if (replace) {
+    return ::rename(from.c_str(), to.c_str()) == 0;
+  }
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+    return true;
+  }
+  // A file system without that kind of rename still has a link that never replaces.
+  return errno == EINVAL && ::link(from.c_str(), to.c_str()) == 0 && ::unlink(from.c_str()) == 0;
+}
+
 // Opens the path, truncating what it holds, and writes the text into it. A signal stops a write
 // that waits (for the reader of a FIFO, say), so that an interrupt is not held up.
 bool writeInPlace(const std::string& path, const std::string& text) {
@@ -117,22 +110,23 @@ AtomicFile::~AtomicFile() {
   Discard();
 }
 
-bool AtomicFile::Open(const std::string& given) {
+bool AtomicFile::Open(const std::string& given, bool replaceTarget) {
   Discard();
   path = given;
   target = given;
+  replace = replaceTarget;
 
   struct stat status {};
-  if (::stat(given.c_str(), &status) != 0) {
+  // A new file may not take the name of a symbolic link either; a replacement follows one.
+  if ((replace ? ::stat(given.c_str(), &status) : ::lstat(given.c_str(), &status)) != 0) {
     if (errno != ENOENT) {
       return false;
     }
-    target = missingTarget(given);
     temporary = makeTemporary(target, creationMode(), nullptr);
     if (temporary.empty()) {
       return false;
     }
-  } else if (S_ISDIR(status.st_mode)) {
+  } else if (!replace || S_ISDIR(status.st_mode)) {
     return false;
   } else if (S_ISREG(status.st_mode)) {
     // The file itself must be writable, as it would be for a plain write.
@@ -183,8 +177,7 @@ bool AtomicFile::Commit() {
     written = writeInPlace(path, memory.str());
   } else {
     file.close();
-    written =
-        !file.fail() && syncFile(temporary) && ::rename(temporary.c_str(), target.c_str()) == 0;
+    written = !file.fail() && syncFile(temporary) && moveTo(temporary, target, replace);
     if (written) {
       temporary.clear();
     }

@@ -14,12 +14,12 @@ namespace korv {
 // committed leaves nothing behind anywhere.
 //
 // Where it is safe, the content goes to a temporary file beside the target, which is renamed over
-// it at the end, so the target changes at once or not at all: when the target is missing (a
-// dangling symbolic link: the file it names), or is a regular file with one link that the
-// temporary file can take the owner, group and mode of. Every other target keeps its identity:
-// a FIFO, a device, a file with other hard links, another's file, a directory where no temporary
-// file can be made. The content is then kept in memory and written into the target itself on
-// commit.
+// it at the end, so the target changes at once or not at all: when the target is missing, or is a
+// regular file with one link that the temporary file can take the owner, group and mode of. A
+// dangling symbolic link is replaced itself: no file is created where it points. Every other
+// target keeps its identity: a FIFO, a device, a file with other hard links, another's file, a
+// directory where no temporary file can be made. The content is then kept in memory and written
+// into the target itself on commit.
 class AtomicFile {
  public:
   AtomicFile() = default;
@@ -28,7 +28,9 @@ class AtomicFile {
   AtomicFile& operator=(const AtomicFile&) = delete;
 
   // False when the target cannot be written (a directory, no permission, a missing directory).
-  bool Open(const std::string& target);
+  // Without replace the file must be new: a name that exists, a symbolic link included, is
+  // refused, and so is one that appears before the commit.
+  bool Open(const std::string& target, bool replace);
   bool IsOpen() const { return open; }
   std::ostream& Stream();
   // Makes the written content the target's; false when that fails (the target is untouched,
@@ -39,6 +41,7 @@ class AtomicFile {
 
  private:
   bool open = false;
+  bool replace = false;
   std::string path;       // as given; written in place
   std::string target;     // what a replacement is renamed to: the path with its links followed
   std::string temporary;  // empty when writing in place

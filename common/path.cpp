@@ -2,6 +2,7 @@
 
 #include <libgen.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
@@ -35,6 +36,11 @@ std::string mergePaths(const std::string& first, const std::string& second) {
 
 bool checkIfFileExists(const std::string& path) {
   return access(path.c_str(), F_OK) == 0;
+}
+
+bool checkIfNameTaken(const std::string& path) {
+  struct stat status {};
+  return ::lstat(path.c_str(), &status) == 0;
 }
 
 std::string getHomeDir() {

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "common/compact_json.h"
+
 namespace korv::string {
 
 namespace detail {
@@ -58,6 +60,12 @@ std::string hideUserInfo(const std::string& url) {
     return url;
   }
   return url.substr(0, authority) + "***" + url.substr(at);
+}
+
+std::string printable(const std::string& text) {
+  std::string shown;
+  compact::escapedControls(shown, text);
+  return shown;
 }
 
 }  // namespace korv::string

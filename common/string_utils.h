@@ -1,4 +1,5 @@
-// printf-style formatting into a std::string, and trimming of white space.
+// printf-style formatting into a std::string, trimming of white space, and values made fit for
+// messages.
 #pragma once
 
 #include <string>
@@ -36,5 +37,9 @@ void rtrim(std::string& text);
 // logs and messages. Everything from the start of the authority to the last "@" counts, so that
 // a password holding "/", "?" or "#" is hidden too.
 std::string hideUserInfo(const std::string& url);
+
+// The text with its control characters escaped as the verdict table escapes them (\n, \u001b),
+// for a value from the command line or a file shown in a one-line message.
+std::string printable(const std::string& text);
 
 }  // namespace korv::string

@@ -1,9 +1,15 @@
 #include "migrate/migrate.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
 #include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <sstream>
 #include <system_error>
 
 #include <CLI/CLI.hpp>
@@ -12,6 +18,7 @@
 #include "api/exchange.h"
 #include "api/session.h"
 #include "cli/global_options.h"
+#include "common/interrupt.h"
 #include "common/logger.h"
 #include "common/scope.h"
 #include "common/string_utils.h"
@@ -22,7 +29,8 @@ namespace {
 
 Migrate command;
 
-// The exit status when the target reported an item as failed.
+// The exit status when the target reported an item as failed, or was changed by a run that
+// failed.
 constexpr int kItemsFailed = 5;
 
 // One kind of record: where it is exported and imported, and the files it leaves.
@@ -54,28 +62,161 @@ std::string defaultDirectory() {
   return name;
 }
 
-// The record directory: made when missing; an existing one must be an empty directory, so that
-// no earlier record is mixed in or overwritten.
-void prepareDirectory(const std::string& dir) {
-  namespace fs = std::filesystem;
-  std::error_code error;
-  if (fs::exists(fs::symlink_status(dir, error))) {
-    if (!fs::is_directory(dir, error) || !fs::is_empty(dir, error) || error) {
-      throw CLI::ValidationError(
-          string::format("Directory '%s' is not empty; name a new or empty directory.", dir));
-    }
-    return;
+// The server a connection reaches, as its URL and user: the scheme and the authority in lower
+// case, without the scheme's default port, with "http://" where the URL names no scheme.
+std::string serverIdentity(const api::Connection& connection) {
+  std::string url = connection.url;
+  if (url.rfind("//", 0) == 0) {
+    url.insert(0, "http:");
+  } else if (url.find("://") == std::string::npos) {
+    url.insert(0, "http://");
   }
-  if (!fs::create_directories(dir, error)) {
-    throw CLI::ValidationError(string::format("Cannot create the directory '%s'.", dir));
+  const std::size_t authority = url.find("://") + 3;
+  const std::size_t path = std::min(url.find('/', authority), url.size());
+  std::transform(url.begin(), url.begin() + static_cast<std::ptrdiff_t>(path), url.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const std::string port = url.rfind("https:", 0) == 0 ? ":443" : ":80";
+  if (path - authority > port.size() && url.compare(path - port.size(), port.size(), port) == 0) {
+    url.erase(path - port.size(), port.size());
   }
+  return url + "\n" + connection.user;
 }
 
-void writeFile(const std::string& path, const nlohmann::json& content) {
-  api::ExportDestination destination;
-  destination.SetFileName({path});
-  destination.Open(KORV_HERE);
-  destination.Write(content, KORV_HERE);
+}  // namespace
+
+// The record directory. An existing one must be an empty directory of the running user, so that
+// no earlier record is mixed in or overwritten and nobody else's directory receives it; a missing
+// one is made, and taken away again (with the parents made for it) by a run that ends before it
+// wrote a file into it.
+class Migrate::RecordDirectory {
+ public:
+  explicit RecordDirectory(std::string path) : path(std::move(path)) {
+    namespace fs = std::filesystem;
+    struct stat info {};
+    if (::lstat(this->path.c_str(), &info) == 0) {
+      if (::stat(this->path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        Refuse("'%s' is not a directory");
+      }
+      if (info.st_uid != ::geteuid()) {
+        Refuse("Directory '%s' belongs to another user");
+      }
+      std::error_code error;
+      if (!fs::is_empty(this->path, error) || error) {
+        Refuse("Directory '%s' is not empty");
+      }
+      return;
+    }
+    std::error_code error;
+    for (fs::path missing = this->path;
+         !missing.empty() && !fs::exists(fs::symlink_status(missing, error));
+         missing = missing.parent_path()) {
+      made.push_back(missing);
+      if (missing == missing.parent_path()) {
+        break;
+      }
+    }
+    if (!fs::create_directories(this->path, error)) {
+      made.clear();
+      throw CLI::ValidationError(string::format("Cannot create the directory '%s'.", this->path));
+    }
+  }
+  ~RecordDirectory() {
+    if (written) {
+      return;
+    }
+    // rmdir takes only an empty directory: whatever another put there stays.
+    for (const auto& directory : made) {
+      if (::rmdir(directory.c_str()) != 0) {
+        break;
+      }
+    }
+  }
+  RecordDirectory(const RecordDirectory&) = delete;
+  RecordDirectory& operator=(const RecordDirectory&) = delete;
+
+  const std::string& Path() const { return path; }
+
+  void Write(const std::string& name, const nlohmann::json& content) {
+    api::ExportDestination destination;
+    destination.SetFileName({path + "/" + name});
+    destination.Open(KORV_HERE);
+    written = true;
+    destination.Write(content, KORV_HERE);
+  }
+
+ private:
+  [[noreturn]] void Refuse(const char* what) const {
+    throw CLI::ValidationError(string::format(what, path) + "; name a new or empty directory.");
+  }
+
+  std::string path;
+  std::vector<std::filesystem::path> made;  // the deepest first
+  bool written = false;
+};
+
+// What a run has done to the target so far, for its summary.
+class Migrate::Progress {
+ public:
+  // The step under way, such as "the import of the probes into 'new'".
+  std::string step;
+
+  // An import request goes out: until its answer says otherwise, it may change the target.
+  void Sending() { inDoubt = true; }
+  // The server refused the request as a whole.
+  void Refused() { inDoubt = false; }
+  void Count(const std::vector<std::string>& statuses) {
+    inDoubt = false;
+    for (const auto& status : statuses) {
+      ++counts[status];
+      changed = changed || (status != "skipped" && status != "failed");
+    }
+  }
+
+  bool TargetChanged() const { return changed || inDoubt; }
+  bool ItemFailed() const {
+    for (const auto& [status, count] : counts) {
+      if (status != "created" && status != "overwritten" && status != "skipped") {
+        return true;
+      }
+    }
+    return false;
+  }
+  // "3 created, 1 failed"; "" for nothing imported.
+  std::string Counts() const {
+    std::string text;
+    for (const auto& [status, count] : counts) {
+      text += (text.empty() ? "" : ", ") + std::to_string(count) + " " + status;
+    }
+    return text;
+  }
+
+  // Where a failed run stopped and what it had imported by then.
+  void ReportStop(std::ostream& out, const std::string& from, const std::string& to) const {
+    out << "Migration from '" << from << "' to '" << to << "' stopped at " << step << "; "
+        << (counts.empty() ? "nothing was imported" : "imported so far: " + Counts())
+        << (inDoubt ? "; the unfinished import may have changed '" + to + "'" : "") << "."
+        << std::endl;
+  }
+
+ private:
+  std::map<std::string, int> counts;
+  bool changed = false;
+  bool inDoubt = false;
+};
+
+namespace {
+
+// One import request: the items of one kind, or the probes that the alert templates carry.
+struct Import {
+  std::string what;
+  const char* path;
+  nlohmann::json payload;
+};
+
+// Whether a request that failed with this libcurl result never reached the server.
+bool neverSent(long result) {
+  return result == CURLE_COULDNT_RESOLVE_PROXY || result == CURLE_COULDNT_RESOLVE_HOST ||
+         result == CURLE_COULDNT_CONNECT;
 }
 
 // Makes the other connection current and keeps the current one in its place.
@@ -125,23 +266,17 @@ void Migrate::Reset() {
 
 void Migrate::Perform() {
   Scope reset([this] { Reset(); });
-  const std::string directory = dir.empty() ? defaultDirectory() : dir;
-  std::vector<const Kind*> kinds;
-  for (const Kind* kind : {&kProbes, &kTemplates}) {
-    if (only.empty() || only == kind->name) {
-      kinds.push_back(kind);
-    }
-  }
-
-  if (from == to) {
-    throw CLI::ValidationError(
-        string::format("--from and --to name the same server '%s'; nothing to migrate.", from));
-  }
   // The run's settings are those of the source (--from chose it); the target's are read alike.
   api::Connection target = api::current();
   loadServer(to);
   swapConnection(target);
-  prepareDirectory(directory);
+  if (serverIdentity(api::current()) == serverIdentity(target)) {
+    throw CLI::ValidationError(
+        string::format("--from '%s' and --to '%s' name the same server ('%s' as user '%s'); "
+                       "nothing to migrate.",
+                       from, to, string::hideUserInfo(target.url), target.user));
+  }
+  RecordDirectory record(dir.empty() ? defaultDirectory() : dir);
 
   // Both tokens are given back however the run ends; the run's own release then has nothing to do.
   Scope release([&target] {
@@ -150,40 +285,70 @@ void Migrate::Perform() {
     api::finish();
     api::resetConnectionSettings();
   });
-  LOG_INFO << string::format("Migrating from '%s' to '%s', record in '%s'", from, to, directory);
+  LOG_INFO << string::format("Migrating from '%s' to '%s', record in '%s'", from, to,
+                             record.Path());
+  Progress progress;
+  try {
+    Run(record, target, progress);
+  } catch (...) {
+    progress.ReportStop(*out, from, to);
+    if (!progress.TargetChanged() || interrupt::signal() != 0) {
+      throw;
+    }
+    // The target has changed: that is the status, and the error is told as the driver tells it.
+    try {
+      throw;
+    } catch (const Error& e) {
+      LOG_ERROR << e.to_string();
+      std::cerr << e.what() << std::endl;
+    }
+    SetExitStatus(kItemsFailed);
+  }
+}
+
+void Migrate::Run(RecordDirectory& record, api::Connection& target, Progress& progress) {
+  std::vector<const Kind*> kinds;
+  for (const Kind* kind : {&kProbes, &kTemplates}) {
+    if (only.empty() || only == kind->name) {
+      kinds.push_back(kind);
+    }
+  }
+  const bool withProbes = kinds.front() == &kProbes;
+  const bool withTemplates = kinds.back() == &kTemplates;
+
+  progress.step = "the login to '" + from + "'";
   const auto sourceConnection = api::connect();
-  if (!sourceConnection) {
-    return;
-  }
   swapConnection(target);
+  progress.step = "the login to '" + to + "'";
   const auto targetConnection = api::connect();
-  if (!targetConnection) {
-    return;
-  }
   const api::Connections toTarget = api::sessionConnections(targetConnection);
   swapConnection(target);
   const api::Connections toSource = api::sessionConnections(sourceConnection);
 
   std::map<const Kind*, nlohmann::json> files;
   for (const Kind* kind : kinds) {
-    LOG_INFO << string::format("Exporting the %s of '%s'", kind->name, from);
+    progress.step = string::format("the export of the %s from '%s'", kind->name, from);
+    LOG_INFO << "Running " << progress.step;
     files[kind] = api::exportAll(toSource, kind->exportPath, kind->itemsKey, KORV_HERE);
-    writeFile(directory + "/" + kind->file, files[kind]);
+    record.Write(kind->file, files[kind]);
   }
   swapConnection(target);
 
-  // The probes go first, so the alert templates need not overwrite the probes they carry.
-  const bool probesFirst = kinds.front() == &kProbes;
+  // The probes go in first, through the probe import, so that each has a verdict of its own: the
+  // probes of the source, or else those that the alert templates carry. The templates then keep
+  // the probes in place, and the comparison and the backup of the templates cover their probes
+  // only when no probes go in on their own.
   const auto options = [&](const Kind* kind) {
-    return api::DiffOptions{ignoreExisting, kind == &kTemplates && probesFirst};
+    return api::DiffOptions{ignoreExisting, kind == &kTemplates && (withProbes || ignoreExisting)};
   };
   bool wouldChange = false;
   for (const Kind* kind : kinds) {
-    LOG_INFO << string::format("Comparing the %s with '%s'", kind->name, to);
-    *out << "Diff of the " << kind->name << ":" << std::endl;
+    progress.step = string::format("the comparison of the %s with '%s'", kind->name, to);
+    LOG_INFO << "Running " << progress.step;
     const api::DiffResult result =
         kind == &kProbes ? api::diffProbes(toTarget, files[kind], options(kind), KORV_HERE)
                          : api::diffAlertTemplates(toTarget, files[kind], options(kind), KORV_HERE);
+    *out << "Diff of the " << kind->name << ":" << std::endl;
     api::printDiff(*out, result, KORV_HERE);
     wouldChange = wouldChange || result.WouldChange();
   }
@@ -193,39 +358,69 @@ void Migrate::Perform() {
   }
 
   for (const Kind* kind : kinds) {
-    LOG_INFO << string::format("Backing up the %s of '%s'", kind->name, to);
-    writeFile(directory + "/" + kind->backupFile,
-              kind == &kProbes
-                  ? api::backupProbes(toTarget, files[kind], options(kind), KORV_HERE)
-                  : api::backupAlertTemplates(toTarget, files[kind], options(kind), KORV_HERE));
+    progress.step = string::format("the backup of the %s of '%s'", kind->name, to);
+    LOG_INFO << "Running " << progress.step;
+    record.Write(kind->backupFile,
+                 kind == &kProbes
+                     ? api::backupProbes(toTarget, files[kind], options(kind), KORV_HERE)
+                     : api::backupAlertTemplates(toTarget, files[kind], options(kind), KORV_HERE));
   }
-  std::map<std::string, int> counts;
-  for (const Kind* kind : kinds) {
-    LOG_INFO << string::format("Importing the %s into '%s'", kind->name, to);
-    nlohmann::json payload;
-    payload["version"] = files[kind].at("version");
-    payload["skip_overwrite"] = ignoreExisting;
-    if (kind == &kTemplates) {
-      payload["skip_overwrite_probe"] = options(kind).ignoreExistingProbes;
+
+  const auto payload = [&](const Kind& kind, const nlohmann::json& file, nlohmann::json items) {
+    nlohmann::json content{{"version", file.at("version")},
+                           {"skip_overwrite", ignoreExisting},
+                           {kind.itemsKey, std::move(items)}};
+    if (&kind == &kTemplates) {
+      content["skip_overwrite_probe"] = true;
     }
-    payload[kind->itemsKey] = files[kind].at(kind->itemsKey);
-    *out << "Import of the " << kind->name << ":" << std::endl;
-    for (const std::string& status :
-         api::sendImport(*toTarget(), kind->importPath, payload, *out, KORV_HERE)) {
-      ++counts[status];
+    return content;
+  };
+  std::vector<Import> imports;
+  if (withProbes) {
+    imports.push_back({"probes", kProbes.importPath,
+                       payload(kProbes, files[&kProbes], files[&kProbes].at(kProbes.itemsKey))});
+  } else {
+    nlohmann::json carried = api::carriedProbes(files[&kTemplates], KORV_HERE);
+    if (!carried.empty()) {
+      imports.push_back({"probes carried by the alert-templates", kProbes.importPath,
+                         payload(kProbes, files[&kTemplates], std::move(carried))});
     }
   }
-  std::string summary;
-  for (const auto& [status, count] : counts) {
-    summary += (summary.empty() ? "" : ", ") + std::to_string(count) + " " + status;
+  if (withTemplates) {
+    imports.push_back(
+        {"alert-templates", kTemplates.importPath,
+         payload(kTemplates, files[&kTemplates], files[&kTemplates].at(kTemplates.itemsKey))});
   }
+  for (const Import& import : imports) {
+    progress.step = "the import of the " + import.what + " into '" + to + "'";
+    LOG_INFO << "Running " << progress.step;
+    const auto connection = toTarget();
+    progress.Sending();
+    try {
+      api::post(*connection, import.path, import.payload, KORV_HERE);
+    } catch (const Error&) {
+      if (neverSent(connection->ResponseCode())) {
+        progress.Refused();
+      }
+      throw;
+    }
+    const long code = connection->ResponseCode();
+    if (code >= 400 && code <= 499) {
+      progress.Refused();
+    }
+    // The verdicts are shown under their heading once they are all read.
+    std::ostringstream verdicts;
+    progress.Count(api::printVerdicts(*connection, verdicts, KORV_HERE));
+    *out << "Import of the " << import.what << ":" << std::endl << verdicts.str() << std::flush;
+    checkStandardOutput(*out, KORV_HERE);
+  }
+
+  const std::string summary = progress.Counts();
   *out << "Migrated from '" << from << "' to '" << to
        << "': " << (summary.empty() ? "nothing to import" : summary) << "." << std::endl;
   LOG_INFO << "Migration summary: " << summary;
-  for (const auto& [status, count] : counts) {
-    if (status != "created" && status != "overwritten" && status != "skipped") {
-      SetExitStatus(kItemsFailed);
-    }
+  if (progress.ItemFailed()) {
+    SetExitStatus(kItemsFailed);
   }
 }
 

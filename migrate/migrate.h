@@ -5,6 +5,7 @@
 #include <ostream>
 #include <string>
 
+#include "api/session.h"
 #include "cli/command.h"
 
 namespace korv::cli {
@@ -21,6 +22,12 @@ class Migrate : public Command {
   void Reset();
 
  private:
+  class RecordDirectory;
+  class Progress;
+
+  // The exchanges of a run, once its record directory is ready and the source is current.
+  void Run(RecordDirectory& record, api::Connection& target, Progress& progress);
+
   std::ostream* out;
   std::string from;
   std::string to;

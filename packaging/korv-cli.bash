@@ -1,13 +1,37 @@
 # bash completion for korv-cli
 
-# Names of the servers in the configuration file, if there is one.
-_korv_cli_servers() {
+# The configuration file: --config FILE, --config=FILE (which bash may split at "="), else
+# KORV_CONFIG, else the default.
+_korv_cli_config() {
   local config=${KORV_CONFIG:-${XDG_CONFIG_HOME:-$HOME/.config}/korv-cli/config.toml} i
   for ((i = 1; i < COMP_CWORD; i++)); do
-    [[ ${COMP_WORDS[i]} == --config ]] && config=${COMP_WORDS[i + 1]}
+    case ${COMP_WORDS[i]} in
+      --config)
+        if [[ ${COMP_WORDS[i + 1]} == = ]]; then
+          config=${COMP_WORDS[i + 2]}
+        else
+          config=${COMP_WORDS[i + 1]}
+        fi ;;
+      --config=*) config=${COMP_WORDS[i]#--config=} ;;
+    esac
   done
+  printf '%s\n' "${config/#\~/$HOME}"
+}
+
+# Names of the servers in the configuration file, one a line: [servers.NAME],
+# [servers."NAME"] and [servers.'NAME'] (a quoted name may hold dots and blanks).
+_korv_cli_servers() {
+  local config line name
+  config=$(_korv_cli_config)
   [[ -r $config ]] || return 0
-  sed -n 's/^[[:space:]]*\[servers\.\([A-Za-z0-9_-]*\)\][[:space:]]*\(#.*\)\{0,1\}$/\1/p' "$config"
+  local bare='[A-Za-z0-9_-]+' double='"([^"\\]*)"' single="'([^']*)'"
+  local pattern="^[[:space:]]*\[[[:space:]]*servers[[:space:]]*\.[[:space:]]*($bare|$double|$single)[[:space:]]*\][[:space:]]*(#.*)?$"
+  while IFS= read -r line || [[ -n $line ]]; do
+    [[ $line =~ $pattern ]] || continue
+    name=${BASH_REMATCH[1]}
+    [[ $name == [\"\']* ]] && name=${BASH_REMATCH[2]}${BASH_REMATCH[3]}
+    [[ -n $name ]] && printf '%s\n' "$name"
+  done <"$config"
 }
 
 # Whether word $1 is one of the words of list $2.
@@ -28,7 +52,7 @@ _korv_cli() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
   local commands="list-probes export-probes import-probes diff-probes list-alert-templates
     export-alert-templates import-alert-templates diff-alert-templates migrate"
-  local global_flags="-i --insecure -v --version -h --help"
+  local global_flags="-i --insecure --no-insecure -v --version -h --help"
   local global_values="-p --korv-url -u --korv-user -f --password-file --cacert --crlfile --cert
     --key --proxy --proxy-user --connect-timeout -m --max-time --log-file -l --log-level
     --config --server"
@@ -39,7 +63,8 @@ _korv_cli() {
   while ((i < COMP_CWORD)); do
     local word=${COMP_WORDS[i]}
     if _korv_cli_in "$word" "$global_values"; then
-      ((i += 2))
+      # bash splits "--option=value" into three words
+      if [[ ${COMP_WORDS[i + 1]} == = ]]; then ((i += 3)); else ((i += 2)); fi
       continue
     elif [[ $word != -* ]]; then
       command=$word
@@ -68,7 +93,11 @@ _korv_cli() {
   esac
 
   if [[ $prev == --server || ($command == migrate && ($prev == --from || $prev == --to)) ]]; then
-    mapfile -t COMPREPLY < <(compgen -W "$(_korv_cli_servers)" -- "$cur")
+    local name
+    COMPREPLY=()
+    while IFS= read -r name; do
+      [[ -n $name && $name == "$cur"* ]] && COMPREPLY+=("$(printf '%q' "$name")")
+    done < <(_korv_cli_servers)
     return 0
   fi
   if [[ $command == migrate && $prev == --only ]]; then

@@ -37,9 +37,6 @@ void DiffProbes::Perform() {
   Scope reset([this] { Reset(); });
   const nlohmann::json file = readProbeFile(source, KORV_HERE);
   const auto connection = api::connect();
-  if (!connection) {
-    return;
-  }
   const api::DiffResult result = api::diffProbes(api::sessionConnections(connection), file,
                                                  {ignoreExisting, false}, KORV_HERE);
   api::printDiff(*out, result, KORV_HERE);

@@ -25,9 +25,6 @@ void ExportCustomProbes::Perform() {
   Scope release([this] { ReleaseFile(); });
   destination.Open(KORV_HERE);
   const auto connection = api::connect();
-  if (!connection) {
-    return;
-  }
   api::postJson(*connection, "/probe/custom/export/", {{"probes", probeIds}});
   if (destination.WriteFast(*connection, "probes", KORV_HERE)) {
     return;

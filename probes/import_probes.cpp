@@ -46,13 +46,8 @@ void ImportProbes::Init(CLI::App* app) {
   app->add_flag_callback(
       "--ignore-existing", [this] { ignoreExisting = true; },
       "Ignore the existing custom probes in the KORV Server.");
-  app->add_option(
-      "--backup",
-      [this](const std::vector<std::string>& values) {
-        // An empty name would send the backup to standard output.
-        backupWanted = !values.at(0).empty();
-        return backupWanted && backup.SetFileName(values);
-      },
+  backup.AddBackupOption(
+      app,
       "Before importing, write the server's current versions of the custom probes the import "
       "would overwrite to this new file, as a probe export file.");
 }
@@ -61,7 +56,6 @@ void ImportProbes::Reset() {
   source.Reset();
   ignoreExisting = false;
   backup.ReleaseFile();
-  backupWanted = false;
 }
 
 void ImportProbes::Perform() {
@@ -71,7 +65,7 @@ void ImportProbes::Perform() {
   // needs the document.
   api::fast::ImportRequest request;
   const bool fast =
-      !backupWanted && request.Prepare(text, "probes", {{"skip_overwrite", ignoreExisting}});
+      !backup.Named() && request.Prepare(text, "probes", {{"skip_overwrite", ignoreExisting}});
   nlohmann::json file;
   if (!fast) {
     file = source.Parse(text, kMessages, KORV_HERE);
@@ -81,15 +75,12 @@ void ImportProbes::Perform() {
       source.Refuse(kMessages, KORV_HERE);
     }
   }
-  if (backupWanted) {
+  if (backup.Named()) {
     backup.Open(KORV_HERE);
   }
   const auto connection = api::connect();
-  if (!connection) {
-    return;
-  }
   const api::Connections connections = api::sessionConnections(connection);
-  if (backupWanted) {
+  if (backup.Named()) {
     // The backup is complete on disk before anything is imported.
     backup.Write(api::backupProbes(connections, file, {ignoreExisting, false}, KORV_HERE),
                  KORV_HERE);

@@ -30,7 +30,6 @@ class ImportProbes : public Command {
   bool ignoreExisting = false;
   // "--backup": where the server's versions of the probes the import overwrites are written.
   api::ExportDestination backup;
-  bool backupWanted = false;
 };
 
 }  // namespace korv::cli

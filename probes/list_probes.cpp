@@ -47,9 +47,6 @@ bool ListProbes::ProbeVisible(const Probe& probe) const {
 
 void ListProbes::Perform() {
   const auto connection = api::connect();
-  if (!connection) {
-    return;
-  }
   connection->Perform("/probe/", "GET", "");
   api::printList<Probe>(
       *connection, *out, [this](const Probe& probe) { return ProbeVisible(probe); }, KORV_HERE);

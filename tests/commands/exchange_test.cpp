@@ -98,10 +98,12 @@ TEST_P(Exchange, ExportWritesTheChosenItemsSortedAndCompactReplacingAFileOnlyWit
 
 TEST_P(Exchange, ExportThatFailsLeavesTheTargetAsItWasAndRefusesOneItMayNotWriteAtOnce) {
   const std::string missing = home / "no/such/dir/items.json", dir = home.Path();
-  const std::string fresh = home / "new.json", no = R"({"errormsg":"No."})";
+  const std::string fresh = home / "new.json", no = R"({"errormsg":"No."})", link = home / "link";
+  ASSERT_EQ(::symlink("linked.json", link.c_str()), 0);
   // The arguments, the answer (none when nothing may be sent) and the error.
   const std::tuple<Flags, int, std::string, std::string> cases[] = {
       {{"-o", file}, 0, "", "Output file '" + file + "' already exists\n"},
+      {{"-o", link}, 0, "", "Output file '" + link + "' already exists\n"},
       {{"-w", "-o", dir}, 0, "", "Failed to open the output file '" + dir + "'\n"},
       {{"-o", missing}, 0, "", "Failed to open the output file '" + missing + "'\n"},
       {{"-w", "-o", file}, 400, no, kind.refused},
@@ -115,7 +117,7 @@ TEST_P(Exchange, ExportThatFailsLeavesTheTargetAsItWasAndRefusesOneItMayNotWrite
     ExpectError(args, err, "", status == 0);
   }
   EXPECT_EQ(ReadFile(file), "earlier");
-  EXPECT_EQ(Entries(home.Path()), (Flags{".korv-cli.log", "items.json"}));
+  EXPECT_EQ(Entries(home.Path()), (Flags{".korv-cli.log", "items.json", "link"}));
   EXPECT_THAT(Log(), HasSubstr("] FileError (virtual void korv::cli::ExportCustom"));
 }
 
@@ -144,6 +146,12 @@ TEST_P(Exchange, ImportReportsAFileOrAnAnswerItCannotUseOnOneLineKeepingWhatWasP
     server.On("POST", importPath, Reply(status, body));
     ExpectError({Command("import"), "-i", File(content)}, err, out, status == 0);
   }
+  // A backup never takes the name of a link, nor creates the file a dangling one names.
+  const std::string link = home / "link";
+  ASSERT_EQ(::symlink("missing.json", link.c_str()), 0);
+  ExpectError({Command("import"), "-i", File(good), "--backup", link},
+              "Output file '" + link + "' already exists\n", "", true);
+  EXPECT_FALSE(Exists(home / "missing.json"));
   EXPECT_THAT(Log(), HasSubstr("does not contain the following fields:\n- version: true, " +
                                kind.key + ": false\n"));
 }
@@ -177,6 +185,46 @@ TEST_P(Exchange, ImportSendsTheFileWithItsSwitchesAndPrintsTheVerdictPerItemOnOn
   }
 }
 
+// A server that does not offer v11 ends every command with status 6 before anything is asked of
+// it or written; the token is given back all the same.
+TEST_P(Exchange, EndEveryCommandWithSixOnAServerWithoutV11NamingItAndTheVersionsItOffers) {
+  const std::string out = home / "out.json", config = home / "c.toml";
+  const std::string host = server.BaseUrl().substr(7), url = "http://me:pw@" + host;
+  StubServer source;  // the migration's source speaks v11: the target is refused
+  source.ServeSession();
+  WriteFile(config, "[servers.a]\nurl = '" + source.BaseUrl() +
+                        "'\nuser = 'a'\n[servers.b]\nurl = '" + url + "'\nuser = 'a'\n");
+  const std::vector<Flags> runs = {
+      {"--config", config, "migrate", "--from", "a", "--to", "b", "--dir", home / "r", "--dry-run"},
+      {"--config", config, "migrate", "--from", "a", "--to", "b", "--dir", home / "r"},
+      {Command("list")},
+      {Command("export"), "-o", out},
+      {Command("import"), "-i", File(Export("[]"))},
+      {Command("import"), "-i", file, "--backup", out},
+      {Command("diff"), "-i", file}};
+  const std::pair<Flags, std::string> offers[] = {{{"v10_api"}, "v10_api"},
+                                                  {{"v10_api", "v12_api"}, "v10_api, v12_api"},
+                                                  {{}, "no API version"}};
+  const std::string said =
+      "KORV Server is not compatible with this utility.\nThe server at 'http://***@" + host;
+  const std::string stop =
+      "Migration from 'a' to 'b' stopped at the login to 'b'; nothing was imported.\n";
+  environment = {"KORV_API_PASSWORD=secret"};
+  for (const auto& [versions, offered] : offers) {
+    server.ServeSession("tok-123", versions);
+    for (const Flags& args : runs) {
+      const bool migrate = args[0] == "--config";
+      EXPECT_EQ(Showing(migrate ? Run(args) : RunAgainst(url, args)),
+                (Shown{6, migrate ? stop : "", said + "' offers " + offered + ".\n"}))
+          << PrintToString(args);
+    }
+  }
+  // Each run logged in and gave its token back, and asked nothing else.
+  EXPECT_EQ(Releases(), std::size(offers) * runs.size());
+  EXPECT_EQ(server.Requests().size(), 2 * Releases());
+  EXPECT_FALSE(Exists(out));
+}
+
 INSTANTIATE_TEST_SUITE_P(ProbesAndAlertTemplates, Exchange,
                          ::testing::Values(Kind{true}, Kind{false}),
                          [](const auto& info) { return info.param.key; });
@@ -197,9 +245,9 @@ std::string printedProbe(int id, bool system) {
          (system ? "true" : "false") + "}";
 }
 
-// What "-o" names keeps its identity: a FIFO, standard output, a link, a file with other names or
-// another owner get the export written into them; only a file that nothing else refers to is
-// replaced by a new one.
+// What "-w -o" names keeps its identity: a FIFO, standard output, a file with other names or
+// another owner get the export written into them; only a file that nothing else refers to, or a
+// dangling link, is replaced by a new one.
 using ExportTarget = ServerTest;
 
 TEST_F(ExportTarget, IsWrittenIntoWhereAReplacementWouldLoseWhatItIsOnceTheExportArrived) {
@@ -226,7 +274,7 @@ TEST_F(ExportTarget, IsWrittenIntoWhereAReplacementWouldLoseWhatItIsOnceTheExpor
     const ssize_t size = ::read(reader, buffer, sizeof buffer);
     EXPECT_EQ(std::string(buffer, std::max<ssize_t>(size, 0)), status == 200 ? exported : "");
     EXPECT_EQ(ReadFile(home / "other-name.json") + ReadFile(foreign), now + now);
-    EXPECT_EQ(ReadFile(home / "linked.json") + ReadFile(longName), status == 200 ? now + now : "");
+    EXPECT_EQ(ReadFile(link) + ReadFile(longName), status == 200 ? now + now : "");
   }
   ::close(reader);
   EXPECT_EQ(result.out, exported);
@@ -234,7 +282,8 @@ TEST_F(ExportTarget, IsWrittenIntoWhereAReplacementWouldLoseWhatItIsOnceTheExpor
   ASSERT_EQ(::stat(foreign.c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 07777, 0604u);
   EXPECT_EQ(status.st_uid, root ? 65534u : ::geteuid());
-  EXPECT_EQ(Entries(home.Path()).size(), 8u) << "nothing appeared beside the targets";
+  EXPECT_FALSE(Exists(home / "linked.json")) << "the link was replaced, not followed";
+  EXPECT_EQ(Entries(home.Path()).size(), 7u) << "nothing appeared beside the targets";
 }
 
 // An import file that comes through a pipe, of unknown size, arrives whole; one too large for

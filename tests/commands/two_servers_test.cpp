@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <regex>
 
@@ -14,6 +16,7 @@ namespace korv::test {
 namespace {
 
 using nlohmann::json;
+using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using Flags = std::vector<std::string>;
 
@@ -193,6 +196,119 @@ TEST_F(NamedServers, MigrateMovesEveryCustomItemKeepsTheRecordAndGivesBothTokens
   ::unlink(LogPath().c_str());
   EXPECT_THAT(Showing(Migrate({home / "r"})).err, HasSubstr("User authentication failed."));
   EXPECT_THAT(Log(), HasSubstr("Token released.."));
+  EXPECT_FALSE(std::filesystem::exists(home / "r")) << "the record it made, with nothing in it";
+  std::filesystem::create_directory(home / "mine");
+  EXPECT_EQ(Migrate({home / "mine"}).status, 105);
+  EXPECT_TRUE(std::filesystem::exists(home / "mine")) << "a directory it did not make";
+}
+
+TEST_F(NamedServers, MigrateRefusesOneServerTwiceAndARecordPlaceThatIsNoEmptyDirectoryOfItsOwn) {
+  const std::string one = "http://127.0.0.1:1/", other = "http://127.0.0.1:2/";
+  WriteFile(home / "file", "");
+  std::filesystem::create_symlink(home / "none", home / "dangling");
+  std::filesystem::create_directory(home / "others");
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(::chown((home / "others").c_str(), 65534, 65534), 0);
+  }
+  // The URLs of "old" and "new", the record directory and the refusal.
+  const std::tuple<std::string, std::string, std::string, std::string> cases[] = {
+      {"http://LocalHost:80/a", "localhost/a/", home / "r",
+       "--from 'old' and --to 'new' name the same server ('localhost/a/' as user 'admin')"},
+      {one, other, home / "file", "'" + home / "file" + "' is not a directory;"},
+      {one, other, home / "dangling", "'" + home / "dangling" + "' is not a directory;"},
+      {one, other, root ? home / "others" : home / "file", root ? "belongs to another user" : ""}};
+  for (const auto& [oldUrl, newUrl, dir, refusal] : cases) {
+    Configure(oldUrl, newUrl, "");
+    const ProcessResult result = Migrate({dir});
+    EXPECT_EQ(result.status, 105) << result.err;
+    EXPECT_THAT(result.err, HasSubstr(refusal));
+  }
+  EXPECT_FALSE(std::filesystem::exists(home / "r"));
+}
+
+TEST_F(NamedServers, DataOfAnotherMajorVersionStopsThePreviewAndTheMigrationBeforeAnyChange) {
+  Standin newer{{"--data", home / "newer.json", "--user", "admin:secret", "--api-versions",
+                 "v11_api,v12_api"}};
+  Configure(source.Url(), newer.Url(), "");
+  const std::string refusal = "The data comes from server version 11.0 and the KORV Server at '" +
+                              newer.Url() +
+                              "' is version 12.0: it imports data of its own major version only.\n";
+  const Shown stopped{4,
+                      "Migration from 'old' to 'new' stopped at the comparison of the probes with "
+                      "'new'; nothing was imported.\n",
+                      refusal};
+  EXPECT_EQ(Showing(Migrate({home / "preview", "--dry-run"})), stopped);
+  EXPECT_EQ(Showing(Migrate({home / "record"})), stopped);
+  EXPECT_EQ(Entries(home / "record"), (Flags{"alert-templates.json", "probes.json"}));
+  EXPECT_THAT(RunAgainst(newer.Url(), {"export-probes"}).out, HasSubstr("\"probes\":[]"));
+  EXPECT_EQ(Showing(RunAgainst(newer.Url(), {"diff-probes", "-i", home / "record/probes.json"})),
+            (Shown{4, "", refusal}));
+}
+
+TEST_F(NamedServers, IgnoreExistingKeepsTheCarriedProbesAndTheSummaryCountsThem) {
+  // The target has one carried probe with another interval, and another as a system probe.
+  json data = json::parse(ReadFile(home / "source.json"));
+  for (json& probe : data.at("probes")) {
+    if (probe.at("name") == "Orders Queue Depth") {
+      probe["interval"] = 999;
+    }
+    probe["is_system_probe"] =
+        probe.at("is_system_probe") || probe.at("name") == "Nightly Batch Duration";
+  }
+  WriteFile(home / "mixed.json", data.dump());
+  Standin mixed{{"--data", home / "mixed.json", "--user", "admin:secret"}};
+  Configure(source.Url(), mixed.Url(), "");
+  const ProcessResult preview =
+      Migrate({home / "preview", "--dry-run", "--only", "alert-templates", "--ignore-existing"});
+  EXPECT_THAT(preview.out, HasSubstr("Probe 'Orders Queue Depth', skipped, exists and is kept\n"));
+  const ProcessResult moved =
+      Migrate({home / "record", "--only", "alert-templates", "--ignore-existing"});
+  EXPECT_EQ(moved.status, 5) << moved.err;
+  EXPECT_THAT(moved.out, HasSubstr("Migrated from 'old' to 'new': 1 failed, 4 skipped.\n"));
+  EXPECT_THAT(RunAgainst(mixed.Url(), {"export-probes"}).out, HasSubstr("\"interval\":999"));
+}
+
+TEST_F(NamedServers, AMigrationThatFailsMidwaySaysWhereItStoppedAndWhetherTheTargetChanged) {
+  const Reply created(200, R"({"result":[{"name":"p","status":"created","msg":null}]})");
+  const Reply skipped(200, R"({"result":[{"name":"p","status":"skipped","msg":"kept"}]})");
+  const Reply dropped = Raw("", true);
+  const std::string stop = "Migration from 'old' to 'new' stopped at the import of the ";
+  const std::string doubt = "; the unfinished import may have changed 'new'.\n";
+  // The answers to the two imports, the exit status, the output's end and the error ("" for the
+  // dropped connection).
+  const std::tuple<Reply, Reply, int, std::string, std::string> cases[] = {
+      {created, Reply(500, R"({"errormsg":"disk full"})"), 5,
+       "alert-templates into 'new'; imported so far: 1 created" + doubt,
+       "HTTP (Error: 500): disk full"},
+      {created, dropped, 5, "alert-templates into 'new'; imported so far: 1 created" + doubt, ""},
+      {dropped, created, 5, "probes into 'new'; nothing was imported" + doubt, ""},
+      {skipped, Reply(400, R"({"errormsg":"no"})"), 4,
+       "alert-templates into 'new'; imported so far: 1 skipped.\n", "HTTP (Error: 400): no"}};
+  int run = 0;
+  for (const auto& [probes, templates, status, end, error] : cases) {
+    StubServer target;
+    target.ServeSession();
+    target.On("POST", "/api/v11/probe/custom/export/", {200, R"({"probes":[],"version":"11.0"})"});
+    target.On("POST", "/api/v11/alert/custom/export/",
+              {200, R"({"alert_templates":[],"version":"11.0"})"});
+    target.On("POST", "/api/v11/probe/custom/import/", probes);
+    target.On("POST", "/api/v11/alert/custom/import/", templates);
+    Configure(source.Url(), target.BaseUrl(), "");
+    const ProcessResult result = Migrate({home / std::to_string(run++)});
+    EXPECT_EQ(result.status, status) << result.err;
+    EXPECT_THAT(result.out, EndsWith(stop + end));
+    const std::string transport = "The exchange with the KORV Server at '" + target.BaseUrl() +
+                                  "' failed: Server returned nothing";
+    EXPECT_THAT(result.err, HasSubstr(error.empty() ? transport : error + "\n"));
+  }
+  // The comparison of diff-probes alike.
+  StubServer server;
+  server.ServeSession();
+  server.On("POST", "/api/v11/probe/custom/export/", Raw("", true));
+  WriteFile(home / "p.json", R"({"probes":[],"version":"11.0"})");
+  EXPECT_THAT(RunAgainst(server.BaseUrl(), {"diff-probes", "-i", home / "p.json"}).err,
+              HasSubstr("The exchange with the KORV Server at '" + server.BaseUrl() + "' failed"));
 }
 
 }  // namespace

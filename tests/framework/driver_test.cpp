@@ -1,9 +1,10 @@
 // The command line as users meet it: help, version, the checks of option values, and the exit
-// status each kind of run ends with.
+// status each kind of run ends with; and the output file, where a run's timing is not enough.
 #include <gtest/gtest.h>
 
 #include <regex>
 
+#include "common/output.h"
 #include "tests/support/cli_test.h"
 
 namespace korv::test {
@@ -36,6 +37,7 @@ TEST_F(Driver, EndsEachKindOfCommandLineWithItsStatusAndMessageWithoutLogging) {
       {with({"-f", home.Path()}), 103, "",
        "Password file '" + home.Path() + "' is not a plain file.\n"},
       {with({"-f", home / "blank"}), 103, "", "Cannot find password in the file.\n"},
+      {with({"import-probes", "--backup", ""}), 105, "", "--backup needs a file name.\n"},
   };
   for (const auto& [args, status, out, err] : cases) {
     const ProcessResult result = Run(args);
@@ -72,8 +74,6 @@ TEST_F(Driver, PrintsTheVersionBannerAndListsEachRecordKindsCommandsInOrderThenM
 }
 
 TEST_F(Driver, EndsAFailedRunWithFourAfterReleasingTheTokenEvenWithoutStandardStreams) {
-  server.On("GET", "/api/v11/probe/", Reply(500, R"({"errormsg":"Boom"})"));
-  EXPECT_EQ(Showing(RunAgainst({"list-probes"})), (Shown{4, "", "HTTP (Error: 500): Boom\n"}));
   server.On("GET", "/api/v11/probe/", Reply(200, "[]"));
   ProcessOptions options;
   options.closedFds = {0, 1};
@@ -81,10 +81,22 @@ TEST_F(Driver, EndsAFailedRunWithFourAfterReleasingTheTokenEvenWithoutStandardSt
             (Shown{4, "", "Failed to write to the standard output.\n"}));
   options.closedFds = {2};
   EXPECT_EQ(RunAgainst({"import-probes", "-i", home / "none.json"}, options).status, 4);
-  EXPECT_EQ(Releases(), 2u) << "no request, no session";
+  EXPECT_EQ(Releases(), 1u) << "no request, no session";
   for (const std::string& line : Lines(Log())) {
     EXPECT_TRUE(std::regex_match(line, std::regex(R"(\d{4}-\d\d-\d\d .*)"))) << line;
   }
+}
+
+TEST(AtomicFile, ForANewNameLeavesAFileThatTookTheNameMeanwhileAndNothingElseBehind) {
+  TempDir dir;
+  const std::string name = dir / "new.json";
+  AtomicFile file;
+  ASSERT_TRUE(file.Open(name, false));
+  file.Stream() << "export";
+  WriteFile(name, "theirs");
+  EXPECT_FALSE(file.Commit());
+  EXPECT_EQ(ReadFile(name), "theirs");
+  EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"new.json"});
 }
 
 }  // namespace

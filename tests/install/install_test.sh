@@ -74,6 +74,13 @@ touch "$dest/probes.json"
 printf '[servers.old]\nurl = "https://old/"\n\n[servers.new] # the target\n' >"$dest/servers.toml"
 [ "$(KORV_CONFIG=$dest/servers.toml complete_words migrate --from "" | xargs)" = "new old" ] ||
   fail "server names are not completed"
+printf '%s\n' '[servers."prod.eu"]' "[ servers . 'x y' ] # blank" '[servers.""]' '[servers.a.b]' >"$dest/q.toml"
+for config in "--config $dest/q.toml" "--config=$dest/q.toml" "--config = $dest/q.toml"; do
+  [ "$(complete_words $config --server "" | paste -sd' ')" = 'prod.eu x\ y' ] ||
+    fail "server names are not completed from $config"
+done
+[ "$(complete_words --config = "$dest/q.toml" list-probes -c A)" = ALL ] ||
+  fail "a split --config=FILE is taken for the subcommand"
 
 [ "$failures" -eq 0 ] && echo "install test passed"
 exit $((failures > 0))

@@ -44,7 +44,9 @@ TEST_F(Session, EndsInTheLoginsVerdictAndReleasesEveryTokenItObtained) {
       {login(201, "not json"), {105, "", kParseFailure}, true},
       {login(201, "null"), {105, "", kNoVersions}, true},
       {login(201, R"({"supported_api_versions":["V11_api","v11","v11_api2"]})"),
-       {0, "", kIncompatible},
+       {6, "",
+        kIncompatible +
+            ("The server at '" + server.BaseUrl() + "' offers V11_api, v11, v11_api2.\n")},
        true},
   };
   for (const auto& [answer, shown, released] : cases) {
