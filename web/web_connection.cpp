@@ -345,9 +345,16 @@ bool WebConnection::Perform(const std::string& url, const std::string& method,
   SetTimeoutOptions(handle);
 
   LOG_INFO << "Calling with URL='" << string::hideUserInfo(url) << "' METHOD='" << method << "'";
-  const CURLcode result = curl_easy_perform(handle);
-  responseCode = result;
+  CURLcode result = curl_easy_perform(handle);
   LOG_DEBUG << "curl_easy_perform returns: " << static_cast<long>(result);
+  std::string detail = errorBuffer.data();
+  if (transfer.resendRefused) {
+    // libcurl reports the refused rewind as a failure of its own; what happened is that the
+    // server took the whole request and closed the connection without a word.
+    result = CURLE_GOT_NOTHING;
+    detail = "The request went out whole before its connection closed: it is not sent again.";
+  }
+  responseCode = result;
   if (transfer.failure) {
     std::rethrow_exception(transfer.failure);
   }
@@ -361,13 +368,9 @@ bool WebConnection::Perform(const std::string& url, const std::string& method,
     throw interrupt::Interrupted(interrupt::signal());
   }
 
-  if (transfer.resendRefused) {
-    LOG_WARNING << "The request to '" << string::hideUserInfo(url)
-                << "' went out whole before its connection closed: it is not sent again.";
-  }
   if (result != CURLE_OK) {
     errorMessage = string::format("CURL: %ld %s %s", static_cast<long>(result),
-                                  curl_easy_strerror(result), errorBuffer.data());
+                                  curl_easy_strerror(result), detail.c_str());
     LOG_WARNING << "Failed curl_easy_perform(..) with error code: " << static_cast<long>(result)
                 << ", error: " << errorMessage;
     if (result == CURLE_OPERATION_TIMEDOUT) {

@@ -52,8 +52,9 @@ TEST_F(Request, AnImportWhoseConnectionClosesBeforeTheAnswerIsNeverSentAgainAndT
               (Shown{4, "", kParseFailure}));
   }
   EXPECT_EQ(server.RequestsTo("POST", kProbeImport).size(), 2u);
-  EXPECT_THAT(Log(), HasSubstr("/api/v11/probe/custom/import/' went out whole before its "
-                               "connection closed: it is not sent again."));
+  EXPECT_THAT(Log(), HasSubstr("error: CURL: 52 Server returned nothing (no headers, no data) The "
+                               "request went out whole before its connection closed: it is not "
+                               "sent again.\n"));
   // Each line of the transfers comes from the function that performs them.
   for (const char* text : {"Calling with URL=", "Response Code: ", "curl_easy_perform returns: ",
                            "ResponseText: ", "Failed curl_easy_perform(..)"}) {
