@@ -69,6 +69,8 @@ class WebConnection {
   // Sends one request with a fresh libcurl handle. True when the transfer completed and the
   // status is 200 to 299. After a transport failure ResponseCode() holds libcurl's result code
   // and Response() what arrived, except of an answer refused for its size (then it is empty).
+  // A request body goes out at most once: when the connection closes after all of it went out
+  // and before any answer, the transfer fails as one that got nothing back (CURLE_GOT_NOTHING).
   virtual bool Perform(const std::string& url, const std::string& method,
                        const std::string& payload);
   // The same with a body written while it is sent.
