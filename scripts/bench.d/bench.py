@@ -229,6 +229,7 @@ class Bench:
                      self.path("answer.json"), self.path("import-body.json")):
             os.remove(name)
         return rows
+
     def standin_memory(self):
         """Imports a file of STANDIN_PROBES custom probes STANDIN_IMPORTS times into one stand-in
         (created, then overwritten) with korv-cli; returns a row at each checkpoint with the
@@ -243,7 +244,7 @@ class Bench:
             if count in STANDIN_CHECKPOINTS:
                 with open(f"/proc/{standin.pid}/status") as status:
                     figures = dict(line.split(":", 1) for line in status)
-                mb = lambda name: int(figures[name].split()[0]) / 1024
+                mb = lambda name: int(figures[name].split()[0]) * 1024 / 1e6  # given in KiB
                 rows.append(dict(imports=count, peak=mb("VmHWM"), now=mb("VmRSS"),
                                  data=os.path.getsize(data) / 1e6, seconds=elapsed / count))
         self.stop(standin)
