@@ -3,6 +3,7 @@
 //
 // The first line on standard output is the base URL; the server then serves until SIGINT or
 // SIGTERM and exits 0. Diagnostics go to standard error.
+#include <malloc.h>
 #include <pthread.h>
 #include <signal.h>
 
@@ -79,6 +80,15 @@ int main(int argc, char** argv) {
     const auto colon = user.find(':');
     options.users[user.substr(0, colon)] = user.substr(colon + 1);
   }
+
+  // The server's memory is its data plus the requests in hand. By default the allocator gives
+  // each worker thread a heap of its own, and the records an import replaces are freed into the
+  // heap of whichever thread made them, to stay there: after a few large imports every worker
+  // holds a copy's worth of free memory. It also moves large buffers into the heaps once some
+  // were freed. One heap for all threads, and large buffers (request bodies, answers) mapped
+  // apart and unmapped when freed, keep the memory flat however many imports come.
+  mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+  mallopt(M_ARENA_MAX, 1);
 
   // Block the stop signals before any thread starts, so that every thread inherits the mask and
   // only the sigwait below receives them.

@@ -1,5 +1,6 @@
 #include "records.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -192,6 +193,28 @@ bool nestedTooDeep(const std::string& text) {
     }
   }
   return false;
+}
+
+json parseRecords(const std::string& text, const std::vector<std::string>& arrayNames,
+                  const RecordSink& take) {
+  using Event = json::parse_event_t;
+  std::string member;    // the top-level member being read
+  bool inArray = false;  // whether it is a record array
+  const json::parser_callback_t callback = [&](int depth, Event event, json& value) {
+    if (depth == 1 && event == Event::key) {
+      member = value.get<std::string>();
+    } else if (depth == 1 && event == Event::array_start) {
+      inArray = std::find(arrayNames.begin(), arrayNames.end(), member) != arrayNames.end();
+    } else if (depth == 1 && event == Event::array_end) {
+      inArray = false;
+    } else if (depth == 2 && inArray &&
+               (event == Event::object_end || event == Event::array_end || event == Event::value)) {
+      take(member, value);
+      return false;  // left out of the document
+    }
+    return true;
+  };
+  return json::parse(text, callback);
 }
 
 }  // namespace korv::standin

@@ -32,7 +32,9 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -60,5 +62,16 @@ inline constexpr std::size_t kMaxNesting = 400;
 // True when a JSON text nests arrays and objects deeper than kMaxNesting. Brackets inside
 // strings do not count; the text need not be valid JSON.
 bool nestedTooDeep(const std::string& text);
+
+// Takes one element of a record array, with the array's member name.
+using RecordSink = std::function<void(const std::string& member, nlohmann::json& element)>;
+
+// Parses a JSON text whose top-level object may hold long arrays of records under the given
+// member names. A parsed record takes some five times the room of its text, so the elements of
+// those arrays are handed to `take` one by one as they are read and left out of the document,
+// where the arrays stay empty. Every such array is handed over, a member named twice included.
+// Throws nlohmann::json::parse_error, and what `take` throws.
+nlohmann::json parseRecords(const std::string& text, const std::vector<std::string>& arrayNames,
+                            const RecordSink& take);
 
 }  // namespace korv::standin

@@ -66,15 +66,29 @@ bool allDigits(const std::string& text) {
                                       [](unsigned char c) { return std::isdigit(c) != 0; });
 }
 
-// The request body as a JSON object; answers 400 and gives nothing when it is not one.
-std::optional<json> objectBody(const Request& req, Response& res) {
+// Answers 200 with a JSON text, handed to the connection without a copy.
+void answerText(Response& res, std::shared_ptr<const std::string> text) {
+  res.status = 200;
+  res.set_content_provider(text->size(), "application/json",
+                           [text](size_t offset, size_t length, httplib::DataSink& sink) {
+                             return sink.write(text->data() + offset, length);
+                           });
+}
+
+// The request body as a JSON object, without the elements of its record array (if named);
+// answers 400 and gives nothing when it is not a JSON object.
+std::optional<json> objectBody(const Request& req, Response& res, const char* arrayName = nullptr) {
   if (nestedTooDeep(req.body)) {
     refuse(res, 400,
            "The request body is nested deeper than " + std::to_string(kMaxNesting) + " levels");
     return std::nullopt;
   }
-  json body = json::parse(req.body, nullptr, false);
-  if (body.is_discarded()) {
+  json body;
+  try {
+    body = parseRecords(
+        req.body, arrayName ? std::vector<std::string>{arrayName} : std::vector<std::string>{},
+        [](const std::string&, json&) {});
+  } catch (const json::parse_error&) {
     refuse(res, 400, "The request body is not JSON");
     return std::nullopt;
   }
@@ -348,13 +362,18 @@ void StandinServer::logOut(const Request& req, Response& res) {
 }
 
 void StandinServer::listProbes(const Request&, Response& res) {
-  res.status = 200;
-  res.set_content(*store.probeList(), "application/json");
+  answerText(res, store.probeList());
 }
 
 void StandinServer::listTemplates(const Request&, Response& res) {
+  answerText(res, store.templateList());
+}
+
+void StandinServer::answerExport(Response& res, const char* member, std::string records) const {
   res.status = 200;
-  res.set_content(*store.templateList(), "application/json");
+  res.set_content(
+      "{\"" + std::string(member) + "\":" + records + ",\"version\":" + json(version).dump() + "}",
+      "application/json");
 }
 
 void StandinServer::exportProbes(const Request& req, Response& res) {
@@ -363,8 +382,7 @@ void StandinServer::exportProbes(const Request& req, Response& res) {
     return;
   }
   try {
-    answer(res, 200,
-           json{{"version", version}, {"probes", store.exportProbes(body->at("probes"))}});
+    answerExport(res, "probes", store.exportProbes(body->at("probes")));
   } catch (const UnknownRecordError& e) {
     refuse(res, 400, e.what());
   }
@@ -377,44 +395,43 @@ void StandinServer::exportTemplates(const Request& req, Response& res) {
     return;
   }
   try {
-    answer(res, 200,
-           json{{"version", version},
-                {"alert_templates", store.exportTemplates(body->at("alert_templates"))}});
+    answerExport(res, "alert_templates", store.exportTemplates(body->at("alert_templates")));
   } catch (const UnknownRecordError& e) {
     refuse(res, 400, e.what());
   }
 }
 
 void StandinServer::importProbes(const Request& req, Response& res) {
-  const auto body = objectBody(req, res);
-  if (!body || !requireMember(*body, "probes", isArray, "an array of probes", res) ||
-      !requireMember(*body, "skip_overwrite", isBoolean, "a boolean", res) ||
-      !versionAccepted(*body, res)) {
-    return;
-  }
-  try {
-    const json result =
-        store.importProbes(body->at("probes"), body->at("skip_overwrite").get<bool>());
-    answer(res, 200, json{{"result", result}});
-  } catch (const StoreError& e) {
-    refuse(res, 500, e.what());
-  }
+  serveImport(req, res, "probes", "an array of probes");
 }
 
 void StandinServer::importTemplates(const Request& req, Response& res) {
-  const auto body = objectBody(req, res);
-  if (!body ||
-      !requireMember(*body, "alert_templates", isArray, "an array of alert templates", res) ||
-      !requireMember(*body, "skip_overwrite", isBoolean, "a boolean", res) ||
-      !requireMember(*body, "skip_overwrite_probe", isBoolean, "a boolean", res) ||
-      !versionAccepted(*body, res)) {
+  serveImport(req, res, "alert_templates", "an array of alert templates");
+}
+
+void StandinServer::serveImport(const Request& req, Response& res, const char* arrayName,
+                                const char* expected) {
+  // The items are read once the other members pass, while they are imported.
+  const auto members = objectBody(req, res, arrayName);
+  const bool templates = std::string(arrayName) == "alert_templates";
+  if (!members || !requireMember(*members, arrayName, isArray, expected, res) ||
+      !requireMember(*members, "skip_overwrite", isBoolean, "a boolean", res) ||
+      (templates &&
+       !requireMember(*members, "skip_overwrite_probe", isBoolean, "a boolean", res)) ||
+      !versionAccepted(*members, res)) {
     return;
   }
+  const auto items = [&](const std::function<void(json&)>& take) {
+    parseRecords(req.body, {arrayName}, [&](const std::string&, json& item) { take(item); });
+  };
+  const bool skipOverwrite = members->at("skip_overwrite").get<bool>();
   try {
-    const json result =
-        store.importTemplates(body->at("alert_templates"), body->at("skip_overwrite").get<bool>(),
-                              body->at("skip_overwrite_probe").get<bool>());
-    answer(res, 200, json{{"result", result}});
+    const std::string results =
+        templates ? store.importTemplates(items, skipOverwrite,
+                                          members->at("skip_overwrite_probe").get<bool>())
+                  : store.importProbes(items, skipOverwrite);
+    res.status = 200;
+    res.set_content("{\"result\":" + results + "}", "application/json");
   } catch (const StoreError& e) {
     refuse(res, 500, e.what());
   }

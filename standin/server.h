@@ -91,6 +91,11 @@ class StandinServer {
   void exportTemplates(const httplib::Request& req, httplib::Response& res);
   void importProbes(const httplib::Request& req, httplib::Response& res);
   void importTemplates(const httplib::Request& req, httplib::Response& res);
+  // Imports the items under `arrayName` (checked to be `expected`) and answers the results.
+  void serveImport(const httplib::Request& req, httplib::Response& res, const char* arrayName,
+                   const char* expected);
+  // Answers an export: the records under `member`, and this server's version.
+  void answerExport(httplib::Response& res, const char* member, std::string records) const;
 
   const ServerOptions options;
   Store& store;

@@ -105,8 +105,51 @@ std::string itemName(const json& item, std::size_t position) {
   return "item " + std::to_string(position + 1);
 }
 
-json resultEntry(const std::string& name, const std::string& status, const json& msg) {
-  return json{{"name", name}, {"status", status}, {"msg", msg}};
+// Adds an element to the compact JSON array being built in `array`, which starts with "[".
+void appendElement(std::string& array, const std::string& element) {
+  if (array.size() > 1) {
+    array += ',';
+  }
+  array += element;
+}
+
+// Writes a file through a buffer of about a mebibyte: its whole text is never in memory.
+class BufferedWriter {
+ public:
+  BufferedWriter(int fd, const std::string& path) : fd(fd), path(path) {}
+
+  void put(const std::string& text) {
+    buffer += text;
+    if (buffer.size() >= kChunk) {
+      flush();
+    }
+  }
+  void flush() {
+    writeAll(fd, buffer, path);
+    buffer.clear();
+  }
+
+ private:
+  static constexpr std::size_t kChunk = 1 << 20;
+  int fd;
+  const std::string& path;
+  std::string buffer;
+};
+
+// A table as the data file holds it: one compact record per line.
+void writeArray(BufferedWriter& out, const RecordTable& table) {
+  if (table.size() == 0) {
+    out.put("[]");
+    return;
+  }
+  out.put("[\n");
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    if (i > 0) {
+      out.put(",\n");
+    }
+    out.put(table.textAt(i));
+  }
+  out.put("\n]");
 }
 
 std::string joined(const std::vector<std::string>& parts, const std::string& separator) {
@@ -124,43 +167,27 @@ json messageOf(const std::vector<std::string>& parts) {
   return parts.empty() ? json(nullptr) : json(joined(parts, "; "));
 }
 
-void loadTable(const json& document, const char* key, const char* what,
-               std::string (*problemOf)(const json&), RecordTable& table,
-               std::uint64_t& highestId) {
-  const auto found = document.find(key);
-  if (found == document.end()) {
-    return;
+// Adds the record read from the data file as the given place of its table.
+void loadRecord(const json& record, const std::string& place, std::string (*problemOf)(const json&),
+                RecordTable& table, std::uint64_t& highestId) {
+  const std::string problem = problemOf(record);
+  if (!problem.empty()) {
+    throw std::runtime_error(place + ": " + problem);
   }
-  if (!found->is_array()) {
-    throw std::runtime_error(std::string("member '") + key + "' must be an array");
+  if (table.findId(record.at("id"))) {
+    throw std::runtime_error(place + ": id " + record.at("id").dump() + " is used twice");
   }
-  for (std::size_t i = 0; i < found->size(); ++i) {
-    const json& record = (*found)[i];
-    const std::string place = std::string(what) + " " + std::to_string(i + 1);
-    const std::string problem = problemOf(record);
-    if (!problem.empty()) {
-      throw std::runtime_error(place + ": " + problem);
-    }
-    if (table.findId(record.at("id"))) {
-      throw std::runtime_error(place + ": id " + record.at("id").dump() + " is used twice");
-    }
-    if (table.findName(nameOf(record))) {
-      throw std::runtime_error(place + ": the name " + quoted(nameOf(record)) + " is used twice");
-    }
-    highestId = std::max(highestId, idOf(record));
-    table.add(record);
+  if (table.findName(nameOf(record))) {
+    throw std::runtime_error(place + ": the name " + quoted(nameOf(record)) + " is used twice");
   }
-}
-
-std::string arrayText(const RecordTable& table) {
-  const std::string records = table.fileText();
-  return records.empty() ? "[]" : "[\n" + records + "\n]";
+  highestId = std::max(highestId, idOf(record));
+  table.add(record);
 }
 
 }  // namespace
 
-bool RecordTable::isSystem(std::size_t index) const {
-  return records.at(index).at(systemKey).get<bool>();
+json RecordTable::at(std::size_t index) const {
+  return json::parse(records.at(index).text);
 }
 
 std::optional<std::size_t> RecordTable::findId(const json& id) const {
@@ -182,42 +209,39 @@ std::optional<std::size_t> RecordTable::findName(const std::string& name) const 
   return found->second;
 }
 
-void RecordTable::add(json record) {
+RecordTable::Entry RecordTable::entryOf(const json& record) const {
+  std::string text = record.dump();
+  text.shrink_to_fit();  // the text grew by doubling; it is kept for long
+  return {std::move(text), idOf(record), record.at(systemKey).get<bool>()};
+}
+
+void RecordTable::add(const json& record) {
   byId.emplace(idOf(record), records.size());
   byName.emplace(nameOf(record), records.size());
-  records.push_back(std::move(record));
+  records.push_back(entryOf(record));
   cachedList.reset();
 }
 
-void RecordTable::replace(std::size_t index, json record) {
-  records.at(index) = std::move(record);
+void RecordTable::replace(std::size_t index, const json& record) {
+  records.at(index) = entryOf(record);
   cachedList.reset();
 }
 
 std::shared_ptr<const std::string> RecordTable::listText() {
   if (!cachedList) {
+    std::size_t size = 2;
+    for (const auto& record : records) {
+      size += record.text.size() + 1;
+    }
     std::string text = "[";
-    for (std::size_t i = 0; i < records.size(); ++i) {
-      if (i > 0) {
-        text += ',';
-      }
-      text += records[i].dump();
+    text.reserve(size);
+    for (const auto& record : records) {
+      appendElement(text, record.text);
     }
     text += ']';
     cachedList = std::make_shared<const std::string>(std::move(text));
   }
   return cachedList;
-}
-
-std::string RecordTable::fileText() const {
-  std::string text;
-  for (const auto& record : records) {
-    if (!text.empty()) {
-      text += ",\n";
-    }
-    text += record.dump();
-  }
-  return text;
 }
 
 Store::Store(std::string path, bool withCustomSamples) : filePath(std::move(path)) {
@@ -247,21 +271,28 @@ Store::Data Store::load(const std::string& path) {
     throw StoreError("The data file " + quoted(path) + " is nested deeper than " +
                      std::to_string(kMaxNesting) + " levels");
   }
-  json document;
-  try {
-    document = json::parse(text);
-  } catch (const json::parse_error& e) {
-    throw StoreError("The data file " + quoted(path) + " is not JSON: " + e.what());
-  }
   Data loaded;
+  std::uint64_t highestId = 0;
+  const auto add = [&](const std::string& member, json& record) {
+    if (member == "probes") {
+      const std::string place = "probe " + std::to_string(loaded.probes.size() + 1);
+      loadRecord(record, place, storedProbeProblem, loaded.probes, highestId);
+    } else {
+      const std::string place = "alert template " + std::to_string(loaded.templates.size() + 1);
+      loadRecord(record, place, storedTemplateProblem, loaded.templates, highestId);
+    }
+  };
   try {
+    const json document = parseRecords(text, {"probes", "alert_templates"}, add);
     if (!document.is_object()) {
       throw std::runtime_error("it is not a JSON object");
     }
-    std::uint64_t highestId = 0;
-    loadTable(document, "probes", "probe", storedProbeProblem, loaded.probes, highestId);
-    loadTable(document, "alert_templates", "alert template", storedTemplateProblem,
-              loaded.templates, highestId);
+    for (const char* key : {"probes", "alert_templates"}) {
+      const auto found = document.find(key);
+      if (found != document.end() && !found->is_array()) {
+        throw std::runtime_error(std::string("member '") + key + "' must be an array");
+      }
+    }
     loaded.nextId = highestId + 1;
     const auto nextId = document.find("next_id");
     if (nextId != document.end()) {
@@ -270,6 +301,8 @@ Store::Data Store::load(const std::string& path) {
       }
       loaded.nextId = std::max(loaded.nextId, nextId->get<std::uint64_t>());
     }
+  } catch (const json::parse_error& e) {
+    throw StoreError("The data file " + quoted(path) + " is not JSON: " + e.what());
   } catch (const std::runtime_error& e) {
     throw StoreError("The data file " + quoted(path) + " is not a data file: " + e.what());
   }
@@ -277,10 +310,6 @@ Store::Data Store::load(const std::string& path) {
 }
 
 void Store::save(const std::string& path, const Data& data) {
-  const std::string text = "{\"next_id\":" + std::to_string(data.nextId) +
-                           ",\n\"probes\":" + arrayText(data.probes) +
-                           ",\n\"alert_templates\":" + arrayText(data.templates) + "}\n";
-
   std::string temporaryPath = path + ".XXXXXX";
   FileDescriptor file(::mkstemp(temporaryPath.data()));
   if (file.get() < 0) {
@@ -291,7 +320,13 @@ void Store::save(const std::string& path, const Data& data) {
   if (::stat(path.c_str(), &existing) == 0) {
     ::fchmod(file.get(), existing.st_mode & 07777);
   }
-  writeAll(file.get(), text, path);
+  BufferedWriter out(file.get(), path);
+  out.put("{\"next_id\":" + std::to_string(data.nextId) + ",\n\"probes\":");
+  writeArray(out, data.probes);
+  out.put(",\n\"alert_templates\":");
+  writeArray(out, data.templates);
+  out.put("}\n");
+  out.flush();
   if (::fsync(file.get()) != 0 || file.close() != 0) {
     failWrite(path);
   }
@@ -316,11 +351,11 @@ Store::Data Store::fromSamples(bool withCustomSamples) {
   Data created;
   for (auto& probe : samples.probes) {
     probe["id"] = created.nextId++;
-    created.probes.add(std::move(probe));
+    created.probes.add(probe);
   }
   for (auto& alertTemplate : samples.alertTemplates) {
     alertTemplate["id"] = created.nextId++;
-    created.templates.add(std::move(alertTemplate));
+    created.templates.add(alertTemplate);
   }
   return created;
 }
@@ -368,18 +403,18 @@ std::vector<std::size_t> chosenRecords(const RecordTable& table, const json& ids
 
 }  // namespace
 
-json Store::exportProbes(const json& ids) {
+std::string Store::exportProbes(const json& ids) {
   std::lock_guard<std::mutex> lock(mutex);
-  json exported = json::array();
+  std::string exported = "[";
   for (const auto index : chosenRecords(data.probes, ids, "probe")) {
-    exported.push_back(data.probes.at(index));
+    appendElement(exported, data.probes.textAt(index));
   }
-  return exported;
+  return exported + "]";
 }
 
-json Store::exportTemplates(const json& ids) {
+std::string Store::exportTemplates(const json& ids) {
   std::lock_guard<std::mutex> lock(mutex);
-  json exported = json::array();
+  std::string exported = "[";
   for (const auto index : chosenRecords(data.templates, ids, "alert template")) {
     json alertTemplate = data.templates.at(index);
     json carried = json::array();
@@ -390,33 +425,41 @@ json Store::exportTemplates(const json& ids) {
       }
     }
     alertTemplate[kCarriedProbesKey] = std::move(carried);
-    exported.push_back(std::move(alertTemplate));
+    appendElement(exported, alertTemplate.dump());
   }
-  return exported;
+  return exported + "]";
 }
 
-json Store::importProbes(const json& items, bool skipOverwrite) {
-  std::lock_guard<std::mutex> lock(mutex);
-  json results = json::array();
-  bool changed = false;
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    const Outcome outcome = importProbe(items[i], skipOverwrite, changed);
-    results.push_back(resultEntry(itemName(items[i], i), outcome.status, outcome.msg));
-  }
-  commit(changed);
-  return results;
+void Store::appendResult(std::string& results, const std::string& name, const Outcome& outcome) {
+  appendElement(results,
+                json{{"name", name}, {"status", outcome.status}, {"msg", outcome.msg}}.dump(
+                    -1, ' ', false, json::error_handler_t::replace));
 }
 
-json Store::importTemplates(const json& items, bool skipOverwrite, bool skipOverwriteProbe) {
+std::string Store::importProbes(const ItemSource& items, bool skipOverwrite) {
   std::lock_guard<std::mutex> lock(mutex);
-  json results = json::array();
+  std::string results = "[";
   bool changed = false;
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    const Outcome outcome = importTemplate(items[i], skipOverwrite, skipOverwriteProbe, changed);
-    results.push_back(resultEntry(itemName(items[i], i), outcome.status, outcome.msg));
-  }
+  std::size_t position = 0;
+  items([&](json& item) {
+    appendResult(results, itemName(item, position++), importProbe(item, skipOverwrite, changed));
+  });
   commit(changed);
-  return results;
+  return results + "]";
+}
+
+std::string Store::importTemplates(const ItemSource& items, bool skipOverwrite,
+                                   bool skipOverwriteProbe) {
+  std::lock_guard<std::mutex> lock(mutex);
+  std::string results = "[";
+  bool changed = false;
+  std::size_t position = 0;
+  items([&](json& item) {
+    appendResult(results, itemName(item, position++),
+                 importTemplate(item, skipOverwrite, skipOverwriteProbe, changed));
+  });
+  commit(changed);
+  return results + "]";
 }
 
 Store::Outcome Store::importProbe(const json& item, bool skipOverwrite, bool& changed) {
@@ -434,13 +477,13 @@ Store::Outcome Store::importProbe(const json& item, bool skipOverwrite, bool& ch
     if (skipOverwrite) {
       return {kSkipped, "Exists already: left unchanged"};
     }
-    record["id"] = data.probes.at(*existing).at("id");
-    data.probes.replace(*existing, std::move(record));
+    record["id"] = data.probes.idAt(*existing);
+    data.probes.replace(*existing, record);
     changed = true;
     return {kOverwritten, nullptr};
   }
   record["id"] = data.nextId++;
-  data.probes.add(std::move(record));
+  data.probes.add(record);
   changed = true;
   return {kCreated, nullptr};
 }
@@ -498,13 +541,13 @@ Store::Outcome Store::importTemplate(const json& item, bool skipOverwrite, bool 
       notes.insert(notes.begin(), "Exists already: left unchanged");
       return {kSkipped, messageOf(notes)};
     }
-    record["id"] = data.templates.at(*existing).at("id");
-    data.templates.replace(*existing, std::move(record));
+    record["id"] = data.templates.idAt(*existing);
+    data.templates.replace(*existing, record);
     changed = true;
     return {kOverwritten, messageOf(notes)};
   }
   record["id"] = data.nextId++;
-  data.templates.add(std::move(record));
+  data.templates.add(record);
   changed = true;
   return {kCreated, messageOf(notes)};
 }

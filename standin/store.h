@@ -22,6 +22,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -52,30 +53,38 @@ inline constexpr const char* kOverwritten = "overwritten";
 inline constexpr const char* kSkipped = "skipped";
 inline constexpr const char* kFailed = "failed";
 
-// Records of one kind, with lookups by id and by name.
+// Records of one kind, with lookups by id and by name. Each record is kept as its compact JSON
+// text, which takes a fifth of the room of a parsed record; it is parsed where it is read.
 class RecordTable {
  public:
   explicit RecordTable(const char* systemKey) : systemKey(systemKey) {}
 
   std::size_t size() const { return records.size(); }
-  const nlohmann::json& at(std::size_t index) const { return records.at(index); }
-  bool isSystem(std::size_t index) const;
+  nlohmann::json at(std::size_t index) const;
+  const std::string& textAt(std::size_t index) const { return records.at(index).text; }
+  std::uint64_t idAt(std::size_t index) const { return records.at(index).id; }
+  bool isSystem(std::size_t index) const { return records.at(index).system; }
   std::optional<std::size_t> findId(const nlohmann::json& id) const;
   std::optional<std::size_t> findName(const std::string& name) const;
 
   // Appends a record whose id and name are new to the table.
-  void add(nlohmann::json record);
+  void add(const nlohmann::json& record);
   // Replaces a record by one with the same id and name.
-  void replace(std::size_t index, nlohmann::json record);
+  void replace(std::size_t index, const nlohmann::json& record);
 
   // The whole table as one compact JSON array, built once per change.
   std::shared_ptr<const std::string> listText();
-  // One compact record per line, joined by ",\n".
-  std::string fileText() const;
 
  private:
+  struct Entry {
+    std::string text;
+    std::uint64_t id;
+    bool system;
+  };
+  Entry entryOf(const nlohmann::json& record) const;
+
   const char* systemKey;
-  std::vector<nlohmann::json> records;
+  std::vector<Entry> records;
   std::unordered_map<std::uint64_t, std::size_t> byId;
   std::unordered_map<std::string, std::size_t> byName;
   std::shared_ptr<const std::string> cachedList;
@@ -96,14 +105,18 @@ class Store {
   std::shared_ptr<const std::string> templateList();
 
   // Full definitions of the custom records with these ids (a JSON array of integers), in the
-  // order asked, each once; an empty array means every custom record. Throws
-  // UnknownRecordError for an id that is unknown or belongs to a system record. Exported alert
-  // templates carry the custom probes they depend on under "custom_probes".
-  nlohmann::json exportProbes(const nlohmann::json& ids);
-  nlohmann::json exportTemplates(const nlohmann::json& ids);
+  // order asked, each once, as a compact JSON array; an empty array means every custom record.
+  // Throws UnknownRecordError for an id that is unknown or belongs to a system record. Exported
+  // alert templates carry the custom probes they depend on under "custom_probes".
+  std::string exportProbes(const nlohmann::json& ids);
+  std::string exportTemplates(const nlohmann::json& ids);
 
-  // Imports the items of a JSON array in order and answers one {"name", "status", "msg"} entry
-  // per item ("name" is "item N" for an item without a usable name). Items are matched by name:
+  // Reads items and hands each to the function it is given, in order.
+  using ItemSource = std::function<void(const std::function<void(nlohmann::json& item)>&)>;
+
+  // Imports the items in order, as they are read, and answers a compact JSON array of one
+  // {"name", "status", "msg"} entry per item ("name" is "item N" for an item without a usable
+  // name). Items are matched by name:
   //   created      no record of that name: added as a custom record with a fresh id
   //   overwritten  a custom record of that name: replaced, keeping its id
   //   skipped      the same, with skip_overwrite set: left unchanged
@@ -116,9 +129,8 @@ class Store {
   // that fails its own checks or clashes with a system template imports none of its probes.
   // Saves once at the end when anything changed; throws StoreError when that fails, after
   // reading the file back so that memory and disk agree again.
-  nlohmann::json importProbes(const nlohmann::json& items, bool skipOverwrite);
-  nlohmann::json importTemplates(const nlohmann::json& items, bool skipOverwrite,
-                                 bool skipOverwriteProbe);
+  std::string importProbes(const ItemSource& items, bool skipOverwrite);
+  std::string importTemplates(const ItemSource& items, bool skipOverwrite, bool skipOverwriteProbe);
 
  private:
   struct Data {
@@ -138,6 +150,7 @@ class Store {
   Outcome importProbe(const nlohmann::json& item, bool skipOverwrite, bool& changed);
   Outcome importTemplate(const nlohmann::json& item, bool skipOverwrite, bool skipOverwriteProbe,
                          bool& changed);
+  static void appendResult(std::string& results, const std::string& name, const Outcome& outcome);
   void commit(bool changed);
 
   const std::string filePath;

@@ -1,6 +1,8 @@
 """The driver of scripts/bench: starts stand-ins and delay proxies, times korv-cli against curl
-and python, and prints the tables, a summary line and, last, the ratios of the large configuration.
-Usage: bench.py BUILD_DIR [large], where large runs only the last table."""
+and python, follows a stand-in's memory over repeated imports, and prints the tables, a summary
+line and, last, the ratios of the large configuration.
+Usage: bench.py BUILD_DIR [large|standin], where large runs only the last table and standin only
+the stand-in's memory."""
 import json
 import os
 import shutil
@@ -20,6 +22,8 @@ EXCHANGE_PROBES = 100  # the list in the login-list-logout comparison
 EXCHANGE_RUNS = 11
 LIST_SIZES = [(1000, 7), (10000, 7), (100000, 5)]  # probes, runs
 LARGE_PROBES, LARGE_RUNS = 100000, 5  # the list, export and import of a large configuration
+STANDIN_PROBES, STANDIN_IMPORTS = 50000, 100  # the import repeated into one stand-in
+STANDIN_CHECKPOINTS = (1, 10, 100)  # imports after which its memory is shown
 # What python does with each document, the measure of the CPU time of a run.
 PYTHON_ROUND_TRIP = "import json,sys; sys.stdout.write(json.dumps(json.load(sys.stdin)))"
 ONE_WAY_DELAY = 0.010  # seconds: a round-trip time of 20 ms
@@ -51,10 +55,10 @@ class Bench:
             child.terminate()
             child.wait()
 
-    def make_data(self, probes):
-        path = self.path(f"data-{probes}.json")
-        subprocess.run([sys.executable, os.path.join(HERE, "make_data.py"), str(probes), path],
-                       check=True)
+    def make_data(self, probes, kind="data"):
+        path = self.path(f"{kind}-{probes}.json")
+        subprocess.run([sys.executable, os.path.join(HERE, "make_data.py"), str(probes), path]
+                       + (["import"] if kind == "import" else []), check=True)
         return path
 
     def make_certificate(self):
@@ -226,6 +230,29 @@ class Bench:
             os.remove(name)
         return rows
 
+    def standin_memory(self):
+        """Imports a file of STANDIN_PROBES custom probes STANDIN_IMPORTS times into one stand-in
+        (created, then overwritten) with korv-cli; returns a row at each checkpoint with the
+        stand-in's peak and current resident memory in MB and the size of its data file."""
+        document = self.make_data(STANDIN_PROBES, "import")
+        data = self.path("standin-memory.json")
+        standin, port = self.start_standin(data, tls=False)
+        args = self.korv_args(port, False, ["import-probes", "-i", document])
+        rows, elapsed = [], 0.0
+        for count in range(1, STANDIN_IMPORTS + 1):
+            elapsed += self.run(args)[0]
+            if count in STANDIN_CHECKPOINTS:
+                with open(f"/proc/{standin.pid}/status") as status:
+                    figures = dict(line.split(":", 1) for line in status)
+                mb = lambda name: int(figures[name].split()[0]) * 1024 / 1e6  # given in KiB
+                rows.append(dict(imports=count, peak=mb("VmHWM"), now=mb("VmRSS"),
+                                 data=os.path.getsize(data) / 1e6, seconds=elapsed / count))
+        self.stop(standin)
+        size = os.path.getsize(document) / 1e6
+        os.remove(document)
+        os.remove(data)
+        return size, rows
+
 
 def main():
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
@@ -233,9 +260,15 @@ def main():
     tmp = tempfile.mkdtemp(prefix="korv-bench.")
     bench = Bench(sys.argv[1], tmp)
     try:
-        if sys.argv[2:] != ["large"]:
+        only = sys.argv[2] if len(sys.argv) > 2 else None
+        if only not in (None, "large", "standin"):
+            sys.exit(f"bench: unknown table {only!r}: give large or standin, or nothing")
+        if only is None:
             report(bench)
-        report_large(bench)
+        if only in (None, "standin"):
+            report_standin(bench)
+        if only in (None, "large"):
+            report_large(bench)
     except KeyboardInterrupt:
         sys.exit(130)
     finally:
@@ -277,6 +310,19 @@ def report(bench):
           f"plain+delay korv/curl={ratio['plain +20ms RTT']:.2f}, korv conns/run={conns:.2f}, "
           f"list100k korv/python time={big['korv'] / big['python']:.2f} "
           f"memory/body={big['korv_rss'] / big['body']:.2f}")
+
+
+def report_standin(bench):
+    size, rows = bench.standin_memory()
+    print(f"\nkorv-standin's memory over {STANDIN_IMPORTS} imports of one file of {STANDIN_PROBES} "
+          f"custom probes ({size:.1f}MB) with korv-cli, the first creating them, the others "
+          f"overwriting; peak and current resident memory against the stand-in's data file")
+    print(f"{'imports':>7}{'data file':>11}{'peak RSS':>10}{'RSS':>8}{'peak/data':>11}"
+          f"{'RSS/data':>10}{'per import':>12}")
+    for row in rows:
+        print(f"{row['imports']:>7}{row['data']:>9.1f}MB{row['peak']:>8.0f}MB{row['now']:>6.0f}MB"
+              f"{row['peak'] / row['data']:>11.2f}{row['now'] / row['data']:>10.2f}"
+              f"{row['seconds'] * 1e3:>10.0f}ms")
 
 
 def report_large(bench):

@@ -1,5 +1,6 @@
 """Writes a stand-in data file with N probes of realistic size (about 270 bytes each as the
-stand-in lists them); every second probe is custom and carries a query."""
+stand-in lists them); every second probe is custom and carries a query. With "import", writes an
+import file of N custom probes instead (without the ids and the system flag a server gives)."""
 import json
 import sys
 
@@ -36,5 +37,13 @@ def write(count, path):
                    "alert_templates": []}, out, separators=(",", ":"))
 
 
+def write_import(count, path):
+    probes = [probe(i) for i in range(count)]
+    for record in probes:
+        del record["id"], record["is_system_probe"]
+    with open(path, "w") as out:
+        json.dump({"version": "11.0", "probes": probes}, out, separators=(",", ":"))
+
+
 if __name__ == "__main__":
-    write(int(sys.argv[1]), sys.argv[2])
+    (write_import if sys.argv[3:] == ["import"] else write)(int(sys.argv[1]), sys.argv[2])
