@@ -9,7 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "api/record_fields.h"
+#include "records/record_fields.h"
 
 namespace korv::cli {
 

@@ -5,8 +5,8 @@
 #include <CLI/CLI.hpp>
 
 #include "alert-templates/import_alert_templates.h"
-#include "api/diff.h"
 #include "common/scope.h"
+#include "exchange/diff.h"
 
 namespace korv::cli {
 

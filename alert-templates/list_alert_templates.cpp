@@ -4,7 +4,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "api/exchange.h"
+#include "exchange/exchange.h"
 
 namespace korv::cli {
 

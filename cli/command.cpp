@@ -9,12 +9,12 @@
 
 #include <CLI/CLI.hpp>
 
-#include "api/session.h"
 #include "cli/global_options.h"
 #include "common/error.h"
 #include "common/interrupt.h"
 #include "common/logger.h"
 #include "common/scope.h"
+#include "connection/session.h"
 
 namespace korv::cli {
 

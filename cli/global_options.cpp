@@ -8,14 +8,14 @@
 
 #include <CLI/CLI.hpp>
 
-#include "api/server_config.h"
-#include "api/session.h"
-#include "api/settings.h"
-#include "api/transport_settings.h"
 #include "common/env.h"
 #include "common/logger.h"
 #include "common/scope.h"
 #include "common/string_utils.h"
+#include "connection/server_config.h"
+#include "connection/session.h"
+#include "connection/settings.h"
+#include "connection/transport_settings.h"
 
 namespace korv::cli {
 

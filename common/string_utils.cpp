@@ -5,8 +5,6 @@
 #include <cstdio>
 #include <vector>
 
-#include "common/compact_json.h"
-
 namespace korv::string {
 
 namespace detail {
@@ -62,9 +60,52 @@ std::string hideUserInfo(const std::string& url) {
   return url.substr(0, authority) + "***" + url.substr(at);
 }
 
+// Appends the value with control characters escaped, and '"' and '\' too when quoted is set. Runs
+// of bytes that stay as they are go in at once.
+void appendEscaped(std::string& out, std::string_view value, bool quoted) {
+  static const char kHex[] = "0123456789abcdef";
+  std::size_t plain = 0;  // where the run of bytes not yet appended starts
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(value[i]);
+    if (byte >= 0x20 && !(quoted && (byte == '"' || byte == '\\'))) {
+      continue;
+    }
+    out.append(value, plain, i - plain);
+    plain = i + 1;
+    switch (byte) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        out += "\\u00";
+        out += kHex[byte >> 4];
+        out += kHex[byte & 0xF];
+    }
+  }
+  out.append(value, plain, value.size() - plain);
+}
+
 std::string printable(const std::string& text) {
   std::string shown;
-  compact::escapedControls(shown, text);
+  appendEscaped(shown, text, false);
   return shown;
 }
 

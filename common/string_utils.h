@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <type_traits>
 
 namespace korv::string {
@@ -41,5 +42,9 @@ std::string hideUserInfo(const std::string& url);
 // The text with its control characters escaped as the verdict table escapes them (\n, \u001b),
 // for a value from the command line or a file shown in a one-line message.
 std::string printable(const std::string& text);
+// Appends the text with its control characters escaped as JSON escapes them (\b \f \n \r \t,
+// others as \u00xx), and '"' and '\' too when quoted is set; other bytes, UTF-8 text among them,
+// as they are.
+void appendEscaped(std::string& out, std::string_view text, bool quoted);
 
 }  // namespace korv::string

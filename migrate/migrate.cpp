@@ -14,14 +14,14 @@
 
 #include <CLI/CLI.hpp>
 
-#include "api/diff.h"
-#include "api/exchange.h"
-#include "api/session.h"
 #include "cli/global_options.h"
 #include "common/interrupt.h"
 #include "common/logger.h"
 #include "common/scope.h"
 #include "common/string_utils.h"
+#include "connection/session.h"
+#include "exchange/diff.h"
+#include "exchange/exchange.h"
 
 namespace korv::cli {
 

@@ -5,8 +5,8 @@
 #include <ostream>
 #include <string>
 
-#include "api/session.h"
 #include "cli/command.h"
+#include "connection/session.h"
 
 namespace korv::cli {
 

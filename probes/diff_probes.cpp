@@ -4,8 +4,8 @@
 
 #include <CLI/CLI.hpp>
 
-#include "api/diff.h"
 #include "common/scope.h"
+#include "exchange/diff.h"
 #include "probes/import_probes.h"
 
 namespace korv::cli {

@@ -5,8 +5,8 @@
 #include <set>
 #include <string>
 
-#include "api/exchange.h"
 #include "cli/command.h"
+#include "exchange/exchange.h"
 
 namespace korv::cli {
 

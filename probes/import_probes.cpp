@@ -4,10 +4,10 @@
 
 #include <CLI/CLI.hpp>
 
-#include "api/diff.h"
-#include "api/exchange.h"
 #include "common/logger.h"
 #include "common/scope.h"
+#include "exchange/diff.h"
+#include "exchange/exchange.h"
 
 namespace korv::cli {
 

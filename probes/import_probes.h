@@ -4,8 +4,8 @@
 #include <ostream>
 #include <string>
 
-#include "api/exchange.h"
 #include "cli/command.h"
+#include "exchange/exchange.h"
 
 namespace korv::cli {
 

@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "api/exchange.h"
-#include "api/fast_json.h"
+#include "exchange/exchange.h"
+#include "records/fast_json.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "api/exchange.h"
+#include "exchange/exchange.h"
 #include "tests/fuzz/scratch_file.h"
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "api/settings.h"
+#include "connection/settings.h"
 #include "tests/fuzz/scratch_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

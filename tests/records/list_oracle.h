@@ -10,8 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "api/record_stream.h"
-#include "common/json_number.h"
+#include "records/json_number.h"
+#include "records/record_stream.h"
 
 namespace korv::test {
 

@@ -1,4 +1,4 @@
-#include "api/transport_settings.h"
+#include "connection/transport_settings.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,10 +11,10 @@
 
 #include <CLI/CLI.hpp>
 
-#include "api/settings.h"
 #include "common/env.h"
 #include "common/error.h"
 #include "common/string_utils.h"
+#include "connection/settings.h"
 #include "web/web_connection.h"
 
 namespace korv::cli::api {

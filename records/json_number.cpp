@@ -1,4 +1,4 @@
-#include "common/json_number.h"
+#include "records/json_number.h"
 
 namespace korv {
 

@@ -14,9 +14,6 @@ namespace korv::compact {
 // (\b \f \n \r \t, others as \u00xx); other bytes, UTF-8 text among them, as they are.
 void value(std::string& out, const std::string& text);
 void quoted(std::string& out, std::string_view text);
-// The text with its control characters escaped as value() escapes them and nothing else changed:
-// a server's string on one line of plain output.
-void escapedControls(std::string& out, const std::string& text);
 // A text, or null when there is none.
 void value(std::string& out, const std::optional<std::string>& text);
 void value(std::string& out, const std::vector<std::string>& texts);

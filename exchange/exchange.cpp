@@ -1,4 +1,4 @@
-#include "api/exchange.h"
+#include "exchange/exchange.h"
 
 #include <algorithm>
 #include <charconv>
@@ -6,12 +6,12 @@
 
 #include <CLI/CLI.hpp>
 
-#include "api/fast_json.h"
-#include "api/rest_api.h"
-#include "common/compact_json.h"
 #include "common/logger.h"
 #include "common/path.h"
 #include "common/string_utils.h"
+#include "connection/rest_api.h"
+#include "records/compact_json.h"
+#include "records/fast_json.h"
 
 namespace korv::cli::api {
 
@@ -300,11 +300,11 @@ void printVerdictHeader(std::ostream& out, const Place& place) {
 void printVerdict(std::ostream& out, const std::string& name, const std::string& status,
                   const std::string& reason, const Place& place) {
   std::string line;
-  compact::escapedControls(line, name);
+  string::appendEscaped(line, name, false);
   line += ", ";
-  compact::escapedControls(line, status);
+  string::appendEscaped(line, status, false);
   line += ", ";
-  compact::escapedControls(line, reason);
+  string::appendEscaped(line, reason, false);
   out << line << std::endl;
   checkStandardOutput(out, place);
 }

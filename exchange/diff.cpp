@@ -1,4 +1,4 @@
-#include "api/diff.h"
+#include "exchange/diff.h"
 
 #include <curl/curl.h>
 
@@ -6,12 +6,12 @@
 #include <set>
 #include <utility>
 
-#include "api/exchange.h"
-#include "api/rest_api.h"
-#include "api/settings.h"
-#include "common/compact_json.h"
 #include "common/output.h"
 #include "common/string_utils.h"
+#include "connection/rest_api.h"
+#include "connection/settings.h"
+#include "exchange/exchange.h"
+#include "records/compact_json.h"
 
 namespace korv::cli::api {
 
@@ -125,14 +125,6 @@ void addServerOnly(const Named& file, const Named& server, std::vector<DiffRow>&
   }
 }
 
-// A name as the table shows it: control characters escaped as in the import's verdict table, so
-// that each row stays one line.
-std::string printable(const std::string& name) {
-  std::string shown;
-  compact::escapedControls(shown, name);
-  return shown;
-}
-
 // The major number of an export's "version" ("11" of "11.0", leading zeros dropped); "" when the
 // version is not a string that starts with one.
 std::string majorVersion(const json& document) {
@@ -156,12 +148,12 @@ void checkVersions(const json& file, const json& serverExport, const Place& plac
   if (mine.empty() || theirs.empty() || mine == theirs) {
     return;
   }
-  throw Error(
-      place.function, place.line, "Version mismatch",
-      string::format("The data comes from server version %s and the KORV Server at '%s' "
-                     "is version %s: it imports data of its own major version only.",
-                     printable(file.at("version").get<std::string>()), string::hideUserInfo(url),
-                     printable(serverExport.at("version").get<std::string>())));
+  throw Error(place.function, place.line, "Version mismatch",
+              string::format("The data comes from server version %s and the KORV Server at '%s' "
+                             "is version %s: it imports data of its own major version only.",
+                             string::printable(file.at("version").get<std::string>()),
+                             string::hideUserInfo(url),
+                             string::printable(serverExport.at("version").get<std::string>())));
 }
 
 Comparison compareProbes(const Connections& connections, const json& file,
@@ -252,7 +244,7 @@ std::string detail(const DiffRow& row) {
     if (!fields.empty()) {
       fields += ' ';
     }
-    fields += printable(field);
+    fields += string::printable(field);
   }
   return fields;
 }
@@ -371,7 +363,7 @@ void printDiff(std::ostream& out, const DiffResult& result, const Place& place) 
   out << "====, ======, ======" << std::endl;
   checkStandardOutput(out, place);
   for (const auto& row : result.rows) {
-    const std::string name = printable(row.name);
+    const std::string name = string::printable(row.name);
     out << (row.carriedProbe ? "Probe '" + name + "'" : name) << ", " << changeText(row.change)
         << ", " << detail(row) << std::endl;
     checkStandardOutput(out, place);

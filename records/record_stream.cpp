@@ -1,6 +1,6 @@
-#include "api/record_stream.h"
+#include "records/record_stream.h"
 
-#include "common/json_number.h"
+#include "records/json_number.h"
 
 namespace korv::cli::api {
 

@@ -10,7 +10,7 @@
 #include <variant>
 #include <vector>
 
-#include "common/compact_json.h"
+#include "records/compact_json.h"
 
 namespace korv::cli::api {
 

@@ -18,8 +18,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "api/fast_json.h"
-#include "api/record_fields.h"
+#include "records/fast_json.h"
+#include "records/record_fields.h"
 
 namespace korv::cli::api {
 

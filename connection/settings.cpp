@@ -1,4 +1,4 @@
-#include "api/settings.h"
+#include "connection/settings.h"
 
 #include <sys/stat.h>
 

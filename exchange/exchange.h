@@ -17,10 +17,10 @@ namespace CLI {
 class App;
 }
 
-#include "api/fast_json.h"
-#include "api/record_stream.h"
 #include "common/error.h"
 #include "common/output.h"
+#include "records/fast_json.h"
+#include "records/record_stream.h"
 #include "web/web_connection.h"
 
 namespace korv::cli::api {

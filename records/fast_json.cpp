@@ -1,4 +1,4 @@
-#include "api/fast_json.h"
+#include "records/fast_json.h"
 
 #include <algorithm>
 #include <charconv>
@@ -8,8 +8,8 @@
 
 #include <simdjson.h>
 
-#include "api/record_stream.h"
-#include "common/compact_json.h"
+#include "records/compact_json.h"
+#include "records/record_stream.h"
 
 namespace korv::cli::api::fast {
 

@@ -1,4 +1,4 @@
-#include "api/server_config.h"
+#include "connection/server_config.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

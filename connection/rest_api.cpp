@@ -1,14 +1,14 @@
-#include "api/rest_api.h"
+#include "connection/rest_api.h"
 
 #include <algorithm>
 
-#include "api/session.h"
-#include "api/settings.h"
-#include "api/transport_settings.h"
-#include "common/compact_json.h"
 #include "common/error.h"
 #include "common/logger.h"
 #include "common/string_utils.h"
+#include "connection/session.h"
+#include "connection/settings.h"
+#include "connection/transport_settings.h"
+#include "records/compact_json.h"
 
 namespace korv::cli::api {
 
@@ -55,10 +55,10 @@ std::shared_ptr<WebConnection> API::Get(const std::string& version) {
   std::string offered;
   for (const std::string& each : versions) {
     offered += offered.empty() ? " " : ", ";
-    compact::escapedControls(offered, each);
+    string::appendEscaped(offered, each, false);
   }
   std::string message = "KORV Server is not compatible with this utility.\nThe server at '";
-  compact::escapedControls(message, string::hideUserInfo(cli::api::url));
+  string::appendEscaped(message, string::hideUserInfo(cli::api::url), false);
   message += "' offers" + (offered.empty() ? std::string(" no API version") : offered) + ".";
   throw IncompatibleServerError(message, __PRETTY_FUNCTION__, __LINE__);
 }

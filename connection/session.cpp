@@ -1,17 +1,17 @@
-#include "api/session.h"
+#include "connection/session.h"
 
 #include <memory>
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
-#include "api/record_stream.h"
-#include "api/settings.h"
-#include "api/transport_settings.h"
 #include "common/env.h"
 #include "common/error.h"
 #include "common/logger.h"
 #include "common/string_utils.h"
+#include "connection/settings.h"
+#include "connection/transport_settings.h"
+#include "records/record_stream.h"
 #include "web/web_connection.h"
 
 namespace korv::cli::api {
