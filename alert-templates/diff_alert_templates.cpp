@@ -4,9 +4,9 @@
 
 #include <CLI/CLI.hpp>
 
-#include "alert-templates/import_alert_templates.h"
+#include "common/logger.h"
 #include "common/scope.h"
-#include "exchange/diff.h"
+#include "exchange/commands.h"
 
 namespace korv::cli {
 
@@ -41,12 +41,10 @@ void DiffAlertTemplates::Reset() {
 
 void DiffAlertTemplates::Perform() {
   Scope reset([this] { Reset(); });
-  const nlohmann::json file = readAlertTemplateFile(source, KORV_HERE);
-  const auto connection = api::connect();
-  const api::DiffResult result = api::diffAlertTemplates(
-      api::sessionConnections(connection), file, {ignoreExisting, ignoreExistingProbes}, KORV_HERE);
-  api::printDiff(*out, result, KORV_HERE);
-  SetExitStatus(result.WouldChange() ? 3 : 0);
+  const bool wouldChange = api::diffFile(
+      api::kAlertTemplates, source, {ignoreExisting, ignoreExistingProbes}, *out,
+      [](const std::string& text) { LOG_INFO << text; }, KORV_HERE);
+  SetExitStatus(wouldChange ? 3 : 0);
 }
 
 }  // namespace korv::cli

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include "common/scope.h"
+#include "exchange/commands.h"
 
 namespace korv::cli {
 
@@ -24,16 +25,7 @@ void ExportCustomAlertTemplates::Init(CLI::App* app) {
 
 void ExportCustomAlertTemplates::Perform() {
   Scope release([this] { ReleaseFile(); });
-  destination.Open(KORV_HERE);
-  const auto connection = api::connect();
-  api::postJson(*connection, "/alert/custom/export/", {{"alert_templates", templateIds}});
-  if (destination.WriteFast(*connection, "alert_templates", KORV_HERE)) {
-    return;
-  }
-  const nlohmann::json answer = api::parseResponse(*connection, KORV_HERE);
-  api::checkStatus(*connection, answer, api::FailureReport::HTTPError, KORV_HERE);
-  api::checkExport(answer, "alert_templates", KORV_HERE);
-  destination.Write(answer, KORV_HERE);
+  api::exportItems(api::kAlertTemplates, templateIds, destination, KORV_HERE);
 }
 
 }  // namespace korv::cli

@@ -6,34 +6,13 @@
 
 #include "common/logger.h"
 #include "common/scope.h"
-#include "exchange/diff.h"
-#include "exchange/exchange.h"
+#include "exchange/commands.h"
 
 namespace korv::cli {
 
 namespace {
-
 ImportCustomAlertTemplates command;
-
-const api::ImportMessages kMessages{
-    "Provide the Alert template input file.",
-    "Alert-Template input file '%s' does not exists, or is not accessible.",
-    "Input file is not a valid alert template file.",
-    "Input file '%s' does not contain the following fields:\n- version: %s, alert_templates: %s",
-    "Input file '%s' does not contain valid formatted data for importing the alert templates.",
-};
-
 }  // namespace
-
-nlohmann::json readAlertTemplateFile(api::ImportSource& source, const Place& place) {
-  nlohmann::json file = source.Read(kMessages, place);
-  if (const std::string missing = source.MissingFields(file, "alert_templates", kMessages);
-      !missing.empty()) {
-    LOG_INFO << missing;
-    source.Refuse(kMessages, place);
-  }
-  return file;
-}
 
 ImportCustomAlertTemplates::ImportCustomAlertTemplates()
     : Command("import-alert-templates", 230), out(&std::cout) {}
@@ -65,44 +44,9 @@ void ImportCustomAlertTemplates::Reset() {
 
 void ImportCustomAlertTemplates::Perform() {
   Scope reset([this] { Reset(); });
-  const std::string text = source.ReadText(kMessages, KORV_HERE);
-  // A file in the plain case is passed on without parsing it into a document, unless the backup
-  // needs the document.
-  api::fast::ImportRequest request;
-  const bool fast =
-      !backup.Named() && request.Prepare(text, "alert_templates",
-                                         {{"skip_overwrite", ignoreExisting},
-                                          {"skip_overwrite_probe", ignoreExistingProbes}});
-  nlohmann::json file;
-  if (!fast) {
-    file = source.Parse(text, kMessages, KORV_HERE);
-    if (const std::string missing = source.MissingFields(file, "alert_templates", kMessages);
-        !missing.empty()) {
-      LOG_INFO << missing;
-      source.Refuse(kMessages, KORV_HERE);
-    }
-  }
-  if (backup.Named()) {
-    backup.Open(KORV_HERE);
-  }
-  const auto connection = api::connect();
-  const api::Connections connections = api::sessionConnections(connection);
-  if (backup.Named()) {
-    // The backup is complete on disk before anything is imported.
-    backup.Write(api::backupAlertTemplates(connections, file,
-                                           {ignoreExisting, ignoreExistingProbes}, KORV_HERE),
-                 KORV_HERE);
-  }
-  if (fast) {
-    api::sendImport(*connections(), "/alert/custom/import/", request, *out, KORV_HERE);
-    return;
-  }
-  nlohmann::json payload;
-  payload["version"] = file.at("version");
-  payload["skip_overwrite_probe"] = ignoreExistingProbes;
-  payload["skip_overwrite"] = ignoreExisting;
-  payload["alert_templates"] = file.at("alert_templates");
-  api::sendImport(*connections(), "/alert/custom/import/", payload, *out, KORV_HERE);
+  api::importFile(
+      api::kAlertTemplates, source, {ignoreExisting, ignoreExistingProbes}, backup, *out,
+      [](const std::string& text) { LOG_INFO << text; }, KORV_HERE);
 }
 
 }  // namespace korv::cli

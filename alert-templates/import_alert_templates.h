@@ -10,11 +10,6 @@
 
 namespace korv::cli {
 
-// Reads and checks an alert template export file as import-alert-templates does; the other
-// commands that read such a file use it too, so that they check it alike and report the same
-// errors.
-nlohmann::json readAlertTemplateFile(api::ImportSource& source, const Place& place);
-
 class ImportCustomAlertTemplates : public Command {
  public:
   ImportCustomAlertTemplates();

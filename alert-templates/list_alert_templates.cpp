@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 
 #include "exchange/exchange.h"
+#include "exchange/kind.h"
 
 namespace korv::cli {
 
@@ -50,7 +51,7 @@ bool ListAlertTemplates::AlertTemplateVisible(const AlertTemplate& alertTemplate
 
 void ListAlertTemplates::Perform() {
   const auto connection = api::connect();
-  connection->Perform("/alert/template/", "GET", "");
+  connection->Perform(api::kAlertTemplates.listPath, "GET", "");
   api::printList<AlertTemplate>(
       *connection, *out,
       [this](const AlertTemplate& alertTemplate) { return AlertTemplateVisible(alertTemplate); },

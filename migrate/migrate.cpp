@@ -20,8 +20,9 @@
 #include "common/scope.h"
 #include "common/string_utils.h"
 #include "connection/session.h"
-#include "exchange/diff.h"
+#include "exchange/commands.h"
 #include "exchange/exchange.h"
+#include "exchange/plan.h"
 
 namespace korv::cli {
 
@@ -32,26 +33,6 @@ Migrate command;
 // The exit status when the target reported an item as failed, or was changed by a run that
 // failed.
 constexpr int kItemsFailed = 5;
-
-// One kind of record: where it is exported and imported, and the files it leaves.
-struct Kind {
-  const char* name;  // as --only names it
-  const char* itemsKey;
-  const char* exportPath;
-  const char* importPath;
-  const char* file;
-  const char* backupFile;
-};
-
-constexpr Kind kProbes{"probes",
-                       "probes",
-                       "/probe/custom/export/",
-                       "/probe/custom/import/",
-                       "probes.json",
-                       "backup-probes.json"};
-constexpr Kind kTemplates{"alert-templates",       "alert_templates",
-                          "/alert/custom/export/", "/alert/custom/import/",
-                          "alert-templates.json",  "backup-alert-templates.json"};
 
 std::string defaultDirectory() {
   const std::time_t now = std::time(nullptr);
@@ -172,10 +153,18 @@ class Migrate::Progress {
     }
   }
 
+  // Items the plan left as they are: they count without changing the target.
+  void Kept(const std::map<std::string, int>& kept) {
+    for (const auto& [status, count] : kept) {
+      counts[status] += count;
+    }
+  }
+
   bool TargetChanged() const { return changed || inDoubt; }
   bool ItemFailed() const {
     for (const auto& [status, count] : counts) {
-      if (status != "created" && status != "overwritten" && status != "skipped") {
+      if (status != "created" && status != "overwritten" && status != "skipped" &&
+          status != "unchanged") {
         return true;
       }
     }
@@ -206,10 +195,13 @@ class Migrate::Progress {
 
 namespace {
 
-// One import request: the items of one kind, or the probes that the alert templates carry.
+// One import request: the items of one kind, or the probes that the alert templates carry, as
+// the plan chose them, and the plan's rows that it covers.
 struct Import {
   std::string what;
-  const char* path;
+  const api::Kind* kind;
+  const api::Plan* plan;
+  bool carriedProbes;
   nlohmann::json payload;
 };
 
@@ -250,7 +242,7 @@ void Migrate::Init(CLI::App* app) {
   app->add_flag("--dry-run", dryRun,
                 "Only show what would change; exit status 3 when something would.");
   app->add_option("--only", only, "Migrate one kind only.")
-      ->check(CLI::IsMember({kProbes.name, kTemplates.name}));
+      ->check(CLI::IsMember({api::kProbes.name, api::kAlertTemplates.name}));
   app->add_flag("--ignore-existing", ignoreExisting,
                 "Keep the probes and alert templates that the target already has.");
 }
@@ -307,97 +299,93 @@ void Migrate::Perform() {
 }
 
 void Migrate::Run(RecordDirectory& record, api::Connection& target, Progress& progress) {
-  std::vector<const Kind*> kinds;
-  for (const Kind* kind : {&kProbes, &kTemplates}) {
+  std::vector<const api::Kind*> kinds;
+  for (const api::Kind* kind : {&api::kProbes, &api::kAlertTemplates}) {
     if (only.empty() || only == kind->name) {
       kinds.push_back(kind);
     }
   }
-  const bool withProbes = kinds.front() == &kProbes;
-  const bool withTemplates = kinds.back() == &kTemplates;
+  const bool withProbes = kinds.front() == &api::kProbes;
 
   progress.step = "the login to '" + from + "'";
   const auto sourceConnection = api::connect();
   swapConnection(target);
   progress.step = "the login to '" + to + "'";
-  const auto targetConnection = api::connect();
-  const api::Connections toTarget = api::sessionConnections(targetConnection);
+  const api::Connections toTarget = api::sessionConnections(api::connect());
+  api::Target targetItems(toTarget, KORV_HERE);
   swapConnection(target);
   const api::Connections toSource = api::sessionConnections(sourceConnection);
 
-  std::map<const Kind*, nlohmann::json> files;
-  for (const Kind* kind : kinds) {
+  std::map<const api::Kind*, nlohmann::json> files;
+  for (const api::Kind* kind : kinds) {
     progress.step = string::format("the export of the %s from '%s'", kind->name, from);
     LOG_INFO << "Running " << progress.step;
-    files[kind] = api::exportAll(toSource, kind->exportPath, kind->itemsKey, KORV_HERE);
-    record.Write(kind->file, files[kind]);
+    files[kind] = api::exportAll(toSource, *kind, KORV_HERE);
+    record.Write(kind->name + std::string(".json"), files[kind]);
   }
   swapConnection(target);
 
   // The probes go in first, through the probe import, so that each has a verdict of its own: the
   // probes of the source, or else those that the alert templates carry. The templates then keep
-  // the probes in place, and the comparison and the backup of the templates cover their probes
-  // only when no probes go in on their own.
-  const auto options = [&](const Kind* kind) {
-    return api::DiffOptions{ignoreExisting, kind == &kTemplates && (withProbes || ignoreExisting)};
-  };
+  // the probes in place, so the plan of the templates compares their probes with what the probe
+  // import leaves. Only what changes is sent.
+  std::vector<api::Plan> plans;
+  plans.reserve(kinds.size());
   bool wouldChange = false;
-  for (const Kind* kind : kinds) {
+  for (const api::Kind* kind : kinds) {
     progress.step = string::format("the comparison of the %s with '%s'", kind->name, to);
     LOG_INFO << "Running " << progress.step;
-    const api::DiffResult result =
-        kind == &kProbes ? api::diffProbes(toTarget, files[kind], options(kind), KORV_HERE)
-                         : api::diffAlertTemplates(toTarget, files[kind], options(kind), KORV_HERE);
+    const bool after = withProbes && kind->CarriesProbes();
+    plans.push_back(
+        api::makePlan(*kind, files[kind], targetItems,
+                      {ignoreExisting, kind->CarriesProbes() && (after || ignoreExisting)},
+                      after ? &plans.front() : nullptr, KORV_HERE));
+    plans.back().resend = false;
     *out << "Diff of the " << kind->name << ":" << std::endl;
-    api::printDiff(*out, result, KORV_HERE);
-    wouldChange = wouldChange || result.WouldChange();
+    api::printPlan(*out, plans.back(), KORV_HERE);
+    wouldChange = wouldChange || plans.back().WouldChange();
   }
   if (dryRun) {
     SetExitStatus(wouldChange ? 3 : 0);
     return;
   }
 
-  for (const Kind* kind : kinds) {
-    progress.step = string::format("the backup of the %s of '%s'", kind->name, to);
+  for (const api::Plan& plan : plans) {
+    progress.step = string::format("the backup of the %s of '%s'", plan.kind->name, to);
     LOG_INFO << "Running " << progress.step;
-    record.Write(kind->backupFile,
-                 kind == &kProbes
-                     ? api::backupProbes(toTarget, files[kind], options(kind), KORV_HERE)
-                     : api::backupAlertTemplates(toTarget, files[kind], options(kind), KORV_HERE));
+    record.Write("backup-" + std::string(plan.kind->name) + ".json",
+                 api::backup(plan, targetItems));
   }
 
-  const auto payload = [&](const Kind& kind, const nlohmann::json& file, nlohmann::json items) {
-    nlohmann::json content{{"version", file.at("version")},
-                           {"skip_overwrite", ignoreExisting},
-                           {kind.itemsKey, std::move(items)}};
-    if (&kind == &kTemplates) {
-      content["skip_overwrite_probe"] = true;
-    }
-    return content;
-  };
   std::vector<Import> imports;
-  if (withProbes) {
-    imports.push_back({"probes", kProbes.importPath,
-                       payload(kProbes, files[&kProbes], files[&kProbes].at(kProbes.itemsKey))});
-  } else {
-    nlohmann::json carried = api::carriedProbes(files[&kTemplates], KORV_HERE);
-    if (!carried.empty()) {
-      imports.push_back({"probes carried by the alert-templates", kProbes.importPath,
-                         payload(kProbes, files[&kTemplates], std::move(carried))});
+  for (const api::Plan& plan : plans) {
+    const nlohmann::json& version = files[plan.kind].at("version");
+    if (plan.kind->CarriesProbes() && !withProbes) {
+      imports.push_back(
+          {"probes carried by the alert-templates", &api::kProbes, &plan, true,
+           api::importPayload(api::kProbes, version, {ignoreExisting, false}, plan.Sent(true))});
     }
-  }
-  if (withTemplates) {
     imports.push_back(
-        {"alert-templates", kTemplates.importPath,
-         payload(kTemplates, files[&kTemplates], files[&kTemplates].at(kTemplates.itemsKey))});
+        {plan.kind->name, plan.kind, &plan, false,
+         api::importPayload(*plan.kind, version, {ignoreExisting, true}, plan.Sent(false))});
   }
+  std::map<std::string, int> kept;
   for (const Import& import : imports) {
+    for (const api::Row& row : import.plan->rows) {
+      if (row.carriedProbe == import.carriedProbes &&
+          (row.change == api::Change::Unchanged || row.change == api::Change::Skipped)) {
+        ++kept[api::changeText(row.change)];
+      }
+    }
+    if (import.payload.at(import.kind->itemsKey).empty()) {
+      continue;
+    }
     progress.step = "the import of the " + import.what + " into '" + to + "'";
     LOG_INFO << "Running " << progress.step;
     const auto connection = toTarget();
     progress.Sending();
     try {
-      api::post(*connection, import.path, import.payload, KORV_HERE);
+      api::post(*connection, import.kind->importPath, import.payload, KORV_HERE);
     } catch (const Error&) {
       if (neverSent(connection->ResponseCode())) {
         progress.Refused();
@@ -414,6 +402,7 @@ void Migrate::Run(RecordDirectory& record, api::Connection& target, Progress& pr
     *out << "Import of the " << import.what << ":" << std::endl << verdicts.str() << std::flush;
     checkStandardOutput(*out, KORV_HERE);
   }
+  progress.Kept(kept);
 
   const std::string summary = progress.Counts();
   *out << "Migrated from '" << from << "' to '" << to

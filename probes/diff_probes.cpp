@@ -4,9 +4,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include "common/logger.h"
 #include "common/scope.h"
-#include "exchange/diff.h"
-#include "probes/import_probes.h"
+#include "exchange/commands.h"
 
 namespace korv::cli {
 
@@ -35,12 +35,10 @@ void DiffProbes::Reset() {
 
 void DiffProbes::Perform() {
   Scope reset([this] { Reset(); });
-  const nlohmann::json file = readProbeFile(source, KORV_HERE);
-  const auto connection = api::connect();
-  const api::DiffResult result = api::diffProbes(api::sessionConnections(connection), file,
-                                                 {ignoreExisting, false}, KORV_HERE);
-  api::printDiff(*out, result, KORV_HERE);
-  SetExitStatus(result.WouldChange() ? 3 : 0);
+  const bool wouldChange = api::diffFile(
+      api::kProbes, source, {ignoreExisting, false}, *out,
+      [](const std::string& text) { LOG_INFO << text; }, KORV_HERE);
+  SetExitStatus(wouldChange ? 3 : 0);
 }
 
 }  // namespace korv::cli

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include "common/scope.h"
+#include "exchange/commands.h"
 
 namespace korv::cli {
 
@@ -23,17 +24,7 @@ void ExportCustomProbes::Init(CLI::App* app) {
 
 void ExportCustomProbes::Perform() {
   Scope release([this] { ReleaseFile(); });
-  destination.Open(KORV_HERE);
-  const auto connection = api::connect();
-  api::postJson(*connection, "/probe/custom/export/", {{"probes", probeIds}});
-  if (destination.WriteFast(*connection, "probes", KORV_HERE)) {
-    return;
-  }
-  const nlohmann::json answer = api::parseResponse(*connection, KORV_HERE);
-  // A failure status is reported with the server's text alone, without the status.
-  api::checkStatus(*connection, answer, api::FailureReport::ResponseValidationError, KORV_HERE);
-  api::checkExport(answer, "probes", KORV_HERE);
-  destination.Write(answer, KORV_HERE);
+  api::exportItems(api::kProbes, probeIds, destination, KORV_HERE);
 }
 
 }  // namespace korv::cli

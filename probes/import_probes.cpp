@@ -6,34 +6,13 @@
 
 #include "common/logger.h"
 #include "common/scope.h"
-#include "exchange/diff.h"
-#include "exchange/exchange.h"
+#include "exchange/commands.h"
 
 namespace korv::cli {
 
 namespace {
-
 ImportProbes command;
-
-const api::ImportMessages kMessages{
-    "Provide the probe input file.",
-    "Probe input file '%s' does not exists, or is not accessible.",
-    "Input file is not a valid probe file.",
-    "Input file '%s' does not contain the following fields:\n- version: %s, probes: %s",
-    "Input file '%s' does not contain valid formatted data for importing the probes.",
-};
-
 }  // namespace
-
-nlohmann::json readProbeFile(api::ImportSource& source, const Place& place) {
-  nlohmann::json file = source.Read(kMessages, place);
-  if (const std::string missing = source.MissingFields(file, "probes", kMessages);
-      !missing.empty()) {
-    LOG_INFO << missing;
-    source.Refuse(kMessages, place);
-  }
-  return file;
-}
 
 ImportProbes::ImportProbes() : Command("import-probes", 130), out(&std::cout) {}
 
@@ -60,40 +39,9 @@ void ImportProbes::Reset() {
 
 void ImportProbes::Perform() {
   Scope reset([this] { Reset(); });
-  const std::string text = source.ReadText(kMessages, KORV_HERE);
-  // A file in the plain case is passed on without parsing it into a document, unless the backup
-  // needs the document.
-  api::fast::ImportRequest request;
-  const bool fast =
-      !backup.Named() && request.Prepare(text, "probes", {{"skip_overwrite", ignoreExisting}});
-  nlohmann::json file;
-  if (!fast) {
-    file = source.Parse(text, kMessages, KORV_HERE);
-    if (const std::string missing = source.MissingFields(file, "probes", kMessages);
-        !missing.empty()) {
-      LOG_INFO << missing;
-      source.Refuse(kMessages, KORV_HERE);
-    }
-  }
-  if (backup.Named()) {
-    backup.Open(KORV_HERE);
-  }
-  const auto connection = api::connect();
-  const api::Connections connections = api::sessionConnections(connection);
-  if (backup.Named()) {
-    // The backup is complete on disk before anything is imported.
-    backup.Write(api::backupProbes(connections, file, {ignoreExisting, false}, KORV_HERE),
-                 KORV_HERE);
-  }
-  if (fast) {
-    api::sendImport(*connections(), "/probe/custom/import/", request, *out, KORV_HERE);
-    return;
-  }
-  nlohmann::json payload;
-  payload["version"] = file.at("version");
-  payload["skip_overwrite"] = ignoreExisting;
-  payload["probes"] = file.at("probes");
-  api::sendImport(*connections(), "/probe/custom/import/", payload, *out, KORV_HERE);
+  api::importFile(
+      api::kProbes, source, {ignoreExisting, false}, backup, *out,
+      [](const std::string& text) { LOG_INFO << text; }, KORV_HERE);
 }
 
 }  // namespace korv::cli

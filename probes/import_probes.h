@@ -9,10 +9,6 @@
 
 namespace korv::cli {
 
-// Reads and checks a probe export file as import-probes does; the other commands that read such
-// a file use it too, so that they check it alike and report the same errors.
-nlohmann::json readProbeFile(api::ImportSource& source, const Place& place);
-
 class ImportProbes : public Command {
  public:
   ImportProbes();

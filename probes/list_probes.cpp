@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 
 #include "exchange/exchange.h"
+#include "exchange/kind.h"
 
 namespace korv::cli {
 
@@ -47,7 +48,7 @@ bool ListProbes::ProbeVisible(const Probe& probe) const {
 
 void ListProbes::Perform() {
   const auto connection = api::connect();
-  connection->Perform("/probe/", "GET", "");
+  connection->Perform(api::kProbes.listPath, "GET", "");
   api::printList<Probe>(
       *connection, *out, [this](const Probe& probe) { return ProbeVisible(probe); }, KORV_HERE);
 }

@@ -1,0 +1,97 @@
+#include "exchange/commands.h"
+
+#include "exchange/plan.h"
+#include "records/fast_json.h"
+
+namespace korv::cli::api {
+
+namespace {
+
+// A file without "version" or the items is logged and refused.
+void checkFile(const Kind& kind, const ImportSource& source, const nlohmann::json& file,
+               const Log& log, const Place& place) {
+  if (const std::string missing = source.MissingFields(file, kind.itemsKey, kind.messages);
+      !missing.empty()) {
+    log(missing);
+    source.Refuse(kind.messages, place);
+  }
+}
+
+}  // namespace
+
+void exportItems(const Kind& kind, const std::set<std::uint32_t>& ids,
+                 ExportDestination& destination, const Place& place) {
+  destination.Open(place);
+  const auto connection = connect();
+  postJson(*connection, kind.exportPath, {{kind.itemsKey, ids}});
+  if (destination.WriteFast(*connection, kind.itemsKey, place)) {
+    return;
+  }
+  const nlohmann::json answer = parseResponse(*connection, place);
+  checkStatus(*connection, answer, kind.exportFailure, place);
+  checkExport(answer, kind.itemsKey, place);
+  destination.Write(answer, place);
+}
+
+nlohmann::json readExportFile(const Kind& kind, ImportSource& source, const Log& log,
+                              const Place& place) {
+  nlohmann::json file = source.Read(kind.messages, place);
+  checkFile(kind, source, file, log, place);
+  return file;
+}
+
+nlohmann::json importPayload(const Kind& kind, const nlohmann::json& version,
+                             const Switches& switches, nlohmann::json items) {
+  nlohmann::json payload{{"version", version},
+                         {kSkipOverwrite, switches.ignoreExisting},
+                         {kind.itemsKey, std::move(items)}};
+  if (kind.CarriesProbes()) {
+    payload[kind.carriedSwitch] = switches.ignoreExistingProbes;
+  }
+  return payload;
+}
+
+void importFile(const Kind& kind, ImportSource& source, const Switches& switches,
+                ExportDestination& backup, std::ostream& out, const Log& log, const Place& place) {
+  const std::string text = source.ReadText(kind.messages, place);
+  // A file in the plain case is passed on without parsing it into a document, unless the backup
+  // needs the document.
+  fast::ImportRequest request;
+  std::vector<std::pair<std::string_view, bool>> flags{{kSkipOverwrite, switches.ignoreExisting}};
+  if (kind.CarriesProbes()) {
+    flags.emplace_back(kind.carriedSwitch, switches.ignoreExistingProbes);
+  }
+  const bool fast = !backup.Named() && request.Prepare(text, kind.itemsKey, flags);
+  nlohmann::json file;
+  if (!fast) {
+    file = source.Parse(text, kind.messages, place);
+    checkFile(kind, source, file, log, place);
+  }
+  if (backup.Named()) {
+    backup.Open(place);
+  }
+  const Connections connections = sessionConnections(connect());
+  if (backup.Named()) {
+    // The backup is complete on disk before anything is imported.
+    Target target(connections, place);
+    backup.Write(api::backup(makePlan(kind, file, target, switches, nullptr, place), target),
+                 place);
+  }
+  if (fast) {
+    sendImport(*connections(), kind.importPath, request, out, place);
+    return;
+  }
+  sendImport(*connections(), kind.importPath,
+             importPayload(kind, file.at("version"), switches, file.at(kind.itemsKey)), out, place);
+}
+
+bool diffFile(const Kind& kind, ImportSource& source, const Switches& switches, std::ostream& out,
+              const Log& log, const Place& place) {
+  const nlohmann::json file = readExportFile(kind, source, log, place);
+  Target target(sessionConnections(connect()), place);
+  const Plan plan = makePlan(kind, file, target, switches, nullptr, place);
+  printPlan(out, plan, place);
+  return plan.WouldChange();
+}
+
+}  // namespace korv::cli::api

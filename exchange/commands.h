@@ -1,0 +1,45 @@
+// The exchanges of the export, import and diff subcommands, for any kind of record: each command
+// runs one of them with its kind.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <ostream>
+#include <set>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "common/error.h"
+#include "exchange/exchange.h"
+#include "exchange/kind.h"
+
+namespace korv::cli::api {
+
+// Writes the command's own log records (passed from the command, whose name they show).
+using Log = std::function<void(const std::string&)>;
+
+// Writes the server's export of the chosen custom items (all for no ids) to the destination.
+void exportItems(const Kind& kind, const std::set<std::uint32_t>& ids,
+                 ExportDestination& destination, const Place& place);
+
+// Reads and checks an export file of the kind as its import does, so that every command that
+// reads one reports the same errors. A file without "version" or the items is logged and
+// refused.
+nlohmann::json readExportFile(const Kind& kind, ImportSource& source, const Log& log,
+                              const Place& place);
+
+// The body of an import request: the file's version, the switches and the items.
+nlohmann::json importPayload(const Kind& kind, const nlohmann::json& version,
+                             const Switches& switches, nlohmann::json items);
+
+// Sends the file to the server's import and prints its verdict per item. With a backup named,
+// the server's current versions of what the import overwrites are written to it first.
+void importFile(const Kind& kind, ImportSource& source, const Switches& switches,
+                ExportDestination& backup, std::ostream& out, const Log& log, const Place& place);
+
+// Prints the plan of an import of the file; true when the import would change something.
+bool diffFile(const Kind& kind, ImportSource& source, const Switches& switches, std::ostream& out,
+              const Log& log, const Place& place);
+
+}  // namespace korv::cli::api

@@ -1,0 +1,138 @@
+// The plan of an import: what it would change in a server, item by item, found by comparing an
+// export file (or a source's export) with one snapshot of the server, the server's export of all
+// its custom items of each kind. diff prints the plan, a backup is the server's side of it, and
+// migrate prints, backs up and applies it.
+//
+// Items are matched by their "name". Reading the server's side sends only export requests:
+// nothing here changes the server.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "common/error.h"
+#include "exchange/kind.h"
+#include "web/web_connection.h"
+
+namespace korv::cli::api {
+
+// Gives a connection for each request; a connection serves one request.
+using Connections = std::function<std::shared_ptr<web::WebConnection>()>;
+
+// Hands out the given connection (from connect()) first, then new connections of the same
+// session, so that one login serves several requests. Its copies share the first connection.
+Connections sessionConnections(std::shared_ptr<web::WebConnection> first);
+
+// Sends the payload as postJson does. A transfer that does not complete (a dropped or reset
+// connection, a time limit) raises an Error that names the server, instead of leaving an answer
+// that cannot be parsed.
+void post(web::WebConnection& connection, const std::string& path, const nlohmann::json& payload,
+          const Place& place);
+
+// The server's export of all its custom items of the kind, checked to be an export: an object
+// with "version" and an array of items that each have a name. A failure status raises an
+// HTTPError.
+nlohmann::json exportAll(const Connections& connections, const Kind& kind, const Place& place);
+
+// Items of one kind by name: the last item of each name (the one an import that overwrites
+// leaves in place), the names in the order in which they first appear.
+struct Named {
+  std::vector<std::string> names;
+  std::map<std::string, const nlohmann::json*> items;
+
+  void Add(const std::string& name, const nlohmann::json& item);
+  // The item of the name; none when there is none.
+  const nlohmann::json* Find(const std::string& name) const;
+};
+
+// A server's export of all its custom items of one kind, its items by name, and the probes that
+// they carry.
+struct Snapshot {
+  nlohmann::json document;
+  Named items;
+  Named carried;
+};
+
+// The server's side of the plans of a run: the snapshot of each kind, read once, when first
+// needed.
+class Target {
+ public:
+  using Read = std::function<nlohmann::json(const Kind&)>;
+  explicit Target(Read read) : read(std::move(read)) {}
+  // Reads with exportAll, reporting failures at the place given.
+  Target(Connections connections, const Place& place);
+
+  const Snapshot& Of(const Kind& kind);
+  // The snapshot if it was read; none otherwise.
+  const Snapshot* Taken(const Kind& kind) const;
+
+ private:
+  Read read;
+  std::map<const Kind*, std::unique_ptr<Snapshot>> snapshots;
+};
+
+// What an import would do to an item of the file, or that an item exists only on the server.
+enum class Change { New, Changed, Unchanged, Skipped, ServerOnly };
+
+// "new", "changed", "unchanged", "skipped", "server only".
+const char* changeText(Change change);
+
+struct Row {
+  std::string name;
+  Change change;
+  // The fields that differ, for a changed item, in ascending order.
+  std::vector<std::string> fields;
+  // A custom probe carried by the file's items.
+  bool carriedProbe = false;
+  // The file's item; none for an item on the server only.
+  const nlohmann::json* item = nullptr;
+};
+
+struct Plan {
+  const Kind* kind = nullptr;
+  // The file's items in the file's order (each name once), then the probes they carry, then the
+  // server's items of the kind that the file does not hold.
+  std::vector<Row> rows;
+  // Whether the import sends the unchanged items again, as an import of the whole file does;
+  // migrate sends only what changes.
+  bool resend = true;
+
+  // True when an import would create or change something.
+  bool WouldChange() const;
+  // Whether the import sends the row's item, and whether that overwrites one on the server.
+  bool Sends(const Row& row) const;
+  bool Overwrites(const Row& row) const;
+  // The file's items that the import sends: its carried probes, or its items.
+  nlohmann::json Sent(bool carriedProbes) const;
+};
+
+// Compares an export file of the kind (already read and checked as the import reads it) with the
+// target. Fields the server assigns ("id"), and the probes an item carries, are not compared;
+// the carried probes are compared with the server's custom probes, or, given the plan of a probe
+// import that goes first, with what that import leaves. An item without a name, or items that
+// are not an array, raise a FileError; a server answer that is not an export a
+// ResponseValidationError; a failure status an HTTPError. A file whose "version" has another
+// major number than the server's ("12.1" against "11.0") raises an Error naming both versions:
+// the server refuses to import it.
+Plan makePlan(const Kind& kind, const nlohmann::json& file, Target& target,
+              const Switches& switches, const Plan* before, const Place& place);
+
+// The server's current versions of what the plan's import overwrites, as an export file of the
+// kind (the server's export, holding only those items). Carried probes that it overwrites are
+// also under "probes": the same file restores the items with their import (each with the probes
+// it carries) and the probes with import-probes.
+nlohmann::json backup(const Plan& plan, Target& target);
+
+// Prints the rows in the style of the import result table: a header, an underline, then
+// "<name>, <change>, <detail>" per row, where the detail of a changed item names its fields,
+// separated by spaces. A carried probe is named "Probe '<name>'". Control characters in names
+// are escaped, so that every row is one line. Nothing is printed for no rows.
+void printPlan(std::ostream& out, const Plan& plan, const Place& place);
+
+}  // namespace korv::cli::api
