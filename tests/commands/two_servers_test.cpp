@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <regex>
 
 #include <nlohmann/json.hpp>
@@ -190,6 +191,8 @@ TEST_F(NamedServers, MigrateMovesEveryCustomItemKeepsTheRecordAndGivesBothTokens
   EXPECT_EQ(Entries(home / "record").size(), 4u);
   const std::string log = Log();
   EXPECT_NE(log.find("Token released"), log.rfind("Token released")) << "both were given back";
+  EXPECT_THAT(Migrate({home / "again"}).out, HasSubstr("'old' to 'new': 6 unchanged.\n"))
+      << "what is on the target already is not sent again";
   EXPECT_EQ(Migrate({home / "record", "--dry-run"}).status, 105);
   // The target refuses the login: the source's token is given back all the same.
   Configure(source.Url(), target.Url(), "", "intruder");
@@ -267,6 +270,66 @@ TEST_F(NamedServers, IgnoreExistingKeepsTheCarriedProbesAndTheSummaryCountsThem)
   EXPECT_EQ(moved.status, 5) << moved.err;
   EXPECT_THAT(moved.out, HasSubstr("Migrated from 'old' to 'new': 1 failed, 4 skipped.\n"));
   EXPECT_THAT(RunAgainst(mixed.Url(), {"export-probes"}).out, HasSubstr("\"interval\":999"));
+}
+
+TEST_F(NamedServers, ReadTheTargetOnceAndSendOnlyWhatChangesOverOneConnectionPerServer) {
+  // The target's probe and template differ from the source's; the template carries the probe.
+  const auto probe = [](int interval) {
+    return R"({"id":1,"interval":)" + std::to_string(interval) + R"(,"name":"p"})";
+  };
+  const auto exports = [&](int interval) {
+    return std::pair<Reply, Reply>{
+        {200, R"({"probes":[)" + probe(interval) + R"(],"version":"11.0"})"},
+        {200, R"({"alert_templates":[{"custom_probes":[)" + probe(interval) + R"(],"id":2,)" +
+                  R"("name":"t","x":)" + std::to_string(interval) + R"(}],"version":"11.0"})"}};
+  };
+  StubServer from, into;
+  for (auto [server, interval] : {std::pair{&from, 60}, std::pair{&into, 99}}) {
+    server->ServeSession();
+    server->On("POST", "/api/v11/probe/custom/export/", exports(interval).first);
+    server->On("POST", "/api/v11/alert/custom/export/", exports(interval).second);
+    server->On("POST", "/api/v11/probe/custom/import/", {200, R"({"result":[]})"});
+    server->On("POST", "/api/v11/alert/custom/import/", {200, R"({"result":[]})"});
+  }
+  Configure(from.BaseUrl(), into.BaseUrl(), "");
+  WriteFile(home / "probes.json", exports(60).first.body);
+  WriteFile(home / "templates.json", exports(60).second.body);
+  WriteFile(home / "others.json",
+            std::regex_replace(exports(60).second.body, std::regex("\"p\""), "\"q\""));
+  const auto run = [&](const Flags& args) { return RunAgainst(into.BaseUrl(), args); };
+  // The run, then the requests and connections that the source and the target see.
+  const std::tuple<std::function<ProcessResult()>, size_t, size_t> cases[] = {
+      {[&] {
+         return Migrate({home / "dry", "--dry-run"});
+       },
+       4, 4},
+      {[&] { return Migrate({home / "full"}); }, 4, 6},
+      {[&] {
+         return run({"import-probes", "-i", home / "probes.json", "--backup", home / "b1"});
+       },
+       0, 4},
+      {[&] {
+         return run(
+             {"import-alert-templates", "-i", home / "templates.json", "--backup", home / "b2"});
+       },
+       0, 4},
+      // A probe that no template of the target carries: the target's probes are read too.
+      {[&] {
+         return run(
+             {"import-alert-templates", "-i", home / "others.json", "--backup", home / "b3"});
+       },
+       0, 5}};
+  for (const auto& [command, fromRequests, intoRequests] : cases) {
+    const size_t sent[] = {from.Requests().size(), into.Requests().size()};
+    const size_t opened[] = {from.ConnectionCount(), into.ConnectionCount()};
+    EXPECT_LT(command().status, 4);
+    EXPECT_EQ(from.Requests().size() - sent[0], fromRequests);
+    EXPECT_EQ(into.Requests().size() - sent[1], intoRequests);
+    EXPECT_EQ(from.ConnectionCount() - opened[0], fromRequests == 0 ? 0u : 1u);
+    EXPECT_EQ(into.ConnectionCount() - opened[1], 1u);
+  }
+  EXPECT_EQ(into.RequestsTo("POST", "/api/v11/probe/custom/import/").front().body,
+            R"({"probes":[)" + probe(60) + R"(],"skip_overwrite":false,"version":"11.0"})");
 }
 
 TEST_F(NamedServers, AMigrationThatFailsMidwaySaysWhereItStoppedAndWhetherTheTargetChanged) {
