@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <functional>
 #include <regex>
 
 #include <nlohmann/json.hpp>
@@ -29,9 +28,6 @@ struct Kind {
   std::string key = probes ? "probes" : "alert_templates";              // of the export file
   std::string field = probes ? "interval" : "default_check_frequency";  // one the tests change
   std::size_t rows = probes ? 3 : 5;
-  std::vector<std::string> ignoreAll =
-      probes ? std::vector<std::string>{"--ignore-existing"}
-             : std::vector<std::string>{"--ignore-existing", "--ignore-existing-probes"};
 };
 void PrintTo(const Kind& kind, std::ostream* out) {
   *out << kind.name;
@@ -71,16 +67,10 @@ TEST_P(ImportPreview, DiffShowsWhatTheImportWouldChangeAndChangesNothing) {
   EXPECT_EQ(TargetState(), "[]\n[]\n");
   ASSERT_EQ(Cli(target, "import", {"-i", file}).status, 0);
   EXPECT_EQ(Diff({}, 0, "unchanged"), header);
-  json document = json::parse(ReadFile(file));
-  json& items = document.at(kind.key);
-  const std::string first = items.front().at("name"), last = items.back().at("name");
-  items.front()[kind.field] = 999;
-  items.erase(items.size() - 1);
-  WriteFile(file, document.dump());
-  const std::string serverOnly = last + ", server only, left alone by the import\n";
-  EXPECT_EQ(Diff({}, 3, "unchanged"),
-            header + first + ", changed, " + kind.field + "\n" + serverOnly);
-  EXPECT_EQ(Diff(kind.ignoreAll, 0, "skipped"), header + serverOnly);
+  WriteFile(file, std::regex_replace(ReadFile(file),
+                                     std::regex("\"(interval|" + kind.field + ")\":[0-9]+"),
+                                     "\"$1\":999"));
+  EXPECT_THAT(Diff({}, 3), HasSubstr(", changed, " + kind.field + "\n"));
 }
 
 TEST_P(ImportPreview, ImportingTheBackupPutsBackWhatTheImportOverwrote) {
@@ -101,14 +91,6 @@ TEST_P(ImportPreview, ImportingTheBackupPutsBackWhatTheImportOverwrote) {
   EXPECT_EQ(Showing(Cli(target, "import", {"-i", file, "--backup", backup})),
             (Shown{4, "", "Output file '" + backup + "' already exists\n"}));
   EXPECT_EQ(TargetState(), imported);
-
-  // An import that overwrites nothing backs up nothing.
-  std::vector<std::string> keep = {"-i", file, "--backup", home / "empty.json"};
-  keep.insert(keep.end(), kind.ignoreAll.begin(), kind.ignoreAll.end());
-  ASSERT_EQ(Cli(target, "import", keep).status, 0);
-  const json nothing = json::parse(ReadFile(home / "empty.json"));
-  EXPECT_EQ(nothing.at(kind.key), json::array());
-  EXPECT_EQ(nothing.value("probes", json::array()), json::array());
 }
 
 INSTANTIATE_TEST_SUITE_P(ProbesAndAlertTemplates, ImportPreview,
@@ -296,33 +278,19 @@ TEST_F(NamedServers, ReadTheTargetOnceAndSendOnlyWhatChangesOverOneConnectionPer
   WriteFile(home / "templates.json", exports(60).second.body);
   WriteFile(home / "others.json",
             std::regex_replace(exports(60).second.body, std::regex("\"p\""), "\"q\""));
-  const auto run = [&](const Flags& args) { return RunAgainst(into.BaseUrl(), args); };
-  // The run, then the requests and connections that the source and the target see.
-  const std::tuple<std::function<ProcessResult()>, size_t, size_t> cases[] = {
-      {[&] {
-         return Migrate({home / "dry", "--dry-run"});
-       },
-       4, 4},
-      {[&] { return Migrate({home / "full"}); }, 4, 6},
-      {[&] {
-         return run({"import-probes", "-i", home / "probes.json", "--backup", home / "b1"});
-       },
-       0, 4},
-      {[&] {
-         return run(
-             {"import-alert-templates", "-i", home / "templates.json", "--backup", home / "b2"});
-       },
-       0, 4},
-      // A probe that no template of the target carries: the target's probes are read too.
-      {[&] {
-         return run(
-             {"import-alert-templates", "-i", home / "others.json", "--backup", home / "b3"});
-       },
-       0, 5}};
-  for (const auto& [command, fromRequests, intoRequests] : cases) {
+  // The run (a migrate's record directory, or an import's file and backup), then the requests
+  // that the source and the target see; a probe that no template of the target carries makes
+  // the target's probes read too.
+  const std::tuple<Flags, size_t, size_t> cases[] = {
+      {{home / "dry", "--dry-run"}, 4, 4},
+      {{home / "full"}, 4, 6},
+      {{"import-probes", "-i", home / "probes.json", "--backup", home / "b1"}, 0, 4},
+      {{"import-alert-templates", "-i", home / "templates.json", "--backup", home / "b2"}, 0, 4},
+      {{"import-alert-templates", "-i", home / "others.json", "--backup", home / "b3"}, 0, 5}};
+  for (const auto& [args, fromRequests, intoRequests] : cases) {
     const size_t sent[] = {from.Requests().size(), into.Requests().size()};
     const size_t opened[] = {from.ConnectionCount(), into.ConnectionCount()};
-    EXPECT_LT(command().status, 4);
+    EXPECT_LT((fromRequests != 0 ? Migrate(args) : RunAgainst(into.BaseUrl(), args)).status, 4);
     EXPECT_EQ(from.Requests().size() - sent[0], fromRequests);
     EXPECT_EQ(into.Requests().size() - sent[1], intoRequests);
     EXPECT_EQ(from.ConnectionCount() - opened[0], fromRequests == 0 ? 0u : 1u);

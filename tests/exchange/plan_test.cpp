@@ -1,0 +1,127 @@
+// The plan of an import, in process: how the items of a file compare with a server's snapshot,
+// which exports it reads for that, and what the backup holds.
+#include <gtest/gtest.h>
+
+#include "exchange/plan.h"
+
+namespace korv::test {
+namespace {
+
+using namespace cli::api;
+using nlohmann::json;
+
+template <typename... Items>
+json list(Items... items) {
+  return json::array({items...});
+}
+json probe(const std::string& name, int interval, int id = 0) {
+  json item{{"name", name}, {"interval", interval}};
+  if (id != 0) {
+    item["id"] = id;
+  }
+  return item;
+}
+json alertTemplate(const std::string& name, int x, json carried) {
+  return {{"name", name}, {"x", x}, {"custom_probes", std::move(carried)}};
+}
+json exportOf(const Kind& kind, json items, const std::string& version = "11.0") {
+  return {{kind.itemsKey, std::move(items)}, {"version", version}};
+}
+
+// A server with custom probes a, b and d, and templates t (carrying b, then a) and u; it counts
+// the exports it is asked for.
+struct Server {
+  int reads = 0;
+  Target target{[this](const Kind& kind) {
+    ++reads;
+    const json t = alertTemplate("t", 1, list(probe("b", 2, 6), probe("a", 1, 5)));
+    return &kind == &kProbes
+               ? exportOf(kProbes, list(probe("a", 1, 5), probe("b", 2, 6), probe("d", 4, 7)))
+               : exportOf(kAlertTemplates, list(t, alertTemplate("u", 1, list())));
+  }};
+};
+
+// "name change fields", a carried probe marked with "+".
+std::string rowsOf(const Plan& plan) {
+  std::string text;
+  for (const auto& row : plan.rows) {
+    text += std::string(text.empty() ? "" : ", ") + (row.carriedProbe ? "+" : "") + row.name + " " +
+            changeText(row.change);
+    for (const auto& field : row.fields) {
+      text += " " + field;
+    }
+  }
+  return text;
+}
+
+TEST(Plan, ComparesTheFilesLastItemOfEachNameAndTheCarriedProbesReadingEachExportOnceAtMost) {
+  // The kind, its items, the switches, whether the import of the probes c and a (changed) goes
+  // first, as in a migrate; then the rows and the exports read.
+  const Switches none, keep{true, false}, keepProbes{false, true};
+  const std::tuple<const Kind&, json, Switches, bool, std::string, int> cases[] = {
+      {kProbes, list(probe("a", 1, 99), probe("b", 1), probe("c", 1), probe("b", 3)), none, false,
+       "a unchanged, b changed interval, c new, d server only", 1},
+      {kProbes, list(probe("a", 3), probe("c", 1)), keep, false,
+       "a skipped, c new, b server only, d server only", 1},
+      // Probes that the server's templates carry need no export of its probes; others do.
+      {kAlertTemplates, list(alertTemplate("t", 2, list(probe("a", 1)))), none, false,
+       "t changed x, +a unchanged, u server only", 1},
+      {kAlertTemplates,
+       list(alertTemplate("u", 1, list(probe("a", 2), probe("c", 1), probe("a", 1)))), none, false,
+       "u unchanged, +a unchanged, +c new, t server only", 2},
+      {kAlertTemplates, list(alertTemplate("u", 1, list(probe("a", 9), probe("d", 1)))), keepProbes,
+       false, "u unchanged, +a skipped, +d skipped, t server only", 2},
+      {kAlertTemplates, list(alertTemplate("t", 1, list(probe("a", 9), probe("c", 1)))), none, true,
+       "t unchanged, +a unchanged, +c unchanged, u server only", 2},
+      {kAlertTemplates, list(alertTemplate("t", 1, list(probe("c", 1)))), keepProbes, true,
+       "t unchanged, +c skipped, u server only", 2}};
+  for (const auto& [kind, items, switches, afterProbes, rows, reads] : cases) {
+    Server server;
+    const json probes = exportOf(kProbes, list(probe("c", 1), probe("a", 9))),
+               file = exportOf(kind, items);
+    const Plan before =
+        afterProbes ? makePlan(kProbes, probes, server.target, {}, nullptr, KORV_HERE) : Plan{};
+    const Plan plan =
+        makePlan(kind, file, server.target, switches, afterProbes ? &before : nullptr, KORV_HERE);
+    EXPECT_EQ(rowsOf(plan), rows) << items;
+    EXPECT_EQ(server.reads, reads) << items;
+    EXPECT_EQ(plan.WouldChange(),
+              rows.find(" new") != std::string::npos || rows.find(" changed") != std::string::npos);
+  }
+  // Data of another major version, and items without a name, are refused.
+  for (const json& file :
+       {exportOf(kProbes, list(probe("a", 1)), "12.1"),
+        exportOf(kProbes, list(probe("a", 1), json{{"interval", 1}})),
+        exportOf(kAlertTemplates, list(alertTemplate("t", 1, list(1)))),
+        exportOf(kAlertTemplates, list(alertTemplate("t", 1, json::object())))}) {
+    Server server;
+    const Kind& kind = file.contains("probes") ? kProbes : kAlertTemplates;
+    EXPECT_THROW(makePlan(kind, file, server.target, {}, nullptr, KORV_HERE), Error) << file;
+  }
+}
+
+TEST(Backup, HoldsTheServersVersionsOfWhatTheImportOverwritesInTheServersOrder) {
+  Server server;
+  const json probes = exportOf(kProbes, list(probe("d", 1), probe("c", 1), probe("a", 1)));
+  Plan plan = makePlan(kProbes, probes, server.target, {}, nullptr, KORV_HERE);
+  EXPECT_EQ(backup(plan, server.target),
+            exportOf(kProbes, list(probe("a", 1, 5), probe("d", 4, 7))));
+  plan.resend = false;  // the unchanged a is not sent again
+  EXPECT_EQ(backup(plan, server.target), exportOf(kProbes, list(probe("d", 4, 7))));
+  plan = makePlan(kProbes, probes, server.target, {true, false}, nullptr, KORV_HERE);
+  EXPECT_EQ(backup(plan, server.target), exportOf(kProbes, json::array()));
+
+  // The carried probes from the templates' export, in the order of their ids.
+  Server other;
+  const json file =
+      exportOf(kAlertTemplates, list(alertTemplate("t", 2, list(probe("b", 9), probe("a", 9)))));
+  json expected = exportOf(kAlertTemplates,
+                           list(alertTemplate("t", 1, list(probe("b", 2, 6), probe("a", 1, 5)))));
+  expected["probes"] = list(probe("a", 1, 5), probe("b", 2, 6));
+  plan = makePlan(kAlertTemplates, file, other.target, {}, nullptr, KORV_HERE);
+  EXPECT_EQ(backup(plan, other.target), expected);
+  EXPECT_EQ(other.reads, 1);
+}
+
+}  // namespace
+}  // namespace korv::test
