@@ -202,11 +202,6 @@ json exportAll(const Connections& connections, const Kind& kind, const Place& pl
     answer.at("version");
     for (const json& item : answer.at(kind.itemsKey).get_ref<const json::array_t&>()) {
       item.at("name").get_ref<const std::string&>();
-      if (kind.CarriesProbes() && item.contains(kind.carriedKey)) {
-        for (const json& probe : item.at(kind.carriedKey).get_ref<const json::array_t&>()) {
-          probe.at("name").get_ref<const std::string&>();
-        }
-      }
     }
   });
   return answer;
@@ -248,9 +243,14 @@ const Snapshot& Target::Of(const Kind& kind) {
     taken->document = read(kind);
     for (const json& item : taken->document.at(kind.itemsKey)) {
       taken->items.Add(item.at("name").get<std::string>(), item);
-      if (kind.CarriesProbes() && item.contains(kind.carriedKey)) {
-        for (const json& probe : item.at(kind.carriedKey)) {
-          taken->carried.Add(probe.at("name").get<std::string>(), probe);
+      // Carried probes without a name are left out: the server's probes are read for them.
+      const auto carried = kind.CarriesProbes() ? item.find(kind.carriedKey) : item.end();
+      if (carried != item.end() && carried->is_array()) {
+        for (const json& probe : *carried) {
+          const auto name = probe.find("name");
+          if (name != probe.end() && name->is_string()) {
+            taken->carried.Add(name->get<std::string>(), probe);
+          }
         }
       }
     }
