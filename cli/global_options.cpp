@@ -9,6 +9,7 @@
 #include <CLI/CLI.hpp>
 
 #include "common/env.h"
+#include "common/error.h"
 #include "common/logger.h"
 #include "common/scope.h"
 #include "common/string_utils.h"
@@ -77,6 +78,8 @@ CLI::callback_t fromEntry(const std::string& option, bool (*set)(const std::vect
     };
     try {
       return set(values);
+    } catch (const UsageError& e) {
+      throw UsageError(e.GetKind(), named(e.what()));
     } catch (const CLI::FileError& e) {
       throw CLI::FileError(named(e.what()));
     } catch (const CLI::ValidationError& e) {
@@ -155,8 +158,8 @@ class ServerEntry : public CLI::Config {
       return {};
     }
     if (name->empty()) {
-      throw CLI::ValidationError(
-          "The server name is empty; name a server of the configuration file.");
+      throw UsageError(UsageError::Kind::Value,
+                       "The server name is empty; name a server of the configuration file.");
     }
     std::string path;
     bool explicitFile = true;
@@ -168,7 +171,7 @@ class ServerEntry : public CLI::Config {
     }
     std::vector<CLI::ConfigItem> items;
     const bool secure = app->get_option("--no-insecure")->count() > 0;
-    for (const api::ServerSetting& setting : api::readServer(path, explicitFile, *name)) {
+    for (const api::ServerSetting& setting : Read(path, explicitFile, *name)) {
       if (setting.option == "insecure" && secure) {
         continue;
       }
@@ -189,6 +192,20 @@ class ServerEntry : public CLI::Config {
   bool Consulted() const { return consulted; }
 
  private:
+  // CLI11 holds a FileError from reading its configuration back until the option callbacks and
+  // --help have had their turn: a refused file takes that place, as CLI11's own would.
+  static std::vector<api::ServerSetting> Read(const std::string& path, bool explicitFile,
+                                              const std::string& name) {
+    try {
+      return api::readServer(path, explicitFile, name);
+    } catch (const UsageError& e) {
+      if (e.GetKind() != UsageError::Kind::File) {
+        throw;
+      }
+      throw CLI::FileError(e.what());
+    }
+  }
+
   CLI::App* app;
   mutable bool consulted = false;
 };
@@ -204,7 +221,7 @@ bool helpAsked(CLI::App& app) {
 
 // Two settings that contradict each other: a command-line error like a missing companion option.
 [[noreturn]] void contradiction(const std::string& one, const std::string& other) {
-  throw CLI::ExcludesError(one + " excludes " + other, CLI::ExitCodes::RequiresError);
+  throw UsageError(UsageError::Kind::Contradiction, one + " excludes " + other);
 }
 
 // What the settings of all sources, read, must agree on. Runs after every other global option.
@@ -225,8 +242,8 @@ void checkChoices(CLI::App& app, const ServerEntry& entry) {
   if (!api::serverEntry.empty() && !helpAsked(app)) {
     for (const char* option : {"--korv-url", "--korv-user"}) {
       if (app.get_option(option)->count() == 0) {
-        throw CLI::RequiredError(api::serverEntry + ": " + option + " is required",
-                                 CLI::ExitCodes::RequiredError);
+        throw UsageError(UsageError::Kind::Missing,
+                         api::serverEntry + ": " + option + " is required");
       }
     }
   }

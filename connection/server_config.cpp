@@ -10,9 +10,9 @@
 #include <cmath>
 
 #include <toml++/toml.h>
-#include <CLI/CLI.hpp>
 
 #include "common/env.h"
+#include "common/error.h"
 #include "common/scope.h"
 #include "common/string_utils.h"
 
@@ -48,7 +48,7 @@ std::string where(const std::string& path, const toml::source_region& region) {
 
 [[noreturn]] void refuse(const std::string& path, const toml::source_region& region,
                          const std::string& what) {
-  throw CLI::ConfigError(where(path, region) + ": " + what);
+  throw UsageError(UsageError::Kind::Config, where(path, region) + ": " + what);
 }
 
 std::string expandHome(const std::string& value) {
@@ -105,29 +105,35 @@ std::string readFile(const std::string& path, bool explicitFile, const std::stri
   const std::string shown = string::printable(path);
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0 && errno == ENOENT && !explicitFile) {
-    throw CLI::ValidationError(
-        string::format("Unknown server '%s': there is no configuration file '%s'.",
-                       string::printable(name), shown));
+    throw UsageError(UsageError::Kind::Value,
+                     string::format("Unknown server '%s': there is no configuration file '%s'.",
+                                    string::printable(name), shown));
   }
   if (fd < 0) {
-    throw CLI::FileError(
+    throw UsageError(
+        UsageError::Kind::File,
         string::format("Configuration file '%s' is missing or not accessible.", shown));
   }
   const Scope closer([fd] { ::close(fd); });
   struct stat status {};
   if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-    throw CLI::FileError(string::format("Configuration file '%s' is not a plain file.", shown));
+    throw UsageError(UsageError::Kind::File,
+                     string::format("Configuration file '%s' is not a plain file.", shown));
   }
   if (status.st_uid != ::geteuid() && status.st_uid != 0) {
-    throw CLI::FileError(string::format(
-        "Configuration file '%s' belongs to user id %u; it must belong to you or to root.", shown,
-        static_cast<unsigned>(status.st_uid)));
+    throw UsageError(
+        UsageError::Kind::File,
+        string::format(
+            "Configuration file '%s' belongs to user id %u; it must belong to you or to root.",
+            shown, static_cast<unsigned>(status.st_uid)));
   }
   if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-    throw CLI::FileError(string::format(
-        "Configuration file '%s' may be written by group or others; only its owner may have "
-        "write access (e.g. mode 0644 or 0600).",
-        shown));
+    throw UsageError(
+        UsageError::Kind::File,
+        string::format(
+            "Configuration file '%s' may be written by group or others; only its owner may have "
+            "write access (e.g. mode 0644 or 0600).",
+            shown));
   }
   std::string text;
   char buffer[4096];
@@ -136,7 +142,8 @@ std::string readFile(const std::string& path, bool explicitFile, const std::stri
     text.append(buffer, static_cast<size_t>(length));
   }
   if (length < 0) {
-    throw CLI::FileError(string::format("Cannot read the configuration file '%s'.", shown));
+    throw UsageError(UsageError::Kind::File,
+                     string::format("Cannot read the configuration file '%s'.", shown));
   }
   return text;
 }
@@ -210,9 +217,9 @@ std::vector<ServerSetting> readServer(const std::string& path, bool explicitFile
     }
   }
   if (servers == nullptr || !servers->contains(name)) {
-    throw CLI::ValidationError(string::format("Unknown server '%s'; '%s' names: %s.",
-                                              string::printable(name), string::printable(path),
-                                              knownServers(servers)));
+    throw UsageError(UsageError::Kind::Value,
+                     string::format("Unknown server '%s'; '%s' names: %s.", string::printable(name),
+                                    string::printable(path), knownServers(servers)));
   }
   return settings;
 }

@@ -21,11 +21,11 @@ struct ServerSetting {
 };
 
 // Reads the settings of the server NAME (not empty) from the file at path. A missing file is a
-// CLI::FileError when the file was named (explicit), else, as for an unknown server name, a
-// CLI::ValidationError that lists the servers known. A file that is not a plain file, that
-// belongs to neither the running user nor root, or that group or others may write is refused
-// (CLI::FileError); syntax errors, unknown keys, empty server names and unusable values name the
-// line (CLI::ConfigError). Every entry is checked, not only the one asked for.
+// UsageError of kind File when the file was named (explicit), else, as for an unknown server
+// name, of kind Value, listing the servers known. A file that is not a plain file, that belongs
+// to neither the running user nor root, or that group or others may write is refused (File);
+// syntax errors, unknown keys, empty server names and unusable values name the line (Config).
+// Every entry is checked, not only the one asked for.
 std::vector<ServerSetting> readServer(const std::string& path, bool explicitFile,
                                       const std::string& name);
 

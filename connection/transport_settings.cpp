@@ -9,8 +9,6 @@
 #include <cmath>
 #include <cstdlib>
 
-#include <CLI/CLI.hpp>
-
 #include "common/env.h"
 #include "common/error.h"
 #include "common/string_utils.h"
@@ -36,12 +34,12 @@ namespace {
 std::string readableFile(const std::string& path, const char* what) {
   struct stat status {};
   if (::stat(path.c_str(), &status) != 0 || ::access(path.c_str(), R_OK) != 0) {
-    throw CLI::FileError(
-        string::format("%s '%s' is missing or not readable.", what, string::printable(path)));
+    throw UsageError(UsageError::Kind::File, string::format("%s '%s' is missing or not readable.",
+                                                            what, string::printable(path)));
   }
   if (!S_ISREG(status.st_mode)) {
-    throw CLI::FileError(
-        string::format("%s '%s' is not a plain file.", what, string::printable(path)));
+    throw UsageError(UsageError::Kind::File,
+                     string::format("%s '%s' is not a plain file.", what, string::printable(path)));
   }
   return path;
 }
@@ -49,8 +47,9 @@ std::string readableFile(const std::string& path, const char* what) {
 long seconds(const std::vector<std::string>& values, const char* option) {
   long milliseconds = 0;
   if (!parseSeconds(values.at(0), milliseconds)) {
-    throw CLI::ValidationError(string::format("%s: '%s' is not a number of seconds greater than 0.",
-                                              option, string::printable(values.at(0))));
+    throw UsageError(UsageError::Kind::Value,
+                     string::format("%s: '%s' is not a number of seconds greater than 0.", option,
+                                    string::printable(values.at(0))));
   }
   return milliseconds;
 }
@@ -76,9 +75,11 @@ bool setClientKey(const std::vector<std::string>& values) {
   const std::string& path = readableFile(values.at(0), "Client key");
   struct stat status {};
   if (::stat(path.c_str(), &status) != 0 || (status.st_mode & 077) != 0) {
-    throw CLI::FileError(string::format(
-        "Client key '%s' has group or world access; permissions should be u=rw (0600) or less.",
-        string::printable(path)));
+    throw UsageError(
+        UsageError::Kind::File,
+        string::format(
+            "Client key '%s' has group or world access; permissions should be u=rw (0600) or less.",
+            string::printable(path)));
   }
   clientKey = path;
   return true;
@@ -91,7 +92,8 @@ bool setProxy(const std::vector<std::string>& values) {
   const size_t start = scheme == std::string::npos ? 0 : scheme + 3;
   const size_t end = value.find_first_of("/?#", start);
   if (value.empty() || value.substr(start, end - start).find('@') != std::string::npos) {
-    throw CLI::ValidationError(
+    throw UsageError(
+        UsageError::Kind::Value,
         "Give the proxy as a URL without credentials; the user goes in --proxy-user, the password "
         "in KORV_PROXY_PASSWORD.");
   }
@@ -102,7 +104,8 @@ bool setProxy(const std::vector<std::string>& values) {
 bool setProxyUser(const std::vector<std::string>& values) {
   proxyUser = values.at(0);
   if (proxyUser.empty() || !process_env("KORV_PROXY_PASSWORD", proxyPassword)) {
-    throw CLI::ValidationError(
+    throw UsageError(
+        UsageError::Kind::Value,
         "Provide the proxy user and, in KORV_PROXY_PASSWORD, its password to continue.");
   }
   return true;
