@@ -41,6 +41,7 @@ constexpr char kPasswordFileHelp[] =
     "* Environment variable 'KORV_API_PASSWORD' can be used for\n"
     "  providing the password instead of the password file.\n";
 
+// --insecure, in the shape of the other settings.
 bool insecure(const std::vector<std::string>&) {
   return api::useInsecureConnection();
 }
