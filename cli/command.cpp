@@ -101,6 +101,13 @@ int Command::InitAll(const std::string& title, int argc, char** argv, bool stand
     }
     try {
       throw;
+    } catch (const UsageError& e) {
+      LOG_ERROR << e.to_string();
+      std::cerr << e.what() << std::endl;
+      if (e.PointsToHelp()) {
+        std::cerr << "Run with --help for more information." << std::endl;
+      }
+      return e.ExitStatus();
     } catch (const Error& e) {
       LOG_ERROR << e.to_string();
       std::cerr << e.what() << std::endl;

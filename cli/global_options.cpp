@@ -9,6 +9,7 @@
 #include <CLI/CLI.hpp>
 
 #include "common/env.h"
+#include "common/error.h"
 #include "common/logger.h"
 #include "common/scope.h"
 #include "common/string_utils.h"
@@ -39,6 +40,68 @@ constexpr char kPasswordFileHelp[] =
     "  password.\n"
     "* Environment variable 'KORV_API_PASSWORD' can be used for\n"
     "  providing the password instead of the password file.\n";
+
+// --insecure, in the shape of the other settings.
+bool insecure(const std::vector<std::string>&) {
+  return api::useInsecureConnection();
+}
+
+// The settings of a server, one option each: its names, its environment variable ("" for none),
+// its key in a server's entry and how the entry writes the value, the setting the value goes to,
+// where help shows it and what it says, whether it is required and the option it cannot go
+// without. Options are added in this order, which is their order in help and the order in which
+// their values are taken.
+struct ServerOption {
+  const char* shortName;
+  const char* option;
+  const char* envname;
+  const char* key;
+  api::ValueKind kind;
+  bool (*set)(const std::vector<std::string>&);
+  const char* group;
+  const char* help;
+  bool required;
+  const char* needs;
+};
+
+using api::ValueKind;
+const ServerOption kServerOptions[] = {
+    {"-p", "korv-url", "KORV_SERVER_URL", "url", ValueKind::Text, api::setURL, kServerGroup,
+     kUrlHelp, true, ""},
+    {"-u", "korv-user", "KORV_API_USER", "user", ValueKind::Text, api::setUser, kServerGroup,
+     "User to access the KORV REST API\n", true, ""},
+    {"-f", "password-file", "KORV_PASSWORD_FILE", "password-file", ValueKind::Path,
+     api::setPasswordFile, kServerGroup, kPasswordFileHelp, false, ""},
+    {"-i", "insecure", "", "insecure", ValueKind::Flag, insecure, kServerGroup,
+     "Set the insecure connection.\n", false, ""},
+    {"", "cacert", "KORV_CA_BUNDLE", "cacert", ValueKind::Path, api::setCABundle, kConnectionGroup,
+     "PEM bundle of CAs to verify the server with, instead of the\n"
+     "default bundle.\n",
+     false, ""},
+    {"", "crlfile", "KORV_CRL_FILE", "crlfile", ValueKind::Path, api::setCRLFile, kConnectionGroup,
+     "Certificate revocation list (PEM), checked with --cacert.\n", false, "cacert"},
+    {"", "cert", "KORV_CLIENT_CERT", "cert", ValueKind::Path, api::setClientCert, kConnectionGroup,
+     "Client certificate (PEM) for mutual TLS; needs --key.\n", false, "key"},
+    {"", "key", "KORV_CLIENT_KEY", "key", ValueKind::Path, api::setClientKey, kConnectionGroup,
+     "Private key (PEM, not encrypted) of the client certificate.\n"
+     "Like the password file, it must disallow any access to\n"
+     "world or group.\n",
+     false, "cert"},
+    {"", "proxy", "KORV_PROXY", "proxy", ValueKind::Text, api::setProxy, kConnectionGroup,
+     "Proxy URL for every request, e.g. http://proxy:3128\n"
+     "(without it, https_proxy and no_proxy apply).\n",
+     false, ""},
+    {"", "proxy-user", "KORV_PROXY_USER", "proxy-user", ValueKind::Text, api::setProxyUser,
+     kConnectionGroup,
+     "Proxy user; the password comes from the environment\n"
+     "variable 'KORV_PROXY_PASSWORD' only.\n",
+     false, "proxy"},
+    {"", "connect-timeout", "KORV_CONNECT_TIMEOUT", "connect-timeout", ValueKind::Seconds,
+     api::setConnectTimeout, kConnectionGroup,
+     "Limit in seconds (e.g. 2.5) on connecting, per request.\n", false, ""},
+    {"-m", "max-time", "KORV_MAX_TIME", "max-time", ValueKind::Seconds, api::setMaxTime,
+     kConnectionGroup, "Limit in seconds (e.g. 30) on each whole request.\n", false, ""},
+};
 
 // The server a subcommand names itself (migrate's source); it wins over --server.
 std::optional<std::string> commandServer;
@@ -77,6 +140,8 @@ CLI::callback_t fromEntry(const std::string& option, bool (*set)(const std::vect
     };
     try {
       return set(values);
+    } catch (const UsageError& e) {
+      throw UsageError(e.GetKind(), named(e.what()));
     } catch (const CLI::FileError& e) {
       throw CLI::FileError(named(e.what()));
     } catch (const CLI::ValidationError& e) {
@@ -91,49 +156,27 @@ std::string shownOption(const std::string& option) {
   return "--" + option + (origin == entryOrigins.end() ? "" : " (" + origin->second + ")");
 }
 
-// Trust, identity, proxy and time limits of every request.
-void addConnectionOptions(CLI::App& app) {
-  auto* ca = app.add_option("--cacert", fromEntry("cacert", api::setCABundle),
-                            "PEM bundle of CAs to verify the server with, instead of the\n"
-                            "default bundle.\n")
-                 ->group(kConnectionGroup)
-                 ->envname("KORV_CA_BUNDLE");
-  app.add_option("--crlfile", fromEntry("crlfile", api::setCRLFile),
-                 "Certificate revocation list (PEM), checked with --cacert.\n")
-      ->group(kConnectionGroup)
-      ->envname("KORV_CRL_FILE")
-      ->needs(ca);
-  auto* cert = app.add_option("--cert", fromEntry("cert", api::setClientCert),
-                              "Client certificate (PEM) for mutual TLS; needs --key.\n")
-                   ->group(kConnectionGroup)
-                   ->envname("KORV_CLIENT_CERT");
-  auto* key = app.add_option("--key", fromEntry("key", api::setClientKey),
-                             "Private key (PEM, not encrypted) of the client certificate.\n"
-                             "Like the password file, it must disallow any access to\n"
-                             "world or group.\n")
-                  ->group(kConnectionGroup)
-                  ->envname("KORV_CLIENT_KEY");
-  cert->needs(key);
-  key->needs(cert);
-  auto* proxy = app.add_option("--proxy", fromEntry("proxy", api::setProxy),
-                               "Proxy URL for every request, e.g. http://proxy:3128\n"
-                               "(without it, https_proxy and no_proxy apply).\n")
-                    ->group(kConnectionGroup)
-                    ->envname("KORV_PROXY");
-  app.add_option("--proxy-user", fromEntry("proxy-user", api::setProxyUser),
-                 "Proxy user; the password comes from the environment\n"
-                 "variable 'KORV_PROXY_PASSWORD' only.\n")
-      ->group(kConnectionGroup)
-      ->envname("KORV_PROXY_USER")
-      ->needs(proxy);
-  app.add_option("--connect-timeout", fromEntry("connect-timeout", api::setConnectTimeout),
-                 "Limit in seconds (e.g. 2.5) on connecting, per request.\n")
-      ->group(kConnectionGroup)
-      ->envname("KORV_CONNECT_TIMEOUT");
-  app.add_option("-m,--max-time", fromEntry("max-time", api::setMaxTime),
-                 "Limit in seconds (e.g. 30) on each whole request.\n")
-      ->group(kConnectionGroup)
-      ->envname("KORV_MAX_TIME");
+// The options of kServerOptions.
+void addServerOptions(CLI::App& app) {
+  for (const ServerOption& row : kServerOptions) {
+    const std::string names =
+        (*row.shortName != '\0' ? row.shortName + std::string(",") : "") + "--" + row.option;
+    CLI::Option* option = row.kind == ValueKind::Flag
+                              ? app.add_flag_callback(
+                                    names, [set = row.set] { set({}); }, row.help)
+                              : app.add_option(names, fromEntry(row.option, row.set), row.help)
+                                    ->required(row.required);
+    option->group(row.group);
+    if (*row.envname != '\0') {
+      option->envname(row.envname);
+    }
+  }
+  // An option may need one added after it.
+  for (const ServerOption& row : kServerOptions) {
+    if (*row.needs != '\0') {
+      app.get_option(std::string("--") + row.option)->needs(std::string("--") + row.needs);
+    }
+  }
 }
 
 // Brings in the settings of the chosen server entry. CLI11 reads its configuration after the
@@ -155,8 +198,8 @@ class ServerEntry : public CLI::Config {
       return {};
     }
     if (name->empty()) {
-      throw CLI::ValidationError(
-          "The server name is empty; name a server of the configuration file.");
+      throw UsageError(UsageError::Kind::Value,
+                       "The server name is empty; name a server of the configuration file.");
     }
     std::string path;
     bool explicitFile = true;
@@ -166,9 +209,13 @@ class ServerEntry : public CLI::Config {
       path = api::defaultConfigPath();
       explicitFile = false;
     }
+    std::vector<api::EntryKey> keys;
+    for (const ServerOption& row : kServerOptions) {
+      keys.push_back({row.key, row.option, row.kind});
+    }
     std::vector<CLI::ConfigItem> items;
     const bool secure = app->get_option("--no-insecure")->count() > 0;
-    for (const api::ServerSetting& setting : api::readServer(path, explicitFile, *name)) {
+    for (const api::ServerSetting& setting : Read(path, explicitFile, *name, keys)) {
       if (setting.option == "insecure" && secure) {
         continue;
       }
@@ -189,6 +236,21 @@ class ServerEntry : public CLI::Config {
   bool Consulted() const { return consulted; }
 
  private:
+  // CLI11 holds a FileError from reading its configuration back until the option callbacks and
+  // --help have had their turn: a refused file takes that place, as CLI11's own would.
+  static std::vector<api::ServerSetting> Read(const std::string& path, bool explicitFile,
+                                              const std::string& name,
+                                              const std::vector<api::EntryKey>& keys) {
+    try {
+      return api::readServer(path, explicitFile, name, keys);
+    } catch (const UsageError& e) {
+      if (e.GetKind() != UsageError::Kind::File) {
+        throw;
+      }
+      throw CLI::FileError(e.what());
+    }
+  }
+
   CLI::App* app;
   mutable bool consulted = false;
 };
@@ -204,7 +266,7 @@ bool helpAsked(CLI::App& app) {
 
 // Two settings that contradict each other: a command-line error like a missing companion option.
 [[noreturn]] void contradiction(const std::string& one, const std::string& other) {
-  throw CLI::ExcludesError(one + " excludes " + other, CLI::ExitCodes::RequiresError);
+  throw UsageError(UsageError::Kind::Contradiction, one + " excludes " + other);
 }
 
 // What the settings of all sources, read, must agree on. Runs after every other global option.
@@ -216,8 +278,8 @@ void checkChoices(CLI::App& app, const ServerEntry& entry) {
     contradiction("--insecure", "--no-insecure");
   }
   // Switching the certificate check off would silently drop the trust asked for.
-  for (const auto& [option, value] :
-       {std::pair{"cacert", &api::caBundle}, std::pair{"crlfile", &api::crlFile}}) {
+  for (const auto& [option, value] : {std::pair{"cacert", &api::transport.caBundle},
+                                      std::pair{"crlfile", &api::transport.crlFile}}) {
     if (!api::secureConnection && !value->empty()) {
       contradiction(shownOption("insecure"), shownOption(option));
     }
@@ -225,8 +287,8 @@ void checkChoices(CLI::App& app, const ServerEntry& entry) {
   if (!api::serverEntry.empty() && !helpAsked(app)) {
     for (const char* option : {"--korv-url", "--korv-user"}) {
       if (app.get_option(option)->count() == 0) {
-        throw CLI::RequiredError(api::serverEntry + ": " + option + " is required",
-                                 CLI::ExitCodes::RequiredError);
+        throw UsageError(UsageError::Kind::Missing,
+                         api::serverEntry + ": " + option + " is required");
       }
     }
   }
@@ -300,31 +362,12 @@ void addGlobalOptions(CLI::App& app, const std::string& title) {
       },
       "Show the app version and exit");
 
-  app.add_option("-p,--korv-url", fromEntry("korv-url", api::setURL), kUrlHelp)
-      ->required(true)
-      ->group(kServerGroup)
-      ->envname("KORV_SERVER_URL");
-
-  app.add_option("-u,--korv-user", fromEntry("korv-user", api::setUser),
-                 "User to access the KORV REST API\n")
-      ->required(true)
-      ->group(kServerGroup)
-      ->envname("KORV_API_USER");
-
-  app.add_option("-f,--password-file", fromEntry("password-file", api::setPasswordFile),
-                 kPasswordFileHelp)
-      ->group(kServerGroup)
-      ->envname("KORV_PASSWORD_FILE");
-
-  app.add_flag_callback(
-         "-i,--insecure", [] { api::useInsecureConnection(); }, "Set the insecure connection.\n")
-      ->group(kServerGroup);
+  addServerOptions(app);
   app.add_flag("--no-insecure",
                "Check the TLS certificate and host name even when the\n"
                "server's entry says 'insecure = true'.\n")
       ->group(kServerGroup);
 
-  addConnectionOptions(app);
   addServerChoice(app);
 }
 

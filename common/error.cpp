@@ -36,4 +36,40 @@ IncompatibleServerError::IncompatibleServerError(std::string message, std::strin
                                                  unsigned long line)
     : Error(std::move(function), line, "Incompatible Server", std::move(message)) {}
 
+namespace {
+
+struct KindTraits {
+  const char* name;
+  int status;
+};
+
+KindTraits traits(UsageError::Kind kind) {
+  switch (kind) {
+    case UsageError::Kind::File:
+      return {"FileError", 103};
+    case UsageError::Kind::Value:
+      return {"ValidationError", 105};
+    case UsageError::Kind::Missing:
+      return {"RequiredError", 106};
+    case UsageError::Kind::Contradiction:
+      return {"ExcludesError", 107};
+    case UsageError::Kind::Config:
+      return {"ConfigError", 110};
+  }
+  return {"UsageError", 1};
+}
+
+}  // namespace
+
+UsageError::UsageError(Kind kind, std::string message)
+    : Error({}, 0, traits(kind).name, std::move(message)), kind(kind) {}
+
+std::string UsageError::to_string() const {
+  return traits(kind).name + std::string(": ") + what();
+}
+
+int UsageError::ExitStatus() const {
+  return traits(kind).status;
+}
+
 }  // namespace korv

@@ -48,6 +48,30 @@ class IncompatibleServerError : public Error {
   int ExitStatus() const override { return 6; }
 };
 
+// A command line, environment or configuration file that the run cannot go on with, found
+// before anything is asked of a server. The log names the kind ("ValidationError: <message>");
+// standard error gets the message and, for every kind but a refused value, the pointer to --help.
+class UsageError : public Error {
+ public:
+  enum class Kind {
+    File,           // a file that a setting names cannot be used (103)
+    Value,          // a value cannot be used (105)
+    Missing,        // a required setting is not given (106)
+    Contradiction,  // two settings contradict each other (107)
+    Config,         // the configuration file does not read as one (110)
+  };
+
+  UsageError(Kind kind, std::string message);
+
+  Kind GetKind() const { return kind; }
+  std::string to_string() const override;
+  int ExitStatus() const override;
+  bool PointsToHelp() const { return kind != Kind::Value; }
+
+ private:
+  Kind kind;
+};
+
 // Where an error is raised: the raising operation's pretty-function text and the source line.
 struct Place {
   std::string function;

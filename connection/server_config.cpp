@@ -10,36 +10,15 @@
 #include <cmath>
 
 #include <toml++/toml.h>
-#include <CLI/CLI.hpp>
 
 #include "common/env.h"
+#include "common/error.h"
 #include "common/scope.h"
 #include "common/string_utils.h"
 
 namespace korv::cli::api {
 
 namespace {
-
-enum class Kind { Text, Path, Seconds, Flag };
-
-struct Key {
-  const char* name;    // in the file
-  const char* option;  // the global option's long name
-  Kind kind;
-};
-
-constexpr Key kKeys[] = {{"url", "korv-url", Kind::Text},
-                         {"user", "korv-user", Kind::Text},
-                         {"password-file", "password-file", Kind::Path},
-                         {"insecure", "insecure", Kind::Flag},
-                         {"cacert", "cacert", Kind::Path},
-                         {"crlfile", "crlfile", Kind::Path},
-                         {"cert", "cert", Kind::Path},
-                         {"key", "key", Kind::Path},
-                         {"proxy", "proxy", Kind::Text},
-                         {"proxy-user", "proxy-user", Kind::Text},
-                         {"connect-timeout", "connect-timeout", Kind::Seconds},
-                         {"max-time", "max-time", Kind::Seconds}};
 
 std::string where(const std::string& path, const toml::source_region& region) {
   return string::format("Configuration file '%s', line %d", string::printable(path),
@@ -48,7 +27,7 @@ std::string where(const std::string& path, const toml::source_region& region) {
 
 [[noreturn]] void refuse(const std::string& path, const toml::source_region& region,
                          const std::string& what) {
-  throw CLI::ConfigError(where(path, region) + ": " + what);
+  throw UsageError(UsageError::Kind::Config, where(path, region) + ": " + what);
 }
 
 std::string expandHome(const std::string& value) {
@@ -61,7 +40,7 @@ std::string expandHome(const std::string& value) {
 
 // Seconds as the file writes them, in plain decimal digits (never an exponent), so that the
 // option reads the very value written; anything but a number greater than 0 is refused here.
-std::string secondsOf(const Key& key, const toml::node& node, const std::string& path) {
+std::string secondsOf(const EntryKey& key, const toml::node& node, const std::string& path) {
   if (const auto* whole = node.as_integer(); whole != nullptr && whole->get() > 0) {
     return std::to_string(whole->get());
   }
@@ -75,25 +54,25 @@ std::string secondsOf(const Key& key, const toml::node& node, const std::string&
   }
   const bool number = node.is_integer() || node.is_floating_point();
   refuse(path, node.source(),
-         string::format("'%s' must be a number of seconds%s.", key.name,
+         string::format("'%s' must be a number of seconds%s.", key.key,
                         number ? " greater than 0" : ""));
 }
 
 // The value as the option would take it from the command line; refused when of the wrong type.
-std::string valueOf(const Key& key, const toml::node& node, const std::string& path) {
+std::string valueOf(const EntryKey& key, const toml::node& node, const std::string& path) {
   switch (key.kind) {
-    case Kind::Text:
-    case Kind::Path:
+    case ValueKind::Text:
+    case ValueKind::Path:
       if (const auto* text = node.as_string()) {
-        return key.kind == Kind::Path ? expandHome(text->get()) : text->get();
+        return key.kind == ValueKind::Path ? expandHome(text->get()) : text->get();
       }
-      refuse(path, node.source(), string::format("'%s' must be a string.", key.name));
-    case Kind::Flag:
+      refuse(path, node.source(), string::format("'%s' must be a string.", key.key));
+    case ValueKind::Flag:
       if (const auto* flag = node.as_boolean()) {
         return flag->get() ? "true" : "false";
       }
-      refuse(path, node.source(), string::format("'%s' must be true or false.", key.name));
-    case Kind::Seconds:
+      refuse(path, node.source(), string::format("'%s' must be true or false.", key.key));
+    case ValueKind::Seconds:
       return secondsOf(key, node, path);
   }
   return {};
@@ -105,29 +84,35 @@ std::string readFile(const std::string& path, bool explicitFile, const std::stri
   const std::string shown = string::printable(path);
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0 && errno == ENOENT && !explicitFile) {
-    throw CLI::ValidationError(
-        string::format("Unknown server '%s': there is no configuration file '%s'.",
-                       string::printable(name), shown));
+    throw UsageError(UsageError::Kind::Value,
+                     string::format("Unknown server '%s': there is no configuration file '%s'.",
+                                    string::printable(name), shown));
   }
   if (fd < 0) {
-    throw CLI::FileError(
+    throw UsageError(
+        UsageError::Kind::File,
         string::format("Configuration file '%s' is missing or not accessible.", shown));
   }
   const Scope closer([fd] { ::close(fd); });
   struct stat status {};
   if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-    throw CLI::FileError(string::format("Configuration file '%s' is not a plain file.", shown));
+    throw UsageError(UsageError::Kind::File,
+                     string::format("Configuration file '%s' is not a plain file.", shown));
   }
   if (status.st_uid != ::geteuid() && status.st_uid != 0) {
-    throw CLI::FileError(string::format(
-        "Configuration file '%s' belongs to user id %u; it must belong to you or to root.", shown,
-        static_cast<unsigned>(status.st_uid)));
+    throw UsageError(
+        UsageError::Kind::File,
+        string::format(
+            "Configuration file '%s' belongs to user id %u; it must belong to you or to root.",
+            shown, static_cast<unsigned>(status.st_uid)));
   }
   if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-    throw CLI::FileError(string::format(
-        "Configuration file '%s' may be written by group or others; only its owner may have "
-        "write access (e.g. mode 0644 or 0600).",
-        shown));
+    throw UsageError(
+        UsageError::Kind::File,
+        string::format(
+            "Configuration file '%s' may be written by group or others; only its owner may have "
+            "write access (e.g. mode 0644 or 0600).",
+            shown));
   }
   std::string text;
   char buffer[4096];
@@ -136,7 +121,8 @@ std::string readFile(const std::string& path, bool explicitFile, const std::stri
     text.append(buffer, static_cast<size_t>(length));
   }
   if (length < 0) {
-    throw CLI::FileError(string::format("Cannot read the configuration file '%s'.", shown));
+    throw UsageError(UsageError::Kind::File,
+                     string::format("Cannot read the configuration file '%s'.", shown));
   }
   return text;
 }
@@ -163,7 +149,7 @@ std::string defaultConfigPath() {
 }
 
 std::vector<ServerSetting> readServer(const std::string& path, bool explicitFile,
-                                      const std::string& name) {
+                                      const std::string& name, const std::vector<EntryKey>& keys) {
   const std::string text = readFile(path, explicitFile, name);
   toml::table file;
   try {
@@ -195,12 +181,12 @@ std::vector<ServerSetting> readServer(const std::string& path, bool explicitFile
       refuse(path, server.source(), string::format("'servers.%s' must be a table.", shown));
     }
     for (const auto& [key, node] : *table) {
-      const Key* known = std::find_if(std::begin(kKeys), std::end(kKeys),
-                                      [&key = key](const Key& k) { return key == k.name; });
+      const auto known = std::find_if(keys.begin(), keys.end(),
+                                      [&key = key](const EntryKey& k) { return key == k.key; });
       if (key == "password") {
         refuse(path, key.source(), "a password is never kept here; name a 'password-file'.");
       }
-      if (known == std::end(kKeys)) {
+      if (known == keys.end()) {
         unknown(key);
       }
       const std::string value = valueOf(*known, node, path);
@@ -210,9 +196,9 @@ std::vector<ServerSetting> readServer(const std::string& path, bool explicitFile
     }
   }
   if (servers == nullptr || !servers->contains(name)) {
-    throw CLI::ValidationError(string::format("Unknown server '%s'; '%s' names: %s.",
-                                              string::printable(name), string::printable(path),
-                                              knownServers(servers)));
+    throw UsageError(UsageError::Kind::Value,
+                     string::format("Unknown server '%s'; '%s' names: %s.", string::printable(name),
+                                    string::printable(path), knownServers(servers)));
   }
   return settings;
 }

@@ -11,6 +11,17 @@ namespace korv::cli::api {
 // "$XDG_CONFIG_HOME/korv-cli/config.toml", else "$HOME/.config/korv-cli/config.toml".
 std::string defaultConfigPath();
 
+// How a server's entry writes a value: text, a path ("~/" stands for the home directory), a
+// number of seconds greater than 0, or true or false.
+enum class ValueKind { Text, Path, Seconds, Flag };
+
+// A key that a server's entry may hold and the long name of the global option it sets.
+struct EntryKey {
+  const char* key;
+  const char* option;
+  ValueKind kind;
+};
+
 // One setting of a server: the long name of its global option, its value as the command line
 // would give it ("true"/"false" for a flag) and where the file gives it, for messages:
 // "Configuration file '/x.toml', line 4".
@@ -20,13 +31,14 @@ struct ServerSetting {
   std::string origin;
 };
 
-// Reads the settings of the server NAME (not empty) from the file at path. A missing file is a
-// CLI::FileError when the file was named (explicit), else, as for an unknown server name, a
-// CLI::ValidationError that lists the servers known. A file that is not a plain file, that
-// belongs to neither the running user nor root, or that group or others may write is refused
-// (CLI::FileError); syntax errors, unknown keys, empty server names and unusable values name the
-// line (CLI::ConfigError). Every entry is checked, not only the one asked for.
+// Reads the settings of the server NAME (not empty) from the file at path; its entries may hold
+// the keys given and no others. A missing file is a
+// UsageError of kind File when the file was named (explicit), else, as for an unknown server
+// name, of kind Value, listing the servers known. A file that is not a plain file, that belongs
+// to neither the running user nor root, or that group or others may write is refused (File);
+// syntax errors, unknown keys, empty server names and unusable values name the line (Config).
+// Every entry is checked, not only the one asked for.
 std::vector<ServerSetting> readServer(const std::string& path, bool explicitFile,
-                                      const std::string& name);
+                                      const std::string& name, const std::vector<EntryKey>& keys);
 
 }  // namespace korv::cli::api

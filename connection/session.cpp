@@ -44,22 +44,8 @@ std::string loginBody() {
 }  // namespace
 
 Connection current() {
-  return Connection{url,
-                    user,
-                    password,
-                    token,
-                    supportedApiVersions,
-                    secureConnection,
-                    caBundle,
-                    crlFile,
-                    clientCert,
-                    clientKey,
-                    proxy,
-                    proxyUser,
-                    proxyPassword,
-                    connectTimeoutMs,
-                    maxTimeMs,
-                    serverEntry};
+  return Connection{url,       user,       password, token, supportedApiVersions, secureConnection,
+                    transport, serverEntry};
 }
 
 void activate(const Connection& c) {
@@ -69,15 +55,7 @@ void activate(const Connection& c) {
   token = c.token;
   supportedApiVersions = c.supportedApiVersions;
   secureConnection = c.secureConnection;
-  caBundle = c.caBundle;
-  crlFile = c.crlFile;
-  clientCert = c.clientCert;
-  clientKey = c.clientKey;
-  proxy = c.proxy;
-  proxyUser = c.proxyUser;
-  proxyPassword = c.proxyPassword;
-  connectTimeoutMs = c.connectTimeoutMs;
-  maxTimeMs = c.maxTimeMs;
+  transport = c.transport;
   serverEntry = c.serverEntry;
 }
 

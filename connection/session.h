@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "connection/transport_settings.h"
+
 namespace korv::cli::api {
 
 // Everything that makes up one server connection: its settings and its session. The run's
@@ -13,8 +15,7 @@ struct Connection {
   std::string url, user, password, token;
   std::vector<std::string> supportedApiVersions;
   bool secureConnection = true;
-  std::string caBundle, crlFile, clientCert, clientKey, proxy, proxyUser, proxyPassword;
-  long connectTimeoutMs = 0, maxTimeMs = 0;
+  Transport transport;
   std::string serverEntry;
 };
 

@@ -9,8 +9,6 @@
 #include <cmath>
 #include <cstdlib>
 
-#include <CLI/CLI.hpp>
-
 #include "common/env.h"
 #include "common/error.h"
 #include "common/string_utils.h"
@@ -19,15 +17,7 @@
 
 namespace korv::cli::api {
 
-std::string caBundle;
-std::string crlFile;
-std::string clientCert;
-std::string clientKey;
-std::string proxy;
-std::string proxyUser;
-std::string proxyPassword;
-long connectTimeoutMs = 0;
-long maxTimeMs = 0;
+Transport transport;
 
 namespace {
 
@@ -36,12 +26,12 @@ namespace {
 std::string readableFile(const std::string& path, const char* what) {
   struct stat status {};
   if (::stat(path.c_str(), &status) != 0 || ::access(path.c_str(), R_OK) != 0) {
-    throw CLI::FileError(
-        string::format("%s '%s' is missing or not readable.", what, string::printable(path)));
+    throw UsageError(UsageError::Kind::File, string::format("%s '%s' is missing or not readable.",
+                                                            what, string::printable(path)));
   }
   if (!S_ISREG(status.st_mode)) {
-    throw CLI::FileError(
-        string::format("%s '%s' is not a plain file.", what, string::printable(path)));
+    throw UsageError(UsageError::Kind::File,
+                     string::format("%s '%s' is not a plain file.", what, string::printable(path)));
   }
   return path;
 }
@@ -49,8 +39,9 @@ std::string readableFile(const std::string& path, const char* what) {
 long seconds(const std::vector<std::string>& values, const char* option) {
   long milliseconds = 0;
   if (!parseSeconds(values.at(0), milliseconds)) {
-    throw CLI::ValidationError(string::format("%s: '%s' is not a number of seconds greater than 0.",
-                                              option, string::printable(values.at(0))));
+    throw UsageError(UsageError::Kind::Value,
+                     string::format("%s: '%s' is not a number of seconds greater than 0.", option,
+                                    string::printable(values.at(0))));
   }
   return milliseconds;
 }
@@ -58,17 +49,17 @@ long seconds(const std::vector<std::string>& values, const char* option) {
 }  // namespace
 
 bool setCABundle(const std::vector<std::string>& values) {
-  caBundle = readableFile(values.at(0), "CA bundle");
+  transport.caBundle = readableFile(values.at(0), "CA bundle");
   return true;
 }
 
 bool setCRLFile(const std::vector<std::string>& values) {
-  crlFile = readableFile(values.at(0), "Revocation list");
+  transport.crlFile = readableFile(values.at(0), "Revocation list");
   return true;
 }
 
 bool setClientCert(const std::vector<std::string>& values) {
-  clientCert = readableFile(values.at(0), "Client certificate");
+  transport.clientCert = readableFile(values.at(0), "Client certificate");
   return true;
 }
 
@@ -76,11 +67,13 @@ bool setClientKey(const std::vector<std::string>& values) {
   const std::string& path = readableFile(values.at(0), "Client key");
   struct stat status {};
   if (::stat(path.c_str(), &status) != 0 || (status.st_mode & 077) != 0) {
-    throw CLI::FileError(string::format(
-        "Client key '%s' has group or world access; permissions should be u=rw (0600) or less.",
-        string::printable(path)));
+    throw UsageError(
+        UsageError::Kind::File,
+        string::format(
+            "Client key '%s' has group or world access; permissions should be u=rw (0600) or less.",
+            string::printable(path)));
   }
-  clientKey = path;
+  transport.clientKey = path;
   return true;
 }
 
@@ -91,30 +84,32 @@ bool setProxy(const std::vector<std::string>& values) {
   const size_t start = scheme == std::string::npos ? 0 : scheme + 3;
   const size_t end = value.find_first_of("/?#", start);
   if (value.empty() || value.substr(start, end - start).find('@') != std::string::npos) {
-    throw CLI::ValidationError(
+    throw UsageError(
+        UsageError::Kind::Value,
         "Give the proxy as a URL without credentials; the user goes in --proxy-user, the password "
         "in KORV_PROXY_PASSWORD.");
   }
-  proxy = value;
+  transport.proxy = value;
   return true;
 }
 
 bool setProxyUser(const std::vector<std::string>& values) {
-  proxyUser = values.at(0);
-  if (proxyUser.empty() || !process_env("KORV_PROXY_PASSWORD", proxyPassword)) {
-    throw CLI::ValidationError(
+  transport.proxyUser = values.at(0);
+  if (transport.proxyUser.empty() || !process_env("KORV_PROXY_PASSWORD", transport.proxyPassword)) {
+    throw UsageError(
+        UsageError::Kind::Value,
         "Provide the proxy user and, in KORV_PROXY_PASSWORD, its password to continue.");
   }
   return true;
 }
 
 bool setConnectTimeout(const std::vector<std::string>& values) {
-  connectTimeoutMs = seconds(values, "--connect-timeout");
+  transport.connectTimeoutMs = seconds(values, "--connect-timeout");
   return true;
 }
 
 bool setMaxTime(const std::vector<std::string>& values) {
-  maxTimeMs = seconds(values, "--max-time");
+  transport.maxTimeMs = seconds(values, "--max-time");
   return true;
 }
 
@@ -138,34 +133,35 @@ bool parseSeconds(const std::string& text, long& milliseconds) {
 
 void configure(web::WebConnection& connection) {
   connection.AllowInsecure(!secureConnection);
-  if (!connection.SetSSLCA(caBundle) || !connection.SetSSLCRL(crlFile) ||
-      !connection.SetSSLCert(clientCert) || !connection.SetSSLKey(clientKey)) {
+  if (!connection.SetSSLCA(transport.caBundle) || !connection.SetSSLCRL(transport.crlFile) ||
+      !connection.SetSSLCert(transport.clientCert) || !connection.SetSSLKey(transport.clientKey)) {
     throw FileError("A certificate, key or revocation list file has gone; see the log.",
                     __PRETTY_FUNCTION__, __LINE__);
   }
-  connection.SetProxy(proxy, proxyUser, proxyPassword);
-  connection.SetTimeouts(connectTimeoutMs, maxTimeMs);
+  connection.SetProxy(transport.proxy, transport.proxyUser, transport.proxyPassword);
+  connection.SetTimeouts(transport.connectTimeoutMs, transport.maxTimeMs);
 }
 
 std::string describeTransport() {
   std::string text;
   const auto add = [&text](const std::string& part) { text += (text.empty() ? "" : ", ") + part; };
-  const std::pair<const char*, const std::string*> named[] = {{"CA bundle", &caBundle},
-                                                              {"revocation list", &crlFile},
-                                                              {"client certificate", &clientCert},
-                                                              {"client key", &clientKey},
-                                                              {"proxy", &proxy},
-                                                              {"proxy user", &proxyUser}};
+  const std::pair<const char*, const std::string*> named[] = {
+      {"CA bundle", &transport.caBundle},
+      {"revocation list", &transport.crlFile},
+      {"client certificate", &transport.clientCert},
+      {"client key", &transport.clientKey},
+      {"proxy", &transport.proxy},
+      {"proxy user", &transport.proxyUser}};
   for (const auto& [what, value] : named) {
     if (!value->empty()) {
       add(string::format("%s '%s'", what, *value));
     }
   }
-  if (connectTimeoutMs > 0) {
-    add("connect timeout " + std::to_string(connectTimeoutMs) + " ms");
+  if (transport.connectTimeoutMs > 0) {
+    add("connect timeout " + std::to_string(transport.connectTimeoutMs) + " ms");
   }
-  if (maxTimeMs > 0) {
-    add("max time " + std::to_string(maxTimeMs) + " ms");
+  if (transport.maxTimeMs > 0) {
+    add("max time " + std::to_string(transport.maxTimeMs) + " ms");
   }
   return text;
 }

@@ -12,15 +12,18 @@ class WebConnection;
 
 namespace korv::cli::api {
 
-extern std::string caBundle;       // PEM bundle of CAs; empty: the default bundle search
-extern std::string crlFile;        // revocation list, applied with the CA bundle
-extern std::string clientCert;     // client certificate (PEM); set together with clientKey
-extern std::string clientKey;      // its private key (PEM), readable by the owner only
-extern std::string proxy;          // proxy URL, without credentials; empty: libcurl's variables
-extern std::string proxyUser;      // proxy user; empty: none
-extern std::string proxyPassword;  // from KORV_PROXY_PASSWORD only; never logged
-extern long connectTimeoutMs;      // limit on connecting; 0: libcurl's default
-extern long maxTimeMs;             // limit on each whole request; 0: none
+struct Transport {
+  std::string caBundle;       // PEM bundle of CAs; empty: the default bundle search
+  std::string crlFile;        // revocation list, applied with the CA bundle
+  std::string clientCert;     // client certificate (PEM); set together with clientKey
+  std::string clientKey;      // its private key (PEM), readable by the owner only
+  std::string proxy;          // proxy URL, without credentials; empty: libcurl's variables
+  std::string proxyUser;      // proxy user; empty: none
+  std::string proxyPassword;  // from KORV_PROXY_PASSWORD only; never logged
+  long connectTimeoutMs = 0;  // limit on connecting; 0: libcurl's default
+  long maxTimeMs = 0;         // limit on each whole request; 0: none
+};
+extern Transport transport;
 
 // Option callbacks; they accept or raise a command-line error that names the file or value.
 bool setCABundle(const std::vector<std::string>& values);

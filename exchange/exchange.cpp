@@ -107,7 +107,7 @@ void ExportDestination::AddBackupOption(CLI::App* app, const std::string& descri
       [this](const std::vector<std::string>& values) {
         // An empty name would send the backup to standard output, among the import's verdicts.
         if (values.at(0).empty()) {
-          throw CLI::ValidationError("--backup needs a file name.");
+          throw UsageError(UsageError::Kind::Value, "--backup needs a file name.");
         }
         return SetFileName(values);
       },

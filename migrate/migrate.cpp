@@ -98,7 +98,8 @@ class Migrate::RecordDirectory {
     }
     if (!fs::create_directories(this->path, error)) {
       made.clear();
-      throw CLI::ValidationError(string::format("Cannot create the directory '%s'.", this->path));
+      throw UsageError(UsageError::Kind::Value,
+                       string::format("Cannot create the directory '%s'.", this->path));
     }
   }
   ~RecordDirectory() {
@@ -127,7 +128,8 @@ class Migrate::RecordDirectory {
 
  private:
   [[noreturn]] void Refuse(const char* what) const {
-    throw CLI::ValidationError(string::format(what, path) + "; name a new or empty directory.");
+    throw UsageError(UsageError::Kind::Value,
+                     string::format(what, path) + "; name a new or empty directory.");
   }
 
   std::string path;
@@ -263,7 +265,8 @@ void Migrate::Perform() {
   loadServer(to);
   swapConnection(target);
   if (serverIdentity(api::current()) == serverIdentity(target)) {
-    throw CLI::ValidationError(
+    throw UsageError(
+        UsageError::Kind::Value,
         string::format("--from '%s' and --to '%s' name the same server ('%s' as user '%s'); "
                        "nothing to migrate.",
                        from, to, string::hideUserInfo(target.url), target.user));

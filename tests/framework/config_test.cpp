@@ -70,7 +70,10 @@ TEST_F(ConfigFile, OnlyAFileOfTheUserOrRootThatNobodyElseMayWriteIsRead) {
                                "access (e.g. mode 0644 or 0600).\n";
   for (const mode_t mode : {0664, 0646}) {
     WriteFile(file, Entry("a"), mode);
-    Check({{{"--config", file, "--server", "a"}, {}, 103, writable}});
+    // A refused file gives way to --help and to errors in the options' values.
+    Check({{{"--config", file, "--server", "a"}, {}, 103, writable},
+           {{"--config", file, "--server", "a", "-h"}, {}, 0},
+           {{"--config", file, "--server", "a", "--max-time", "0"}, {}, 105, "--max-time: '0'"}});
   }
   WriteFile(file, Entry("a"), 0644);
   Check({{{"--config", file, "--server", "a"}, {}, 0}});

@@ -45,6 +45,10 @@ TEST_F(Driver, EndsEachKindOfCommandLineWithItsStatusAndMessageWithoutLogging) {
                 result.err.find(err) != std::string::npos && result.err.empty() == err.empty())
         << PrintToString(args) << " " << PrintToString(Showing(result));
   }
+  // Of our own refusals, all but a refused value point to --help, as CLI11's do.
+  EXPECT_EQ(Run(with({"import-probes", "--backup", ""})).err, "--backup needs a file name.\n");
+  EXPECT_EQ(Run(with({"-i", "--no-insecure"})).err,
+            "--insecure excludes --no-insecure\nRun with --help for more information.\n");
   for (const char* level : {"Debug", "verbose", "WARNING", "error", "FATAL", "info", "1", "6"}) {
     EXPECT_EQ(Run(with({"-l", level})).status, 0) << level;
   }
