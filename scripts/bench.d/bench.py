@@ -447,6 +447,7 @@ def report_standin(bench):
 
 
 def report_migrate(bench):
+    load = os.getloadavg()[0]
     rows, exported, backup_requests = bench.migrate()
     documents = sum(exported.values()) / 1e6
     print(f"\nmigrate of {MIGRATE_PROBES} probes (half custom) and {MIGRATE_TEMPLATES} alert "
@@ -456,7 +457,9 @@ def report_migrate(bench):
           f"medians of {MIGRATE_RUNS} runs, a fresh target for each full run); the source's "
           f"export documents: {exported['probes'] / 1e6:.1f}MB of probes, "
           f"{exported['alert-templates'] / 1e6:.1f}MB of alert templates. \"same items\" "
-          f"migrates onto a target that holds the source's items already (shown, not judged)")
+          f"migrates onto a target that holds the source's items already (shown, not judged); "
+          f"load average {load:.2f} on {os.cpu_count()} cores at the start, "
+          f"{os.getloadavg()[0]:.2f} at the end")
     print(f"{'case':<12}{'korv-cli':>10}{'raw':>9}{'korv/raw':>9}{'korv CPU':>10}"
           f"{'korv RSS':>10}{'RSS/docs':>9}{'requests':>10}{'conns':>7}")
     ms = lambda seconds, width: f"{seconds * 1e3:>{width - 2}.0f}ms"
