@@ -21,6 +21,7 @@ from bench import USER, Bench  # noqa: E402
 from make_data import alert_template, probe  # noqa: E402
 
 TEMPLATES = 1000
+COMMAND_TIME_LIMIT = 300  # seconds; a build that hangs shows as "timed out"
 PORT = re.compile(rb"127\.0\.0\.1:[0-9]+")
 # Migrating sends again only what changes, so the verdicts and the summary of a real migrate may
 # differ by design; its record and the state it leaves must not.
@@ -106,7 +107,12 @@ class Runner:
         self.seen = {}
 
     def run(self, case, args):
-        done = subprocess.run([self.korv] + args, capture_output=True, env=self.bench.env)
+        try:
+            done = subprocess.run([self.korv] + args, capture_output=True, env=self.bench.env,
+                                  timeout=COMMAND_TIME_LIMIT)
+        except subprocess.TimeoutExpired as expired:
+            done = subprocess.CompletedProcess(args, "timed out", expired.stdout or b"",
+                                               expired.stderr or b"")
         self.seen[case + ": stdout"] = PORT.sub(b"127.0.0.1:PORT", done.stdout)
         self.seen[case + ": stderr"] = PORT.sub(b"127.0.0.1:PORT", done.stderr)
         self.seen[case + ": status"] = str(done.returncode).encode()
