@@ -28,8 +28,22 @@ PORT = re.compile(rb"127\.0\.0\.1:[0-9]+")
 BY_DESIGN = {"migrate: stdout"}
 
 
+def odd_probes(first_id):
+    """Probes whose names and members need escaping or the whole range of JSON numbers."""
+    names = ["Ünïcödé ✓ probe", "Emoji 😀 probe", "Tab\tand\nnewline", "Quote \" and back\\slash",
+             "Control \u0001\u001f char", "Slash / and \u2028 separator"]
+    records = []
+    for k, name in enumerate(names):
+        record = dict(probe(2 * k + 1), id=first_id + k, name=name, is_system_probe=k % 3 == 0)
+        record["extra"] = {"nested": [1, 2.5, -3, 18446744073709551615, 1e-7, None, True],
+                           "big": 12345678901234567890, "negative": -9223372036854775808,
+                           "float": 0.1, "exponent": 1.5e300, "text": name}
+        records.append(record)
+    return records
+
+
 def source_records(probes):
-    return ([probe(i) for i in range(probes)],
+    return ([probe(i) for i in range(probes)] + odd_probes(probes + TEMPLATES + 1),
             [alert_template(j, probes) for j in range(TEMPLATES)])
 
 
@@ -40,7 +54,7 @@ def carried(template, by_name):
 
 def write_json(path, document):
     with open(path, "w") as out:
-        json.dump(document, out, separators=(",", ":"))
+        json.dump(document, out, separators=(",", ":"), ensure_ascii=False)
 
 
 def make_files(tmp, probes):
@@ -49,7 +63,8 @@ def make_files(tmp, probes):
     all_probes, templates = source_records(probes)
     paths = {name: os.path.join(tmp, name + ".json") for name in
              ("source", "target", "probe-file", "template-file", "other-version")}
-    write_json(paths["source"], {"next_id": probes + TEMPLATES + 1, "probes": all_probes,
+    next_id = probes + TEMPLATES + 1 + len(odd_probes(0))
+    write_json(paths["source"], {"next_id": next_id, "probes": all_probes,
                                  "alert_templates": templates})
 
     # The target: some custom items changed, some missing, some of its own.
@@ -61,7 +76,6 @@ def make_files(tmp, probes):
             record["operator"] = "<="
     target_probes = [r for r in target_probes if r["id"] % 20 != 10]
     target_templates = [r for r in target_templates if r["id"] % 11 != 5 or r["is_system_template"]]
-    next_id = probes + TEMPLATES + 1
     for k in range(300):
         target_probes.append(dict(probe(probes + 2 * k + 1), id=next_id + k))
     write_json(paths["target"], {"next_id": next_id + 300, "probes": target_probes,
