@@ -24,7 +24,7 @@ LIST_SIZES = [(1000, 7), (10000, 7), (100000, 5)]  # probes, runs
 LARGE_PROBES, LARGE_RUNS = 100000, 5  # the list, export and import of a large configuration
 STANDIN_PROBES, STANDIN_IMPORTS = 50000, 100  # the import repeated into one stand-in
 STANDIN_CHECKPOINTS = (1, 10, 100)  # imports after which its memory is shown
-MIGRATE_PROBES, MIGRATE_TEMPLATES, MIGRATE_RUNS = 100000, 1000, 5  # the migrate of a large one
+MIGRATE_PROBES, MIGRATE_TEMPLATES, MIGRATE_RUNS = 100000, 1000, 5  # 5 runs of each migrate
 # What python does with each document, the measure of the CPU time of a run.
 PYTHON_ROUND_TRIP = "import json,sys; sys.stdout.write(json.dumps(json.load(sys.stdin)))"
 ONE_WAY_DELAY = 0.010  # seconds: a round-trip time of 20 ms
@@ -257,7 +257,6 @@ class Bench:
         os.remove(data)
         return size, rows
 
-
     def write_config(self, source_port, target_port):
         """The configuration file that names the source "old" and the target "new"."""
         path = self.path("config.toml")
@@ -287,8 +286,8 @@ class Bench:
         values, so that every item is overwritten, against raw_migrate.py sending the same
         requests; each full run starts from a fresh target. Before that, an untimed round
         through counting proxies (which also warms up) counts the requests and connections of
-        each run and of an import --backup. Returns the rows, the size of the source's export
-        documents in MB and the request count of the import --backup."""
+        each run and of both imports with --backup. Returns the rows, the sizes of the source's
+        export documents in bytes and the request counts of the two imports."""
         options = ["--templates", str(MIGRATE_TEMPLATES)]
         source_data = self.make_data(MIGRATE_PROBES, "source", options)
         target_start = self.make_data(MIGRATE_PROBES, "target", options + ["--changed"])
