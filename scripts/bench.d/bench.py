@@ -24,7 +24,7 @@ LIST_SIZES = [(1000, 7), (10000, 7), (100000, 5)]  # probes, runs
 LARGE_PROBES, LARGE_RUNS = 100000, 5  # the list, export and import of a large configuration
 STANDIN_PROBES, STANDIN_IMPORTS = 50000, 100  # the import repeated into one stand-in
 STANDIN_CHECKPOINTS = (1, 10, 100)  # imports after which its memory is shown
-MIGRATE_PROBES, MIGRATE_TEMPLATES, MIGRATE_RUNS = 100000, 1000, 5  # 5 runs of each migrate
+MIGRATE_PROBES, MIGRATE_TEMPLATES, MIGRATE_RUNS = 100000, 1000, 5  # the migrate table
 # What python does with each document, the measure of the CPU time of a run.
 PYTHON_ROUND_TRIP = "import json,sys; sys.stdout.write(json.dumps(json.load(sys.stdin)))"
 ONE_WAY_DELAY = 0.010  # seconds: a round-trip time of 20 ms
