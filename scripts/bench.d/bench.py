@@ -1,8 +1,8 @@
 """The driver of scripts/bench: starts stand-ins and delay proxies, times korv-cli against curl
 and python, follows a stand-in's memory over repeated imports, and prints the tables, a summary
 line and, last, the ratios of the large configuration.
-Usage: bench.py BUILD_DIR [large|standin], where large runs only the last table and standin only
-the stand-in's memory."""
+Usage: bench.py BUILD_DIR [large|standin|migrate], where large runs only the last table, standin
+only the stand-in's memory and migrate only the migrate table."""
 import json
 import os
 import shutil
@@ -24,6 +24,7 @@ LIST_SIZES = [(1000, 7), (10000, 7), (100000, 5)]  # probes, runs
 LARGE_PROBES, LARGE_RUNS = 100000, 5  # the list, export and import of a large configuration
 STANDIN_PROBES, STANDIN_IMPORTS = 50000, 100  # the import repeated into one stand-in
 STANDIN_CHECKPOINTS = (1, 10, 100)  # imports after which its memory is shown
+MIGRATE_PROBES, MIGRATE_TEMPLATES, MIGRATE_RUNS = 100000, 1000, 5  # the migrate table
 # What python does with each document, the measure of the CPU time of a run.
 PYTHON_ROUND_TRIP = "import json,sys; sys.stdout.write(json.dumps(json.load(sys.stdin)))"
 ONE_WAY_DELAY = 0.010  # seconds: a round-trip time of 20 ms
@@ -55,10 +56,11 @@ class Bench:
             child.terminate()
             child.wait()
 
-    def make_data(self, probes, kind="data"):
+    def make_data(self, probes, kind="data", options=()):
+        """Writes a data file (an import file for kind "import"); options go to make_data.py."""
         path = self.path(f"{kind}-{probes}.json")
         subprocess.run([sys.executable, os.path.join(HERE, "make_data.py"), str(probes), path]
-                       + (["import"] if kind == "import" else []), check=True)
+                       + (["import"] if kind == "import" else []) + list(options), check=True)
         return path
 
     def make_certificate(self):
@@ -67,18 +69,19 @@ class Bench:
                         "-keyout", self.path("key.pem"), "-out", self.path("cert.pem")],
                        check=True, stderr=subprocess.DEVNULL)
 
-    def start_standin(self, data, tls):
-        """Starts a stand-in and returns it with its port."""
+    def start_standin(self, data, tls, log="standin.log"):
+        """Starts a stand-in and returns it with its port; it logs each request to the file log
+        in the temporary directory."""
         args = [self.standin, "--port", "0", "--data", data, "--user", f"{USER}:{PASSWORD}",
                 "--fixed-token", TOKEN]
         if tls:
             args += ["--tls-cert", self.path("cert.pem"), "--tls-key", self.path("key.pem")]
-        with open(self.path("standin.log"), "ab") as log:
-            child = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=log, text=True)
+        with open(self.path(log), "ab") as stderr:
+            child = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=stderr, text=True)
         self.children.append(child)
         url = child.stdout.readline().strip()
         if not url:
-            sys.exit("bench: the stand-in did not start:\n" + open(self.path("standin.log")).read())
+            sys.exit("bench: the stand-in did not start:\n" + open(self.path(log)).read())
         return child, int(url.rstrip("/").rsplit(":", 1)[1])
 
     def proxy(self, port, delay):
@@ -86,9 +89,10 @@ class Bench:
         self.proxies.append(proxy)
         return proxy
 
-    def run(self, args, stdin=None):
-        """Runs a program to its end; returns its wall time and its CPU time (user and system) in
-        seconds, and its peak RSS in MB."""
+    def run(self, args, stdin=None, statuses=(0,)):
+        """Runs a program to its end, which must come with one of the exit statuses given;
+        returns its wall time and its CPU time (user and system) in seconds, and its peak RSS in
+        MB."""
         with open(self.path("stderr"), "w+") as err:
             start = time.perf_counter()
             child = subprocess.Popen(args, stdin=stdin, stdout=subprocess.DEVNULL, stderr=err,
@@ -101,7 +105,7 @@ class Bench:
                 raise
             elapsed = time.perf_counter() - start
             child.returncode = os.waitstatus_to_exitcode(status)
-            if child.returncode != 0:
+            if child.returncode not in statuses:
                 err.seek(0)
                 sys.exit(f"bench: {' '.join(args)} ended with {child.returncode}:\n{err.read()}")
         return elapsed, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024
@@ -253,6 +257,120 @@ class Bench:
         os.remove(data)
         return size, rows
 
+    def write_config(self, source_port, target_port):
+        """The configuration file that names the source "old" and the target "new"."""
+        path = self.path("config.toml")
+        with open(path, "w") as out:
+            for name, port in (("old", source_port), ("new", target_port)):
+                out.write(f'[servers.{name}]\nurl = "http://127.0.0.1:{port}/"\n'
+                          f'user = "{USER}"\n')
+        os.chmod(path, 0o600)
+        return path
+
+    def requests_logged(self, log, settle=True):
+        """The requests that a stand-in logging to the file log has answered so far; with
+        settle, once it has logged the release of a token last: it logs a request after its
+        answer has gone out, so its line may come after the client has ended."""
+        deadline = time.monotonic() + 10
+        while True:
+            with open(self.path(log)) as lines:
+                requests = [line for line in lines if line.startswith("korv-standin: ")]
+            released = requests and requests[-1].startswith("korv-standin: DELETE /api/token/")
+            if not settle or released or time.monotonic() > deadline:
+                return len(requests)
+            time.sleep(0.01)
+
+    def migrate(self):
+        """Times korv-cli migrate (and its dry run) from a stand-in with MIGRATE_PROBES probes
+        and MIGRATE_TEMPLATES alert templates to one that holds the same custom items with other
+        values, so that every item is overwritten, against raw_migrate.py sending the same
+        requests; each full run starts from a fresh target. Before that, an untimed round
+        through counting proxies (which also warms up) counts the requests and connections of
+        each run and of both imports with --backup. Returns the rows, the sizes of the source's
+        export documents in bytes and the request counts of the two imports."""
+        options = ["--templates", str(MIGRATE_TEMPLATES)]
+        source_data = self.make_data(MIGRATE_PROBES, "source", options)
+        target_start = self.make_data(MIGRATE_PROBES, "target", options + ["--changed"])
+        target_data = self.path("target-live.json")
+        source, source_port = self.start_standin(source_data, tls=False, log="source.log")
+        target = None
+
+        def fresh_target(start=target_start):
+            nonlocal target
+            if target is not None:
+                self.stop(target)
+            shutil.copyfile(start, target_data)
+            target, port = self.start_standin(target_data, tls=False, log="target.log")
+            return port
+
+        def record():
+            directory = self.path("record")
+            shutil.rmtree(directory, ignore_errors=True)
+            os.mkdir(directory)
+            return directory
+
+        def korv(source_port, target_port, dry_run):
+            config = self.write_config(source_port, target_port)
+            return ([self.korv, "--config", config, "migrate", "--from", "old", "--to", "new",
+                     "--dir", record()] + (["--dry-run"] if dry_run else []))
+
+        def raw(source_port, target_port, dry_run):
+            return ([sys.executable, os.path.join(HERE, "raw_migrate.py"),
+                     f"http://127.0.0.1:{source_port}/", f"http://127.0.0.1:{target_port}/",
+                     USER, PASSWORD, record()] + (["--dry-run"] if dry_run else []))
+
+        # korv-cli's dry run ends with status 3: the import would change the target. The last
+        # case migrates onto a target that holds the source's items already, which needs no
+        # fresh target: it is shown, not judged.
+        cases = (("migrate", False, (0,)), ("dry run", True, (3,)), ("same items", False, (0,)))
+        counted = {}
+        for name, dry_run, statuses in cases[:2]:
+            target_port = fresh_target()
+            proxies = self.proxy(source_port, 0.0), self.proxy(target_port, 0.0)
+            logs = ("source.log", "target.log")
+            before = [self.requests_logged(log, settle=False) for log in logs]
+            self.run(korv(proxies[0].port, proxies[1].port, dry_run), statuses=statuses)
+            counted[name] = ([self.requests_logged(log) - b for log, b in zip(logs, before)],
+                             [proxy.connections for proxy in proxies])
+            for proxy in proxies:
+                proxy.stop()
+        exported = {key: os.path.getsize(os.path.join(self.path("record"), key + ".json"))
+                    for key in ("probes", "alert-templates")}
+        backup_requests = []
+        for command, file in (("import-probes", "probes.json"),
+                              ("import-alert-templates", "alert-templates.json")):
+            shutil.copyfile(os.path.join(self.path("record"), file), self.path("file.json"))
+            target_port = fresh_target()
+            before = self.requests_logged("target.log", settle=False)
+            self.run(self.korv_args(target_port, False,
+                                    [command, "-i", self.path("file.json"),
+                                     "--backup", self.path("backup.json")]))
+            backup_requests.append(self.requests_logged("target.log") - before)
+            os.remove(self.path("backup.json"))
+
+        rows = []
+        for name, dry_run, statuses in cases:
+            times = {"korv": [], "raw": []}
+            once = dry_run or name == "same items"
+            if once:
+                target_port = fresh_target(source_data if name == "same items" else target_start)
+            for _ in range(MIGRATE_RUNS):
+                for client, args in (("korv", korv), ("raw", raw)):
+                    if not once:
+                        target_port = fresh_target()
+                    times[client].append(self.run(args(source_port, target_port, dry_run),
+                                                  statuses=statuses if client == "korv" else (0,)))
+            median = lambda client, i: statistics.median(s[i] for s in times[client])
+            rows.append(dict(name=name, korv=median("korv", 0), raw=median("raw", 0),
+                             korv_cpu=median("korv", 1), korv_rss=median("korv", 2),
+                             counted=counted.get(name)))
+        for child in (source, target):
+            self.stop(child)
+        for name in (source_data, target_start, target_data, self.path("file.json")):
+            os.remove(name)
+        shutil.rmtree(self.path("record"))
+        return rows, exported, backup_requests
+
 
 def main():
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
@@ -261,12 +379,14 @@ def main():
     bench = Bench(sys.argv[1], tmp)
     try:
         only = sys.argv[2] if len(sys.argv) > 2 else None
-        if only not in (None, "large", "standin"):
-            sys.exit(f"bench: unknown table {only!r}: give large or standin, or nothing")
+        if only not in (None, "large", "standin", "migrate"):
+            sys.exit(f"bench: unknown table {only!r}: give large, standin or migrate, or nothing")
         if only is None:
             report(bench)
         if only in (None, "standin"):
             report_standin(bench)
+        if only in (None, "migrate"):
+            report_migrate(bench)
         if only in (None, "large"):
             report_large(bench)
     except KeyboardInterrupt:
@@ -323,6 +443,42 @@ def report_standin(bench):
         print(f"{row['imports']:>7}{row['data']:>9.1f}MB{row['peak']:>8.0f}MB{row['now']:>6.0f}MB"
               f"{row['peak'] / row['data']:>11.2f}{row['now'] / row['data']:>10.2f}"
               f"{row['seconds'] * 1e3:>10.0f}ms")
+
+
+def report_migrate(bench):
+    load = os.getloadavg()[0]
+    rows, exported, backup_requests = bench.migrate()
+    documents = sum(exported.values()) / 1e6
+    print(f"\nmigrate of {MIGRATE_PROBES} probes (half custom) and {MIGRATE_TEMPLATES} alert "
+          f"templates (a tenth system ones) onto a target that holds the same custom items with "
+          f"other values, so that every one is overwritten: korv-cli migrate against "
+          f"raw_migrate.py sending the same requests over one connection per server (wall, "
+          f"medians of {MIGRATE_RUNS} runs, a fresh target for each full run); the source's "
+          f"export documents: {exported['probes'] / 1e6:.1f}MB of probes, "
+          f"{exported['alert-templates'] / 1e6:.1f}MB of alert templates. \"same items\" "
+          f"migrates onto a target that holds the source's items already (shown, not judged); "
+          f"load average {load:.2f} on {os.cpu_count()} cores at the start, "
+          f"{os.getloadavg()[0]:.2f} at the end")
+    print(f"{'case':<12}{'korv-cli':>10}{'raw':>9}{'korv/raw':>9}{'korv CPU':>10}"
+          f"{'korv RSS':>10}{'RSS/docs':>9}{'requests':>10}{'conns':>7}")
+    ms = lambda seconds, width: f"{seconds * 1e3:>{width - 2}.0f}ms"
+    both = lambda pair: f"{pair[0]}+{pair[1]}"
+    for row in rows:
+        requests, conns = row["counted"] or (("", ""), ("", ""))
+        print(f"{row['name']:<12}{ms(row['korv'], 10)}{ms(row['raw'], 9)}"
+              f"{row['korv'] / row['raw']:>9.2f}{ms(row['korv_cpu'], 10)}"
+              f"{row['korv_rss']:>8.0f}MB{row['korv_rss'] / documents:>9.2f}"
+              f"{both(requests):>10}{both(conns):>7}")
+    print("requests and connections: to the source + to the target, counted by the stand-ins "
+          f"and by proxies; raw_migrate.py sends 4+6 and 4+4 over 1+1; import-probes --backup "
+          f"sent {backup_requests[0]}, import-alert-templates --backup {backup_requests[1]}")
+    by = {row["name"]: row for row in rows}
+    total = lambda name: sum(by[name]["counted"][0])
+    print(f"goal: migrate wall korv/raw={by['migrate']['korv'] / by['migrate']['raw']:.2f} "
+          f"(<= 1.3), memory/documents={by['migrate']['korv_rss'] / documents:.2f} (<= 4), "
+          f"dry run wall korv/raw={by['dry run']['korv'] / by['dry run']['raw']:.2f} (<= 1.2), "
+          f"requests migrate={total('migrate')} (10) dry run={total('dry run')} (8) "
+          f"import --backup={'/'.join(map(str, backup_requests))} (4)")
 
 
 def report_large(bench):
