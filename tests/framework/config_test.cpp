@@ -9,7 +9,9 @@
 namespace korv::test {
 namespace {
 
+using ::testing::AnyOf;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using Flags = std::vector<std::string>;
 
 // The arguments (list-probes is added) and variables of a run, and what must come of it.
@@ -84,7 +86,11 @@ TEST_F(ConfigFile, OnlyAFileOfTheUserOrRootThatNobodyElseMayWriteIsRead) {
 
 TEST_F(ConfigFile, ValuesAreTakenAsWrittenAndErrorsAboutThemNameTheFileAndLine) {
   WriteFile(file, Entry("a", "max-time = 1234567.5\nconnect-timeout = 0.00001\n"), 0644);
-  Check({{{"--config", file, "--server", "a"}, {}, 0}});
+  // A connection within 1 ms may fail on a loaded machine: what counts is that both values were
+  // taken, not refused.
+  const ProcessResult taken = Run({"--config", file, "--server", "a", "list-probes"});
+  EXPECT_THAT(taken.status, AnyOf(0, 105)) << taken.err;
+  EXPECT_THAT(taken.err, Not(HasSubstr("Configuration file")));
   EXPECT_THAT(Log(), HasSubstr("connect timeout 1 ms, max time 1234567500 ms"));
   const std::string line3 = "Configuration file '" + file + "', line 3: ";
   const std::pair<std::string, Case> cases[] = {
