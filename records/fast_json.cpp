@@ -581,7 +581,7 @@ std::optional<element> lastField(simdjson::dom::object object, std::string_view 
   return found;
 }
 
-// Sets the member from the value as the list reader's events would; false for a floating-point
+// Sets the member from the value as the library would convert it; false for a floating-point
 // number.
 bool fill(MemberValue& member, element value, bool textList) {
   switch (value.type()) {

@@ -1,6 +1,6 @@
 // The records of the list answers: what they print (keys, order, values), and that reading them
-// straight from the parser's events accepts, refuses and prints exactly what the whole document
-// converted with the JSON library gives, for every variation of a record.
+// as the list commands do accepts, refuses and prints exactly what the whole document converted
+// with the JSON library gives, for every variation of a record.
 #include <gtest/gtest.h>
 
 #include "alert-templates/alert_template.h"
