@@ -562,17 +562,16 @@ std::optional<element> lastField(simdjson::dom::object object, std::string_view 
   return found;
 }
 
-// Sets the member from the value as the library would convert it; false for a floating-point
-// number.
-bool fill(MemberValue& member, element value, bool textList) {
+// Sets the member from the value as the JSON library reads it.
+void fill(MemberValue& member, element value, bool textList) {
   switch (value.type()) {
     case element_type::NULL_VALUE:
       member.kind = MemberValue::Kind::Null;
-      return true;
+      return;
     case element_type::BOOL:
       member.kind = MemberValue::Kind::Boolean;
       member.boolean = value.get_bool().value_unsafe();
-      return true;
+      return;
     case element_type::INT64: {
       // The library reports a number without a sign as unsigned.
       const std::int64_t number = value.get_int64().value_unsafe();
@@ -583,37 +582,35 @@ bool fill(MemberValue& member, element value, bool textList) {
         member.kind = MemberValue::Kind::Unsigned;
         member.unsignedInteger = static_cast<std::uint64_t>(number);
       }
-      return true;
+      return;
     }
     case element_type::UINT64:
       member.kind = MemberValue::Kind::Unsigned;
       member.unsignedInteger = value.get_uint64().value_unsafe();
-      return true;
+      return;
+    case element_type::DOUBLE:
+      member.kind = MemberValue::Kind::Float;
+      member.floating = value.get_double().value_unsafe();
+      return;
     case element_type::STRING:
       member.kind = MemberValue::Kind::Text;
       member.text.assign(value.get_string().value_unsafe());
-      return true;
+      return;
     case element_type::ARRAY:
       member.kind = textList ? MemberValue::Kind::TextList : MemberValue::Kind::Other;
       member.texts.clear();
       for (const element item : simdjson::dom::array(value)) {
-        if (!plain(item)) {
-          return false;
-        }
         if (member.kind == MemberValue::Kind::TextList && item.is_string()) {
           member.texts.emplace_back(item.get_string().value_unsafe());
         } else {
           member.kind = MemberValue::Kind::Other;
         }
       }
-      return true;
+      return;
     case element_type::OBJECT:
       member.kind = MemberValue::Kind::Other;
-      return plain(value);
-    case element_type::DOUBLE:
-      break;
+      return;
   }
-  return false;
 }
 
 }  // namespace
@@ -741,15 +738,9 @@ bool readObjects(std::string_view text, std::size_t spare,
     for (const auto field : simdjson::dom::object(*item)) {
       const auto at =
           field.key.empty() ? keys.end() : std::find(keys.begin(), keys.end(), field.key);
-      if (at == keys.end()) {
-        if (!plain(field.value)) {
-          return false;
-        }
-        continue;
-      }
-      const auto index = static_cast<std::size_t>(at - keys.begin());
-      if (!fill(members[index], field.value, textLists[index])) {
-        return false;
+      if (at != keys.end()) {
+        const auto index = static_cast<std::size_t>(at - keys.begin());
+        fill(members[index], field.value, textLists[index]);
       }
     }
     return true;

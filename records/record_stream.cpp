@@ -60,6 +60,9 @@ void MemberValue::Take(std::uint32_t& target) const {
     case Kind::Unsigned:
       number = unsignedInteger;
       break;
+    case Kind::Float:
+      number = floating;
+      break;
     default:
       throw ShapeError();
   }

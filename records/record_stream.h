@@ -31,12 +31,13 @@ struct ShapeError {};
 // One member of a record as the fast way read it.
 class MemberValue {
  public:
-  enum class Kind { Missing, Null, Boolean, Integer, Unsigned, Text, TextList, Other };
+  enum class Kind { Missing, Null, Boolean, Integer, Unsigned, Float, Text, TextList, Other };
 
   Kind kind = Kind::Missing;
   bool boolean = false;
   std::int64_t integer = 0;
   std::uint64_t unsignedInteger = 0;
+  double floating = 0;
   std::string text;
   std::vector<std::string> texts;
 
