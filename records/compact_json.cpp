@@ -4,41 +4,47 @@
 
 namespace korv::compact {
 
-void value(std::string& out, const std::string& text) {
-  quoted(out, text);
-}
-
 void quoted(std::string& out, std::string_view text) {
   out += '"';
   string::appendEscaped(out, text, true);
   out += '"';
 }
 
+void quoted(Length& out, std::string_view text) {
+  std::string escaped;
+  quoted(escaped, text);
+  out += std::string_view(escaped);
+}
+
+void value(std::string& out, const std::string& text) {
+  quoted(out, text);
+}
+
 void value(std::string& out, const std::optional<std::string>& text) {
   if (text) {
-    value(out, *text);
+    quoted(out, *text);
   } else {
-    out += "null";
+    null(out);
   }
 }
 
 void value(std::string& out, const std::vector<std::string>& texts) {
   out += '[';
-  for (size_t i = 0; i < texts.size(); ++i) {
+  for (std::size_t i = 0; i < texts.size(); ++i) {
     if (i > 0) {
       out += ',';
     }
-    value(out, texts[i]);
+    quoted(out, texts[i]);
   }
   out += ']';
 }
 
-void value(std::string& out, std::uint32_t number) {
-  out += std::to_string(number);
+void value(std::string& out, std::uint32_t value) {
+  number(out, value);
 }
 
 void value(std::string& out, bool flag) {
-  out += flag ? "true" : "false";
+  boolean(out, flag);
 }
 
 void key(std::string& out, std::string_view name, bool first) {

@@ -1,7 +1,6 @@
 #include "records/fast_json.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
@@ -257,36 +256,18 @@ const Member* lastMember(const std::vector<Member>& members, std::string_view ke
   return found;
 }
 
-// Where compact text goes: a std::string, or a Length that only counts it and notes whether an
-// object's members had to be put in order.
-struct Length {
-  std::size_t bytes = 0;
+// What measuring an element gives: its length written out, and whether an object's members had
+// to be put in order.
+struct Measure : compact::Length {
   bool reordered = false;
-  Length& operator+=(char) {
-    ++bytes;
-    return *this;
-  }
-  Length& operator+=(std::string_view text) {
-    bytes += text.size();
-    return *this;
-  }
 };
-
-template <typename Out, typename Number>
-void appendNumber(Out& out, Number number) {
-  char digits[24];
-  const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
-  out += std::string_view(digits, static_cast<std::size_t>(end - digits));
-}
 
 // A text in quotes, escaped as dump() escapes it. Texts read from a piece without a backslash
 // need no escapes (rawTexts): the piece could hold neither quotes nor control characters in them.
 template <typename Out>
 void quoted(Out& out, std::string_view text, bool rawTexts) {
   if (!rawTexts) {
-    std::string escaped;
-    compact::quoted(escaped, text);
-    out += std::string_view(escaped);
+    compact::quoted(out, text);
     return;
   }
   out += '"';
@@ -326,7 +307,7 @@ bool writeObject(simdjson::dom::object object, Out& out, bool rawTexts) {
       }
     }
   } else {
-    if constexpr (std::is_same_v<Out, Length>) {
+    if constexpr (std::is_same_v<Out, Measure>) {
       out.reordered = true;
     }
     std::vector<Member> members;
@@ -368,19 +349,19 @@ bool writeCompact(element value, Out& out, bool rawTexts) {
     case element_type::OBJECT:
       return writeObject(simdjson::dom::object(value), out, rawTexts);
     case element_type::INT64:
-      appendNumber(out, value.get_int64().value_unsafe());
+      compact::number(out, value.get_int64().value_unsafe());
       return true;
     case element_type::UINT64:
-      appendNumber(out, value.get_uint64().value_unsafe());
+      compact::number(out, value.get_uint64().value_unsafe());
       return true;
     case element_type::STRING:
       quoted(out, value.get_string().value_unsafe(), rawTexts);
       return true;
     case element_type::BOOL:
-      out += std::string_view(value.get_bool().value_unsafe() ? "true" : "false");
+      compact::boolean(out, value.get_bool().value_unsafe());
       return true;
     case element_type::NULL_VALUE:
-      out += std::string_view("null");
+      compact::null(out);
       return true;
     case element_type::DOUBLE:
       break;
@@ -474,7 +455,7 @@ class OuterWriter {
     for (std::size_t i = 0; i < Items().size(); ++i) {
       const std::string_view piece = Items()[i];
       const auto item = pieces.Read(piece);
-      Length length;
+      Measure length;
       const bool raw = RawTexts(piece);
       if (!item || !writeCompact(*item, length, raw)) {
         return false;
@@ -581,17 +562,16 @@ std::optional<element> lastField(simdjson::dom::object object, std::string_view 
   return found;
 }
 
-// Sets the member from the value as the list reader's events would; false for a floating-point
-// number.
-bool fill(MemberValue& member, element value, bool textList) {
+// Sets the member from the value as the JSON library reads it.
+void fill(MemberValue& member, element value, bool textList) {
   switch (value.type()) {
     case element_type::NULL_VALUE:
       member.kind = MemberValue::Kind::Null;
-      return true;
+      return;
     case element_type::BOOL:
       member.kind = MemberValue::Kind::Boolean;
       member.boolean = value.get_bool().value_unsafe();
-      return true;
+      return;
     case element_type::INT64: {
       // The library reports a number without a sign as unsigned.
       const std::int64_t number = value.get_int64().value_unsafe();
@@ -602,37 +582,35 @@ bool fill(MemberValue& member, element value, bool textList) {
         member.kind = MemberValue::Kind::Unsigned;
         member.unsignedInteger = static_cast<std::uint64_t>(number);
       }
-      return true;
+      return;
     }
     case element_type::UINT64:
       member.kind = MemberValue::Kind::Unsigned;
       member.unsignedInteger = value.get_uint64().value_unsafe();
-      return true;
+      return;
+    case element_type::DOUBLE:
+      member.kind = MemberValue::Kind::Float;
+      member.floating = value.get_double().value_unsafe();
+      return;
     case element_type::STRING:
       member.kind = MemberValue::Kind::Text;
       member.text.assign(value.get_string().value_unsafe());
-      return true;
+      return;
     case element_type::ARRAY:
       member.kind = textList ? MemberValue::Kind::TextList : MemberValue::Kind::Other;
       member.texts.clear();
       for (const element item : simdjson::dom::array(value)) {
-        if (!plain(item)) {
-          return false;
-        }
         if (member.kind == MemberValue::Kind::TextList && item.is_string()) {
           member.texts.emplace_back(item.get_string().value_unsafe());
         } else {
           member.kind = MemberValue::Kind::Other;
         }
       }
-      return true;
+      return;
     case element_type::OBJECT:
       member.kind = MemberValue::Kind::Other;
-      return plain(value);
-    case element_type::DOUBLE:
-      break;
+      return;
   }
-  return false;
 }
 
 }  // namespace
@@ -760,15 +738,9 @@ bool readObjects(std::string_view text, std::size_t spare,
     for (const auto field : simdjson::dom::object(*item)) {
       const auto at =
           field.key.empty() ? keys.end() : std::find(keys.begin(), keys.end(), field.key);
-      if (at == keys.end()) {
-        if (!plain(field.value)) {
-          return false;
-        }
-        continue;
-      }
-      const auto index = static_cast<std::size_t>(at - keys.begin());
-      if (!fill(members[index], field.value, textLists[index])) {
-        return false;
+      if (at != keys.end()) {
+        const auto index = static_cast<std::size_t>(at - keys.begin());
+        fill(members[index], field.value, textLists[index]);
       }
     }
     return true;

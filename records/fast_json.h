@@ -7,7 +7,8 @@
 // library's conversions and dump()). Each function declines, by giving nothing or false, wherever
 // it cannot be sure of that: a text that is not JSON (any piece that simdjson refuses, any byte
 // between pieces that is not a separator or white space), nesting near kMaxNesting, a number
-// beyond 64 bits or a floating-point one, any other shape than the plain case. The caller then
+// beyond 64 bits, a floating-point one where it writes, any other shape than the plain case. The
+// caller then
 // goes the JSON library's way, which stays the judge of everything else, so what is accepted,
 // refused, printed and written, and every message, stays the same.
 //

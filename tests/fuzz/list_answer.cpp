@@ -1,6 +1,6 @@
-// A list answer read as the list commands read it, straight from the parser's events, must give
-// what the whole document converted with the JSON library gives, for both record kinds: the same
-// result and the same printed records.
+// A list answer read as the list commands read it, the fast way where it can, must give what the
+// whole document converted with the JSON library gives, for both record kinds: the same result and
+// the same printed records.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
