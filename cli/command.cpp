@@ -74,6 +74,10 @@ int Command::InitAll(const std::string& title, int argc, char** argv, bool stand
         Command* command = entry.command;
         CLI::App* target = standAlone ? &app : app.add_subcommand(entry.name, command->Purpose());
         command->Init(target);
+        if (!command->NeedsServer()) {
+          // Named on the command line, before the global options are processed.
+          target->preparse_callback([&app](std::size_t) { serverNotNeeded(app); });
+        }
         target->callback([name = entry.name, command, &ran] {
           ran = true;
           logger::init();

@@ -14,7 +14,7 @@ class Command {
  public:
   // Where a command stands in help: commands are listed by this key, then by name. The keys in
   // use: 100 and up the probe commands, 200 and up the alert template commands, and within each
-  // ten apart: list, export, import.
+  // ten apart: list, export, import, diff, check.
   static constexpr int kLast = 1000000;
 
   // Registers the command under its name. Subcommands are global objects, so this runs before
@@ -27,6 +27,8 @@ class Command {
   virtual void Init(CLI::App* app) = 0;
   // The one-line description shown in help.
   virtual std::string Purpose() = 0;
+  // Whether the subcommand talks to a server; one that does not needs no server options.
+  virtual bool NeedsServer() const { return true; }
 
   static void Register(const std::string& name, Command* command, int order = kLast);
 

@@ -193,6 +193,9 @@ class ServerEntry : public CLI::Config {
   std::vector<CLI::ConfigItem> from_config(std::istream&) const override {
     consulted = true;
     entryOrigins.clear();
+    if (unused) {
+      return {};
+    }
     const std::optional<std::string> name = chosenServer(app->get_option("--server"));
     if (!name) {
       return {};
@@ -234,6 +237,8 @@ class ServerEntry : public CLI::Config {
 
   // Whether the entry was looked for; when not, the hook was given on the command line.
   bool Consulted() const { return consulted; }
+  // Leaves the entry unread, for a run that needs no server.
+  void Skip() { unused = true; }
 
  private:
   // CLI11 holds a FileError from reading its configuration back until the option callbacks and
@@ -253,6 +258,7 @@ class ServerEntry : public CLI::Config {
 
   CLI::App* app;
   mutable bool consulted = false;
+  bool unused = false;
 };
 
 // Whether the run asks for help, of the utility or of its subcommand.
@@ -322,6 +328,15 @@ void addServerChoice(CLI::App& app) {
 }
 
 }  // namespace
+
+void serverNotNeeded(CLI::App& app) {
+  for (const ServerOption& row : kServerOptions) {
+    if (row.required) {
+      app.get_option(std::string("--") + row.option)->required(false);
+    }
+  }
+  std::dynamic_pointer_cast<ServerEntry>(app.get_config_formatter())->Skip();
+}
 
 void chooseServer(const std::string& name) {
   commandServer = name;

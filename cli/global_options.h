@@ -13,6 +13,10 @@ namespace korv::cli {
 // Adds the global options to the main parser, after the subcommands.
 void addGlobalOptions(CLI::App& app, const std::string& title);
 
+// For a subcommand that works without a server: the server's options are no longer required,
+// and no server's entry is read. Call it before the global options are processed.
+void serverNotNeeded(CLI::App& app);
+
 // Makes the server a subcommand names (migrate's source) the server of the run's settings, over
 // --server and KORV_SERVER. Call it from a callback that runs as the option is parsed.
 void chooseServer(const std::string& name);

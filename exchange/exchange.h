@@ -180,6 +180,7 @@ class ImportSource {
   bool SetFileName(const std::vector<std::string>& values);
   // Closes the file and forgets its name.
   void Reset();
+  const std::string& FileName() const { return fileName; }
   // Reads the file's text, once the file is found and opened.
   std::string ReadText(const ImportMessages& messages, const Place& place);
   // The file's text as one JSON document.

@@ -10,6 +10,7 @@ const Kind kProbes{
     "/probe/custom/import/",
     nullptr,
     nullptr,
+    nullptr,
     // A failure status is reported with the server's text alone, without the status.
     FailureReport::ResponseValidationError,
     {
@@ -29,6 +30,7 @@ const Kind kAlertTemplates{
     "/alert/custom/import/",
     "custom_probes",
     "skip_overwrite_probe",
+    "probe_dependency_list",
     FailureReport::HTTPError,
     {
         "Provide the Alert template input file.",

@@ -16,6 +16,8 @@ struct Kind {
   // switch that keeps those that exist; none for items that carry no probes.
   const char* carriedKey;
   const char* carriedSwitch;
+  // The member of an item that names the probes it depends on; none for items without one.
+  const char* dependencyKey;
   // How the export command reports a failure status.
   FailureReport exportFailure;
   // The texts of the commands that read an export file of the kind.

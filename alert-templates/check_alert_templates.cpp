@@ -1,0 +1,39 @@
+#include "alert-templates/check_alert_templates.h"
+
+#include <iostream>
+
+#include <CLI/CLI.hpp>
+
+#include "alert-templates/alert_template.h"
+#include "common/logger.h"
+#include "common/scope.h"
+#include "exchange/check.h"
+
+namespace korv::cli {
+
+namespace {
+CheckAlertTemplates command;
+const api::FieldRulesOf<AlertTemplate> rules(api::kAlertTemplates);
+}  // namespace
+
+CheckAlertTemplates::CheckAlertTemplates()
+    : Command("check-alert-templates", 250), out(&std::cout) {}
+
+std::string CheckAlertTemplates::Purpose() {
+  return "Check an alert template file without a KORV Server; exit status 3 when it has "
+         "problems.";
+}
+
+void CheckAlertTemplates::Init(CLI::App* app) {
+  source.AddOption(app, "Alert template file");
+}
+
+void CheckAlertTemplates::Perform() {
+  Scope reset([this] { source.Reset(); });
+  const bool problems = api::checkFile(
+      api::kAlertTemplates, source, *out, [](const std::string& text) { LOG_INFO << text; },
+      KORV_HERE);
+  SetExitStatus(problems ? 3 : 0);
+}
+
+}  // namespace korv::cli

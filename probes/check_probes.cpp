@@ -1,0 +1,37 @@
+#include "probes/check_probes.h"
+
+#include <iostream>
+
+#include <CLI/CLI.hpp>
+
+#include "common/logger.h"
+#include "common/scope.h"
+#include "exchange/check.h"
+#include "probes/probe.h"
+
+namespace korv::cli {
+
+namespace {
+CheckProbes command;
+// Probes are checked by their field table, in probe files and where alert templates carry them.
+const api::FieldRulesOf<Probe> rules(api::kProbes);
+}  // namespace
+
+CheckProbes::CheckProbes() : Command("check-probes", 150), out(&std::cout) {}
+
+std::string CheckProbes::Purpose() {
+  return "Check a probe file without a KORV Server; exit status 3 when it has problems.";
+}
+
+void CheckProbes::Init(CLI::App* app) {
+  source.AddOption(app, "Probes file");
+}
+
+void CheckProbes::Perform() {
+  Scope reset([this] { source.Reset(); });
+  const bool problems = api::checkFile(
+      api::kProbes, source, *out, [](const std::string& text) { LOG_INFO << text; }, KORV_HERE);
+  SetExitStatus(problems ? 3 : 0);
+}
+
+}  // namespace korv::cli
