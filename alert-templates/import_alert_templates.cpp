@@ -29,6 +29,8 @@ void ImportCustomAlertTemplates::Init(CLI::App* app) {
   app->add_flag_callback(
       "--ignore-existing-probes", [this] { ignoreExistingProbes = true; },
       "Ignore the existing probes in the KORV Server.");
+  app->add_flag_callback(
+      "--strict", [this] { strict = true; }, "Exit with status 5 when an item failed.");
   backup.AddBackupOption(
       app,
       "Before importing, write the server's current versions of the custom alert templates and "
@@ -39,14 +41,18 @@ void ImportCustomAlertTemplates::Reset() {
   source.Reset();
   ignoreExistingProbes = false;
   ignoreExisting = false;
+  strict = false;
   backup.ReleaseFile();
 }
 
 void ImportCustomAlertTemplates::Perform() {
   Scope reset([this] { Reset(); });
-  api::importFile(
+  const bool failed = api::importFile(
       api::kAlertTemplates, source, {ignoreExisting, ignoreExistingProbes}, backup, *out,
       [](const std::string& text) { LOG_INFO << text; }, KORV_HERE);
+  if (strict && failed) {
+    SetExitStatus(5);
+  }
 }
 
 }  // namespace korv::cli

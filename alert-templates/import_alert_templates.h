@@ -26,6 +26,8 @@ class ImportCustomAlertTemplates : public Command {
   api::ImportSource source;
   bool ignoreExistingProbes = false;
   bool ignoreExisting = false;
+  // "--strict": status 5 when an item failed.
+  bool strict = false;
   // "--backup": where the server's versions of what the import overwrites are written.
   api::ExportDestination backup;
 };

@@ -17,6 +17,31 @@ void checkFile(const Kind& kind, const ImportSource& source, const nlohmann::jso
   }
 }
 
+// Whether the import's verdict on an item tells of a failure (see importFile).
+bool itemFailed(const Kind& kind, const std::string& status, const std::string& reason) {
+  if (status != "created" && status != "overwritten" && status != "skipped" &&
+      status != "unchanged") {
+    return true;
+  }
+  if (!kind.CarriesProbes()) {
+    return false;
+  }
+  constexpr std::string_view failed = "' failed";
+  std::size_t start = 0;
+  while (start < reason.size()) {
+    const std::size_t end = std::min(reason.find("; ", start), reason.size());
+    const std::string_view note(reason.data() + start, end - start);
+    const bool endsFailed =
+        note.size() >= failed.size() && note.substr(note.size() - failed.size()) == failed;
+    if (note.rfind("Probe '", 0) == 0 &&
+        (endsFailed || note.find("' failed (") != std::string_view::npos)) {
+      return true;
+    }
+    start = end + 2;
+  }
+  return false;
+}
+
 }  // namespace
 
 void exportItems(const Kind& kind, const std::set<std::uint32_t>& ids,
@@ -51,7 +76,7 @@ nlohmann::json importPayload(const Kind& kind, const nlohmann::json& version,
   return payload;
 }
 
-void importFile(const Kind& kind, ImportSource& source, const Switches& switches,
+bool importFile(const Kind& kind, ImportSource& source, const Switches& switches,
                 ExportDestination& backup, std::ostream& out, const Log& log, const Place& place) {
   const std::string text = source.ReadText(kind.messages, place);
   // A file in the plain case is passed on without parsing it into a document, unless the backup
@@ -77,12 +102,18 @@ void importFile(const Kind& kind, ImportSource& source, const Switches& switches
     backup.Write(api::backup(makePlan(kind, file, target, switches, nullptr, place), target),
                  place);
   }
-  if (fast) {
-    sendImport(*connections(), kind.importPath, request, out, place);
-    return;
+  std::vector<std::string> reasons;
+  const std::vector<std::string> statuses =
+      fast ? sendImport(*connections(), kind.importPath, request, out, place, &reasons)
+           : sendImport(*connections(), kind.importPath,
+                        importPayload(kind, file.at("version"), switches, file.at(kind.itemsKey)),
+                        out, place, &reasons);
+  for (std::size_t i = 0; i < statuses.size(); ++i) {
+    if (itemFailed(kind, statuses[i], reasons[i])) {
+      return true;
+    }
   }
-  sendImport(*connections(), kind.importPath,
-             importPayload(kind, file.at("version"), switches, file.at(kind.itemsKey)), out, place);
+  return false;
 }
 
 bool diffFile(const Kind& kind, ImportSource& source, const Switches& switches, std::ostream& out,

@@ -34,8 +34,11 @@ nlohmann::json importPayload(const Kind& kind, const nlohmann::json& version,
                              const Switches& switches, nlohmann::json items);
 
 // Sends the file to the server's import and prints its verdict per item. With a backup named,
-// the server's current versions of what the import overwrites are written to it first.
-void importFile(const Kind& kind, ImportSource& source, const Switches& switches,
+// the server's current versions of what the import overwrites are written to it first. Returns
+// whether an item failed: its status is none of created, overwritten, skipped and unchanged, or,
+// for a kind that carries probes, its reason notes a carried probe that failed (among notes that
+// "; " separates, "Probe 'cpu' failed", with " (<msg>)" after it when there is one).
+bool importFile(const Kind& kind, ImportSource& source, const Switches& switches,
                 ExportDestination& backup, std::ostream& out, const Log& log, const Place& place);
 
 // Prints the plan of an import of the file; true when the import would change something.

@@ -281,8 +281,8 @@ void ImportSource::Refuse(const ImportMessages& messages, const Place& place) co
 
 std::vector<std::string> sendImport(web::WebConnection& connection, const std::string& path,
                                     const nlohmann::json& payload, std::ostream& out,
-                                    const Place& place) {
-  return sendImport(connection, path, payload.dump(), out, place);
+                                    const Place& place, std::vector<std::string>* reasons) {
+  return sendImport(connection, path, payload.dump(), out, place, reasons);
 }
 
 namespace {
@@ -312,25 +312,25 @@ void printVerdict(std::ostream& out, const std::string& name, const std::string&
 }  // namespace
 
 std::vector<std::string> sendImport(web::WebConnection& connection, const std::string& path,
-                                    const std::string& body, std::ostream& out,
-                                    const Place& place) {
+                                    const std::string& body, std::ostream& out, const Place& place,
+                                    std::vector<std::string>* reasons) {
   connection.AddHeader("Content-Type", "application/json");
   connection.Perform(path, "POST", body);
-  return printVerdicts(connection, out, place);
+  return printVerdicts(connection, out, place, reasons);
 }
 
 std::vector<std::string> sendImport(web::WebConnection& connection, const std::string& path,
                                     fast::ImportRequest& request, std::ostream& out,
-                                    const Place& place) {
+                                    const Place& place, std::vector<std::string>* reasons) {
   connection.AddHeader("Content-Type", "application/json");
   const web::BodySource body{request.Size(), [&](std::string& part) { return request.Next(part); },
                              [&] { request.Restart(); }};
   connection.Perform(path, "POST", body);
-  return printVerdicts(connection, out, place);
+  return printVerdicts(connection, out, place, reasons);
 }
 
 std::vector<std::string> printVerdicts(const web::WebConnection& connection, std::ostream& out,
-                                       const Place& place) {
+                                       const Place& place, std::vector<std::string>* reasons) {
   std::vector<std::string> statuses;
   const long code = connection.ResponseCode();
   if (code >= 200 && code <= 299) {
@@ -341,7 +341,11 @@ std::vector<std::string> printVerdicts(const web::WebConnection& connection, std
         first = false;
       }
       statuses.push_back(verdict.status);
-      printVerdict(out, verdict.name, verdict.status, verdict.msg.value_or(verdict.status), place);
+      const std::string reason = verdict.msg.value_or(verdict.status);
+      if (reasons != nullptr) {
+        reasons->push_back(reason);
+      }
+      printVerdict(out, verdict.name, verdict.status, reason, place);
     };
     if (fast::importVerdicts(connection.Response(), web::ResponseBody::kSpare, print)) {
       return statuses;
@@ -365,6 +369,9 @@ std::vector<std::string> printVerdicts(const web::WebConnection& connection, std
       const auto msg = entry.find("msg");
       reason = msg != entry.end() && !msg->is_null() ? msg->get<std::string>() : status;
     });
+    if (reasons != nullptr) {
+      reasons->push_back(reason);
+    }
     printVerdict(out, name, status, reason, place);
   }
   return statuses;

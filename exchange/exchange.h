@@ -203,19 +203,23 @@ class ImportSource {
 
 // Sends an import request and prints the server's verdict per item: a header, an underline and
 // one line "<name>, <status>, <msg or status>" per entry. Nothing is printed for no entries.
-// Returns the status of each entry.
+// Returns the status of each entry; with reasons given, their third columns go there.
 std::vector<std::string> sendImport(web::WebConnection& connection, const std::string& path,
                                     const nlohmann::json& payload, std::ostream& out,
-                                    const Place& place);
+                                    const Place& place,
+                                    std::vector<std::string>* reasons = nullptr);
 // The same with the request body already written out in compact form, or written while it is
 // sent.
 std::vector<std::string> sendImport(web::WebConnection& connection, const std::string& path,
-                                    const std::string& body, std::ostream& out, const Place& place);
+                                    const std::string& body, std::ostream& out, const Place& place,
+                                    std::vector<std::string>* reasons = nullptr);
 std::vector<std::string> sendImport(web::WebConnection& connection, const std::string& path,
                                     fast::ImportRequest& request, std::ostream& out,
-                                    const Place& place);
+                                    const Place& place,
+                                    std::vector<std::string>* reasons = nullptr);
 // Checks the answer to an import request and prints its verdict table (see sendImport).
 std::vector<std::string> printVerdicts(const web::WebConnection& connection, std::ostream& out,
-                                       const Place& place);
+                                       const Place& place,
+                                       std::vector<std::string>* reasons = nullptr);
 
 }  // namespace korv::cli::api

@@ -25,6 +25,8 @@ void ImportProbes::Init(CLI::App* app) {
   app->add_flag_callback(
       "--ignore-existing", [this] { ignoreExisting = true; },
       "Ignore the existing custom probes in the KORV Server.");
+  app->add_flag_callback(
+      "--strict", [this] { strict = true; }, "Exit with status 5 when an item failed.");
   backup.AddBackupOption(
       app,
       "Before importing, write the server's current versions of the custom probes the import "
@@ -34,14 +36,18 @@ void ImportProbes::Init(CLI::App* app) {
 void ImportProbes::Reset() {
   source.Reset();
   ignoreExisting = false;
+  strict = false;
   backup.ReleaseFile();
 }
 
 void ImportProbes::Perform() {
   Scope reset([this] { Reset(); });
-  api::importFile(
+  const bool failed = api::importFile(
       api::kProbes, source, {ignoreExisting, false}, backup, *out,
       [](const std::string& text) { LOG_INFO << text; }, KORV_HERE);
+  if (strict && failed) {
+    SetExitStatus(5);
+  }
 }
 
 }  // namespace korv::cli

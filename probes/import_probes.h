@@ -24,6 +24,8 @@ class ImportProbes : public Command {
   std::ostream* out;
   api::ImportSource source;
   bool ignoreExisting = false;
+  // "--strict": status 5 when an item failed.
+  bool strict = false;
   // "--backup": where the server's versions of the probes the import overwrites are written.
   api::ExportDestination backup;
 };

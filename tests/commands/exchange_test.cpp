@@ -185,6 +185,43 @@ TEST_P(Exchange, ImportSendsTheFileWithItsSwitchesAndPrintsTheVerdictPerItemOnOn
   }
 }
 
+// The check needs no server options and sends nothing: problems give 3, a file that the import
+// refuses 4 with the import's message, a clean one 0.
+TEST_P(Exchange, CheckFindsWhatAnImportWouldTripOnWithoutAServer) {
+  const std::string table = "Name, Problem\n====, =======\n";
+  const std::string notes =
+      "t, Note: depends on probe 'q', which the file does not carry; the "
+      "server must have it\n";
+  std::vector<std::tuple<std::string, int, std::string, std::string>> cases = {
+      {Export(R"([{"name":"a","id":1}])"), 0, "", ""},
+      {R"({"version":"11","x":1,")" + kind.key +
+           R"(":[{"name":"a\u001b","id":"1"},{"name":"a\u001b"},{"name":""},7]})",
+       3,
+       table + file +
+           R"(, Unknown version format "11": numbers with dots are expected, such as "11.0")" +
+           "\na\\u001b, Field 'id' must be an unsigned 32-bit integer, not string\n"
+           "a\\u001b, Duplicate name: items 1 and 2 have it; an import keeps the last\n"
+           "Item 3, No name: 'name' must be a non-empty string\nItem 4, Not a JSON object\n",
+       ""},
+      {"hello", 4, "", "Input file is not a valid " + kind.title + " file.\n"}};
+  if (!kind.probes) {
+    cases.push_back(
+        {Export(R"([{"name":"t","probe_dependency_list":["q"]}])"), 0, table + notes, ""});
+    cases.push_back(
+        {Export(
+             R"([{"name":"t","probe_dependency_list":["p","q"],"custom_probes":[{"name":"p","enabled":1}]}])"),
+         3, table + "Probe 'p', Field 'enabled' must be a boolean, not number\n" + notes, ""});
+  }
+  for (const auto& [content, status, out, err] : cases) {
+    EXPECT_EQ(Showing(Run({Command("check"), "-i", File(content)})), (Shown{status, out, err}))
+        << content;
+  }
+  EXPECT_EQ(
+      Showing(RunAgainst({Command("check"), "-i", home / "none"})),
+      (Shown{4, "", kind.missing + home / "none" + "' does not exists, or is not accessible.\n"}));
+  EXPECT_EQ(server.Requests().size(), 0u);
+}
+
 // A server that does not offer v11 ends every command with status 6 before anything is asked of
 // it or written; the token is given back all the same.
 TEST_P(Exchange, EndEveryCommandWithSixOnAServerWithoutV11NamingItAndTheVersionsItOffers) {

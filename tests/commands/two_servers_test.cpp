@@ -93,6 +93,18 @@ TEST_P(ImportPreview, ImportingTheBackupPutsBackWhatTheImportOverwrote) {
   EXPECT_EQ(TargetState(), imported);
 }
 
+// An alert template is imported even when a probe it carries fails: the probe's verdict is among
+// the template's notes.
+TEST_P(ImportPreview, StrictImportEndsWithFiveWhenAnItemOrAProbeItCarriesFailed) {
+  ASSERT_EQ(Cli(target, "import", {"-i", file, "--strict"}).status, 0);
+  WriteFile(file, std::regex_replace(ReadFile(file), std::regex("\"interval\":[0-9]+"),
+                                     "\"interval\":\"x\""));
+  const ProcessResult loose = Cli(target, "import", {"-i", file});
+  EXPECT_EQ(loose.status, 0);
+  EXPECT_THAT(loose.out, HasSubstr(kind.probes ? ", failed, " : ", overwritten, Probe '"));
+  EXPECT_EQ(Showing(Cli(target, "import", {"-i", file, "--strict"})), (Shown{5, loose.out, ""}));
+}
+
 INSTANTIATE_TEST_SUITE_P(ProbesAndAlertTemplates, ImportPreview,
                          ::testing::Values(Kind{true}, Kind{false}),
                          [](const auto& info) { return info.param.key; });
