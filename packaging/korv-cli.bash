@@ -50,8 +50,9 @@ _korv_cli_values() {
 
 _korv_cli() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
-  local commands="list-probes export-probes import-probes diff-probes list-alert-templates
-    export-alert-templates import-alert-templates diff-alert-templates migrate"
+  local commands="list-probes export-probes import-probes diff-probes check-probes
+    list-alert-templates export-alert-templates import-alert-templates diff-alert-templates
+    check-alert-templates migrate"
   local global_flags="-i --insecure --no-insecure -v --version -h --help"
   local global_values="-p --korv-url -u --korv-user -f --password-file --cacert --crlfile --cert
     --key --proxy --proxy-user --connect-timeout -m --max-time --log-file -l --log-level
@@ -81,13 +82,15 @@ _korv_cli() {
       options="-c --alert-template-category -h --help" categories="-c --alert-template-category" ;;
     export-probes) options="-i --probe-id -o --out-file -w --overwrite -h --help" files="-o --out-file" ;;
     export-alert-templates) options="-i --id -o --out-file -w --overwrite -h --help" files="-o --out-file" ;;
-    import-probes) options="-i --in-file --ignore-existing --backup -h --help" files="-i --in-file --backup" ;;
+    import-probes)
+      options="-i --in-file --ignore-existing --strict --backup -h --help" files="-i --in-file --backup" ;;
     import-alert-templates)
-      options="-i --in-file --ignore-existing --ignore-existing-probes --backup -h --help"
+      options="-i --in-file --ignore-existing --ignore-existing-probes --strict --backup -h --help"
       files="-i --in-file --backup" ;;
     diff-probes) options="-i --in-file --ignore-existing -h --help" files="-i --in-file" ;;
     diff-alert-templates)
       options="-i --in-file --ignore-existing --ignore-existing-probes -h --help" files="-i --in-file" ;;
+    check-probes | check-alert-templates) options="-i --in-file -h --help" files="-i --in-file" ;;
     migrate)
       options="--from --to --dir --dry-run --only --ignore-existing -h --help" files="--dir" ;;
   esac
