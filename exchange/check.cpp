@@ -122,18 +122,17 @@ class Checker {
     }
     std::map<std::string, std::size_t> seen;
     for (std::size_t i = 0; i < items.size(); ++i) {
-      const std::string name = CheckItem(items[i], "Item " + std::to_string(i + 1), false);
-      if (name.empty()) {
-        continue;
-      }
-      if (const auto [first, isNew] = seen.emplace(name, i + 1); !isNew) {
+      const std::string unnamed = "Item " + std::to_string(i + 1);
+      const std::string name = CheckItem(items[i], unnamed, false);
+      const auto [first, isNew] = seen.emplace(name, i + 1);
+      if (!name.empty() && !isNew) {
         Add(name, string::format("Duplicate name: items %lu and %lu have it; an import keeps the "
                                  "last",
                                  static_cast<unsigned long>(first->second),
                                  static_cast<unsigned long>(i + 1)));
       }
-      if (kind.CarriesProbes()) {
-        CheckCarried(items[i], name, carried);
+      if (kind.CarriesProbes() && items[i].is_object()) {
+        CheckCarried(items[i], name.empty() ? unnamed : name, carried);
       }
     }
     return std::move(problems);
