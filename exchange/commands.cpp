@@ -57,22 +57,15 @@ nlohmann::json importPayload(const Kind& kind, const nlohmann::json& version,
   return payload;
 }
 
-std::string importBody(const Kind& kind, std::string_view version, const Switches& switches,
-                       const std::vector<std::string_view>& items) {
+ObjectWriter importBody(const Kind& kind, std::string_view version, const Switches& switches,
+                        const std::vector<std::string_view>& items) {
   std::vector<ObjectMember> members{{"version", version},
                                     {kSkipOverwrite, switches.ignoreExisting ? "true" : "false"},
                                     {kind.itemsKey, {}, &items}};
   if (kind.CarriesProbes()) {
     members.push_back({kind.carriedSwitch, switches.ignoreExistingProbes ? "true" : "false"});
   }
-  std::size_t size = version.size() + 128;
-  for (const std::string_view item : items) {
-    size += item.size() + 1;
-  }
-  std::string body;
-  body.reserve(size);
-  writeObject(std::move(members), [&body](std::string_view part) { body += part; });
-  return body;
+  return ObjectWriter(std::move(members));
 }
 
 void importFile(const Kind& kind, ImportSource& source, const Switches& switches,

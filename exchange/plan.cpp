@@ -113,12 +113,12 @@ void checkVersions(const ExportIndex& file, const ExportIndex& serverExport, con
                      string::printable(serverVersion.get<std::string>())));
 }
 
-// The items that a plan sends by name; none for no plan.
-Named sentItems(const Plan* plan) {
+// The items of the wanted names that a plan sends; none for no plan.
+Named sentItems(const Plan* plan, const Named& wanted) {
   Named sent;
-  if (plan != nullptr) {
+  if (plan != nullptr && !wanted.names.empty()) {
     for (const Row& row : plan->rows) {
-      if (!row.carriedProbe && plan->Sends(row)) {
+      if (!row.carriedProbe && plan->Sends(row) && wanted.Find(row.name) != nullptr) {
         sent.Add(*row.item);
       }
     }
@@ -149,12 +149,8 @@ std::string detail(const Row& row) {
   return fields;
 }
 
-}  // namespace
-
-void post(web::WebConnection& connection, const std::string& path, const std::string& payload,
-          const Place& place) {
-  connection.AddHeader("Content-Type", "application/json");
-  connection.Perform(path, "POST", payload);
+// A transfer that did not complete raises an Error that names the server.
+void checkTransfer(const web::WebConnection& connection, const Place& place) {
   // A transport failure leaves libcurl's result code where an answer's status would be.
   const long code = connection.ResponseCode();
   if (code >= 100) {
@@ -167,6 +163,26 @@ void post(web::WebConnection& connection, const std::string& path, const std::st
   throw Error(place.function, place.line, "Transport failure",
               string::format("The exchange with the KORV Server at '%s' failed: %s.",
                              string::hideUserInfo(url), reason));
+}
+
+}  // namespace
+
+void post(web::WebConnection& connection, const std::string& path, const std::string& payload,
+          const Place& place) {
+  connection.AddHeader("Content-Type", "application/json");
+  connection.Perform(path, "POST", payload);
+  checkTransfer(connection, place);
+}
+
+void post(web::WebConnection& connection, const std::string& path, ObjectWriter& body,
+          const Place& place) {
+  connection.AddHeader("Content-Type", "application/json");
+  body.Restart();
+  connection.Perform(
+      path, "POST",
+      web::BodySource{body.Size(), [&](std::string& part) { return body.Next(part); },
+                      [&] { body.Restart(); }});
+  checkTransfer(connection, place);
 }
 
 ExportIndex exportAll(const Connections& connections, const Kind& kind, const Place& place) {
@@ -310,7 +326,7 @@ Plan makePlan(const Kind& kind, const ExportIndex& file, Target& target, const S
   // A carried probe is compared with what the probe import that goes first sends, or else with
   // the server's version: from its export of probes, which is read only when the probes carried
   // by the server's items do not hold every name.
-  const Named sent = sentItems(before);
+  const Named sent = sentItems(before, probes);
   bool needProbes = false;
   for (const auto& name : probes.names) {
     needProbes = needProbes || (!sent.Find(name) && !server.carried.Find(name));
@@ -376,7 +392,7 @@ void backup(const Plan& plan, Target& target, const Sink& write) {
     }
     members.push_back({kProbes.itemsKey, {}, &texts});
   }
-  writeObject(std::move(members), write);
+  ObjectWriter(std::move(members)).WriteAll(write);
 }
 
 void printPlan(std::ostream& out, const Plan& plan, const Place& place) {

@@ -35,6 +35,9 @@ Connections sessionConnections(std::shared_ptr<web::WebConnection> first);
 // answer that cannot be parsed.
 void post(web::WebConnection& connection, const std::string& path, const std::string& payload,
           const Place& place);
+// The same with a body written while it is sent.
+void post(web::WebConnection& connection, const std::string& path, ObjectWriter& body,
+          const Place& place);
 
 // The server's export of all its custom items of the kind, checked to be an export: an object
 // with "version" and an array of items that each have a name. A failure status raises an

@@ -393,10 +393,9 @@ void Migrate::Run(RecordDirectory& record, api::Connection& target, Progress& pr
     const auto connection = toTarget();
     progress.Sending();
     try {
-      api::post(*connection, import.kind->importPath,
-                api::importBody(*import.kind, files[import.plan->kind].Member("version"),
-                                import.switches, import.items),
-                KORV_HERE);
+      api::ObjectWriter body = api::importBody(
+          *import.kind, files[import.plan->kind].Member("version"), import.switches, import.items);
+      api::post(*connection, import.kind->importPath, body, KORV_HERE);
     } catch (const Error&) {
       if (neverSent(connection->ResponseCode())) {
         progress.Refused();

@@ -293,36 +293,79 @@ class MemberReader {
 
 }  // namespace
 
-void writeObject(std::vector<ObjectMember> members, const Sink& write) {
-  std::stable_sort(members.begin(), members.end(),
+ObjectWriter::ObjectWriter(std::vector<ObjectMember> given) {
+  std::stable_sort(given.begin(), given.end(),
                    [](const ObjectMember& a, const ObjectMember& b) { return a.key < b.key; });
-  std::string text;
-  for (std::size_t i = 0; i < members.size(); ++i) {
-    if (i + 1 < members.size() && members[i].key == members[i + 1].key) {
-      continue;
+  for (std::size_t i = 0; i < given.size(); ++i) {
+    if (i + 1 == given.size() || given[i].key != given[i + 1].key) {
+      members.push_back(std::move(given[i]));
     }
-    text += text.empty() ? '{' : ',';
-    compact::quoted(text, members[i].key);
-    text += ':';
-    if (members[i].items == nullptr) {
-      text += members[i].value;
-      continue;
-    }
-    text += '[';
-    write(text);
-    text.clear();
-    bool first = true;
-    for (const std::string_view item : *members[i].items) {
-      if (!first) {
-        write(",");
-      }
-      first = false;
-      write(item);
-    }
-    text += ']';
   }
-  text += members.empty() ? "{}" : "}";
-  write(text);
+  std::string key;
+  size = members.empty() ? 2 : 1;
+  for (const ObjectMember& each : members) {
+    key.clear();
+    compact::quoted(key, each.key);
+    size += key.size() + 2 + each.value.size();
+    if (each.items != nullptr) {
+      size += 2 + (each.items->empty() ? 0 : each.items->size() - 1);
+      for (const std::string_view text : *each.items) {
+        size += text.size();
+      }
+    }
+  }
+}
+
+bool ObjectWriter::Next(std::string& out) {
+  // How much text gathers in a block.
+  constexpr std::size_t kBlock = 1 << 20;
+  if (done) {
+    return false;
+  }
+  const std::size_t start = out.size();
+  while (out.size() - start < kBlock && member < members.size()) {
+    const ObjectMember& each = members[member];
+    if (item == 0) {
+      out += member == 0 ? '{' : ',';
+      compact::quoted(out, each.key);
+      out += ':';
+      out += each.value;
+      if (each.items != nullptr) {
+        out += '[';
+      }
+    }
+    const std::size_t count = each.items == nullptr ? 0 : each.items->size();
+    // At least one item follows the key, so that a block that stops among the items has written
+    // the key.
+    for (; item < count && (item == 0 || out.size() - start < kBlock); ++item) {
+      if (item > 0) {
+        out += ',';
+      }
+      out += (*each.items)[item];
+    }
+    if (item < count) {
+      // The first item is written: `item` is no longer 0, so the key is not written again.
+      return true;
+    }
+    if (each.items != nullptr) {
+      out += ']';
+    }
+    ++member;
+    item = 0;
+  }
+  if (member == members.size()) {
+    out += members.empty() ? "{}" : "}";
+    done = true;
+  }
+  return true;
+}
+
+void ObjectWriter::WriteAll(const Sink& write) {
+  std::string block;
+  while (Next(block)) {
+    write(block);
+    block.clear();
+  }
 }
 
 bool ExportIndex::Read(std::string_view text, std::size_t spare, std::shared_ptr<const void> owner,
@@ -502,7 +545,7 @@ void ExportIndex::Write(std::string_view itemsKey, const Sink& write) const {
   }
   std::vector<ObjectMember> all = members;
   all.push_back({std::string(itemsKey), {}, &texts});
-  writeObject(std::move(all), write);
+  ObjectWriter(std::move(all)).WriteAll(write);
 }
 
 std::vector<std::string> differingMembers(const ItemText& one, const ItemText& other,

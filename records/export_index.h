@@ -38,7 +38,7 @@ struct ItemText {
   std::size_t carriedCount = 0;
 };
 
-// A member of an object written by writeObject: a compact value, or an array of item texts.
+// A member of an object written by ObjectWriter: a compact value, or an array of item texts.
 struct ObjectMember {
   std::string key;
   std::string_view value;
@@ -47,9 +47,32 @@ struct ObjectMember {
 
 using Sink = std::function<void(std::string_view)>;
 
-// Writes the object in the library's compact form: its members sorted by key; of members with
-// the same key, the last one.
-void writeObject(std::vector<ObjectMember> members, const Sink& write);
+// Writes an object in the library's compact form a block at a time: its members sorted by key;
+// of members with the same key, the last one. The values and items must stay until it is written.
+class ObjectWriter {
+ public:
+  explicit ObjectWriter(std::vector<ObjectMember> members);
+
+  // The size of the whole text in bytes.
+  std::size_t Size() const { return size; }
+  // Appends the next block (never empty) and returns true; false, appending nothing, once all is
+  // written. Restart begins again.
+  bool Next(std::string& out);
+  void Restart() {
+    member = 0;
+    item = 0;
+    done = false;
+  }
+  // Writes all of it.
+  void WriteAll(const Sink& write);
+
+ private:
+  std::vector<ObjectMember> members;
+  std::size_t size = 0;
+  std::size_t member = 0;  // the member being written
+  std::size_t item = 0;    // its items written so far
+  bool done = false;
+};
 
 class ExportIndex {
  public:
