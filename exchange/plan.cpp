@@ -319,6 +319,7 @@ Plan makePlan(const Kind& kind, const ExportIndex& file, Target& target, const S
   checkVersions(file, server.document, place);
   Plan plan;
   plan.kind = &kind;
+  plan.rows.reserve(items.names.size() + probes.names.size() + server.items.names.size());
   compare(
       items, [&](std::string_view name) { return server.items.Find(name); },
       switches.ignoreExisting, false, plan.rows);
