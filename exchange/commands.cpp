@@ -17,6 +17,19 @@ void checkFile(const Kind& kind, const ImportSource& source, const nlohmann::jso
   }
 }
 
+// The index of an export file of the kind, read and checked as its import reads it, so that every
+// command that reads one reports the same errors. The text must stay while the index is used.
+ExportIndex indexFile(const Kind& kind, const ImportSource& source, const std::string& text,
+                      const Log& log, const Place& place) {
+  ExportIndex index;
+  if (!index.Read(text, text.capacity() - text.size(), nullptr, kind.itemsKey, kind.carriedKey)) {
+    const nlohmann::json file = source.Parse(text, kind.messages, place);
+    checkFile(kind, source, file, log, place);
+    index.Take(file, kind.itemsKey, kind.carriedKey);
+  }
+  return index;
+}
+
 // Whether the import's verdict on an item tells of a failure (see importFile).
 bool itemFailed(const Kind& kind, const std::string& status, const std::string& reason) {
   if (status != "created" && status != "overwritten" && status != "skipped" &&
@@ -76,17 +89,27 @@ nlohmann::json importPayload(const Kind& kind, const nlohmann::json& version,
   return payload;
 }
 
+ObjectWriter importBody(const Kind& kind, std::string_view version, const Switches& switches,
+                        const std::vector<std::string_view>& items) {
+  std::vector<ObjectMember> members{{"version", version},
+                                    {kSkipOverwrite, switches.ignoreExisting ? "true" : "false"},
+                                    {kind.itemsKey, {}, &items}};
+  if (kind.CarriesProbes()) {
+    members.push_back({kind.carriedSwitch, switches.ignoreExistingProbes ? "true" : "false"});
+  }
+  return ObjectWriter(std::move(members));
+}
+
 bool importFile(const Kind& kind, ImportSource& source, const Switches& switches,
                 ExportDestination& backup, std::ostream& out, const Log& log, const Place& place) {
   const std::string text = source.ReadText(kind.messages, place);
-  // A file in the plain case is passed on without parsing it into a document, unless the backup
-  // needs the document.
+  // A file in the plain case is passed on without parsing it into a document.
   fast::ImportRequest request;
   std::vector<std::pair<std::string_view, bool>> flags{{kSkipOverwrite, switches.ignoreExisting}};
   if (kind.CarriesProbes()) {
     flags.emplace_back(kind.carriedSwitch, switches.ignoreExistingProbes);
   }
-  const bool fast = !backup.Named() && request.Prepare(text, kind.itemsKey, flags);
+  const bool fast = request.Prepare(text, kind.itemsKey, flags);
   nlohmann::json file;
   if (!fast) {
     file = source.Parse(text, kind.messages, place);
@@ -98,9 +121,10 @@ bool importFile(const Kind& kind, ImportSource& source, const Switches& switches
   const Connections connections = sessionConnections(connect());
   if (backup.Named()) {
     // The backup is complete on disk before anything is imported.
+    const ExportIndex index = indexFile(kind, source, text, log, place);
     Target target(connections, place);
-    backup.Write(api::backup(makePlan(kind, file, target, switches, nullptr, place), target),
-                 place);
+    const Plan plan = makePlan(kind, index, target, switches, nullptr, place);
+    backup.WriteParts([&](const Sink& write) { api::backup(plan, target, write); }, place);
   }
   std::vector<std::string> reasons;
   const std::vector<std::string> statuses =
@@ -118,7 +142,8 @@ bool importFile(const Kind& kind, ImportSource& source, const Switches& switches
 
 bool diffFile(const Kind& kind, ImportSource& source, const Switches& switches, std::ostream& out,
               const Log& log, const Place& place) {
-  const nlohmann::json file = readExportFile(kind, source, log, place);
+  const std::string text = source.ReadText(kind.messages, place);
+  const ExportIndex file = indexFile(kind, source, text, log, place);
   Target target(sessionConnections(connect()), place);
   const Plan plan = makePlan(kind, file, target, switches, nullptr, place);
   printPlan(out, plan, place);

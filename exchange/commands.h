@@ -7,6 +7,8 @@
 #include <ostream>
 #include <set>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -32,6 +34,10 @@ nlohmann::json readExportFile(const Kind& kind, ImportSource& source, const Log&
 // The body of an import request: the file's version, the switches and the items.
 nlohmann::json importPayload(const Kind& kind, const nlohmann::json& version,
                              const Switches& switches, nlohmann::json items);
+// The same in compact form, from the version's compact text and the items' texts, which must
+// stay until it is written.
+ObjectWriter importBody(const Kind& kind, std::string_view version, const Switches& switches,
+                        const std::vector<std::string_view>& items);
 
 // Sends the file to the server's import and prints its verdict per item. With a backup named,
 // the server's current versions of what the import overwrites are written to it first. Returns

@@ -151,6 +151,14 @@ void ExportDestination::Write(const nlohmann::json& answer, const Place& place) 
   Finish(place);
 }
 
+void ExportDestination::WriteParts(const std::function<void(const Sink&)>& write,
+                                   const Place& place) {
+  write([this](std::string_view part) {
+    out->write(part.data(), static_cast<std::streamsize>(part.size()));
+  });
+  Finish(place);
+}
+
 bool ExportDestination::WriteFast(const web::WebConnection& connection, const std::string& itemsKey,
                                   const Place& place) {
   const long status = connection.ResponseCode();

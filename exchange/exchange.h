@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <ostream>
@@ -19,6 +20,7 @@ class App;
 
 #include "common/error.h"
 #include "common/output.h"
+#include "records/export_index.h"
 #include "records/fast_json.h"
 #include "records/record_stream.h"
 #include "web/web_connection.h"
@@ -144,6 +146,8 @@ class ExportDestination {
   // Writes the export in compact form, without a final line break, and makes it the file's
   // content.
   void Write(const nlohmann::json& answer, const Place& place);
+  // The same with the compact form written a part at a time.
+  void WriteParts(const std::function<void(const Sink&)>& write, const Place& place);
   // Writes a success answer the fast way (see fast_json.h) and returns true; returns false, with
   // nothing written, when the answer must go the JSON library's way (parseResponse, checkStatus,
   // checkExport, Write).

@@ -3,7 +3,6 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <limits>
 #include <set>
 #include <utility>
 
@@ -19,67 +18,44 @@ namespace {
 
 using nlohmann::json;
 
-const json& fileItems(const json& holder, const char* key, const std::string& owner,
-                      const Place& place) {
-  const json& items = holder.at(key);
-  if (!items.is_array()) {
-    throw FileError(
-        string::format("%s has a member '%s' that is not an array of items.", owner, key),
-        place.function, place.line);
-  }
-  return items;
-}
-
-std::string fileItemName(const json& item, std::size_t position, const std::string& owner,
+std::string fileItemName(const ItemText& item, std::size_t position, const std::string& owner,
                          const Place& place) {
-  if (item.is_object()) {
-    const auto name = item.find("name");
-    if (name != item.end() && name->is_string()) {
-      return name->get<std::string>();
-    }
+  if (!item.named) {
+    throw FileError(string::format("Item %lu of %s has no name to compare it by.",
+                                   static_cast<unsigned long>(position + 1), owner),
+                    place.function, place.line);
   }
-  throw FileError(string::format("Item %lu of %s has no name to compare it by.",
-                                 static_cast<unsigned long>(position + 1), owner),
-                  place.function, place.line);
+  return std::string(item.name);
 }
 
 // The items of a file, and the probes they carry.
-void readFile(const Kind& kind, const json& file, Named& items, Named& probes, const Place& place) {
-  const json& list = fileItems(file, kind.itemsKey, "The input file", place);
+void readFile(const Kind& kind, const ExportIndex& file, Named& items, Named& probes,
+              const Place& place) {
+  const std::vector<ItemText>& list = file.Items();
   for (std::size_t i = 0; i < list.size(); ++i) {
     const std::string name = fileItemName(list[i], i, "the input file", place);
-    items.Add(name, list[i]);
-    if (!kind.CarriesProbes() || !list[i].contains(kind.carriedKey)) {
+    items.Add(list[i]);
+    if (!kind.CarriesProbes() || list[i].carried == ItemText::Carried::None) {
       continue;
     }
     const std::string owner = "alert template '" + name + "' in the input file";
-    const json& carried = fileItems(list[i], kind.carriedKey, "The " + owner, place);
-    for (std::size_t j = 0; j < carried.size(); ++j) {
-      probes.Add(fileItemName(carried[j], j, "the probes of the " + owner, place), carried[j]);
+    if (list[i].carried == ItemText::Carried::NotArray) {
+      throw FileError(string::format("The %s has a member '%s' that is not an array of items.",
+                                     owner, kind.carriedKey),
+                      place.function, place.line);
+    }
+    for (std::size_t j = 0; j < list[i].carriedCount; ++j) {
+      const ItemText& probe = file.Carried(list[i].firstCarried + j);
+      fileItemName(probe, j, "the probes of the " + owner, place);
+      probes.Add(probe);
     }
   }
 }
 
 // The fields whose values differ, a field that only one side has included; fields the server
 // assigns, and the probes an item carries, are not compared.
-std::vector<std::string> differingFields(const json& mine, const json& theirs) {
-  std::set<std::string> keys;
-  for (const json* item : {&mine, &theirs}) {
-    for (const auto& member : item->items()) {
-      keys.insert(member.key());
-    }
-  }
-  keys.erase("id");
-  keys.erase(kAlertTemplates.carriedKey);
-  std::vector<std::string> fields;
-  for (const auto& key : keys) {
-    const auto own = mine.find(key);
-    const auto other = theirs.find(key);
-    if (own == mine.end() || other == theirs.end() || *own != *other) {
-      fields.push_back(key);
-    }
-  }
-  return fields;
+std::vector<std::string> differingFields(const ItemText& mine, const ItemText& theirs) {
+  return differingMembers(mine, theirs, {"id", kAlertTemplates.carriedKey});
 }
 
 // Adds a row for each item of the file, given the server's version of an item by name.
@@ -87,9 +63,9 @@ template <typename Version>
 void compare(const Named& file, Version version, bool ignoreExisting, bool carriedProbes,
              std::vector<Row>& rows) {
   for (const auto& name : file.names) {
-    const json* item = file.items.at(name);
+    const ItemText* item = file.items.at(name);
     Row row{name, Change::New, {}, carriedProbes, item};
-    if (const json* existing = version(name)) {
+    if (const ItemText* existing = version(name)) {
       if (ignoreExisting) {
         row.change = Change::Skipped;
       } else {
@@ -101,14 +77,18 @@ void compare(const Named& file, Version version, bool ignoreExisting, bool carri
   }
 }
 
+// The "version" of an export.
+json versionOf(const ExportIndex& document) {
+  return json::parse(document.Member("version"));
+}
+
 // The major number of an export's "version" ("11" of "11.0", leading zeros dropped); "" when the
 // version is not a string that starts with one.
-std::string majorVersion(const json& document) {
-  const auto version = document.find("version");
-  if (version == document.end() || !version->is_string()) {
+std::string majorVersion(const json& version) {
+  if (!version.is_string()) {
     return "";
   }
-  const std::string& text = version->get_ref<const std::string&>();
+  const std::string& text = version.get_ref<const std::string&>();
   const std::string head = text.substr(0, text.find('.'));
   if (head.empty() || head.find_first_not_of("0123456789") != std::string::npos) {
     return "";
@@ -119,36 +99,31 @@ std::string majorVersion(const json& document) {
 
 // The server imports only data of its own major version: a file of another one would be refused
 // whole, so no change of the comparison would come about.
-void checkVersions(const json& file, const json& serverExport, const Place& place) {
-  const std::string mine = majorVersion(file), theirs = majorVersion(serverExport);
+void checkVersions(const ExportIndex& file, const ExportIndex& serverExport, const Place& place) {
+  const json fileVersion = versionOf(file), serverVersion = versionOf(serverExport);
+  const std::string mine = majorVersion(fileVersion), theirs = majorVersion(serverVersion);
   if (mine.empty() || theirs.empty() || mine == theirs) {
     return;
   }
-  throw Error(place.function, place.line, "Version mismatch",
-              string::format("The data comes from server version %s and the KORV Server at '%s' "
-                             "is version %s: it imports data of its own major version only.",
-                             string::printable(file.at("version").get<std::string>()),
-                             string::hideUserInfo(url),
-                             string::printable(serverExport.at("version").get<std::string>())));
+  throw Error(
+      place.function, place.line, "Version mismatch",
+      string::format("The data comes from server version %s and the KORV Server at '%s' "
+                     "is version %s: it imports data of its own major version only.",
+                     string::printable(fileVersion.get<std::string>()), string::hideUserInfo(url),
+                     string::printable(serverVersion.get<std::string>())));
 }
 
-// The item of a row that a plan sends, by name; none when the plan does not send it.
-const json* sentItem(const Plan* plan, const std::string& name) {
-  if (plan != nullptr) {
+// The items of the wanted names that a plan sends; none for no plan.
+Named sentItems(const Plan* plan, const Named& wanted) {
+  Named sent;
+  if (plan != nullptr && !wanted.names.empty()) {
     for (const Row& row : plan->rows) {
-      if (!row.carriedProbe && row.name == name && plan->Sends(row)) {
-        return row.item;
+      if (!row.carriedProbe && plan->Sends(row) && wanted.Find(row.name) != nullptr) {
+        sent.Add(*row.item);
       }
     }
   }
-  return nullptr;
-}
-
-// The id of an exported item, for the order of the server's export; last when it has none.
-std::uint64_t exportOrder(const json* item) {
-  const auto id = item->find("id");
-  return id != item->end() && id->is_number_unsigned() ? id->get<std::uint64_t>()
-                                                       : std::numeric_limits<std::uint64_t>::max();
+  return sent;
 }
 
 std::string detail(const Row& row) {
@@ -174,11 +149,8 @@ std::string detail(const Row& row) {
   return fields;
 }
 
-}  // namespace
-
-void post(web::WebConnection& connection, const std::string& path, const json& payload,
-          const Place& place) {
-  postJson(connection, path, payload);
+// A transfer that did not complete raises an Error that names the server.
+void checkTransfer(const web::WebConnection& connection, const Place& place) {
   // A transport failure leaves libcurl's result code where an answer's status would be.
   const long code = connection.ResponseCode();
   if (code >= 100) {
@@ -193,10 +165,38 @@ void post(web::WebConnection& connection, const std::string& path, const json& p
                              string::hideUserInfo(url), reason));
 }
 
-json exportAll(const Connections& connections, const Kind& kind, const Place& place) {
+}  // namespace
+
+void post(web::WebConnection& connection, const std::string& path, const std::string& payload,
+          const Place& place) {
+  connection.AddHeader("Content-Type", "application/json");
+  connection.Perform(path, "POST", payload);
+  checkTransfer(connection, place);
+}
+
+void post(web::WebConnection& connection, const std::string& path, ObjectWriter& body,
+          const Place& place) {
+  connection.AddHeader("Content-Type", "application/json");
+  body.Restart();
+  connection.Perform(
+      path, "POST",
+      web::BodySource{body.Size(), [&](std::string& part) { return body.Next(part); },
+                      [&] { body.Restart(); }});
+  checkTransfer(connection, place);
+}
+
+ExportIndex exportAll(const Connections& connections, const Kind& kind, const Place& place) {
   const auto connection = connections();
-  post(*connection, kind.exportPath, json{{kind.itemsKey, json::array()}}, place);
-  json answer = parseResponse(*connection, place);
+  post(*connection, kind.exportPath, json{{kind.itemsKey, json::array()}}.dump(), place);
+  // The answer's text stays with its connection, which serves no other request.
+  ExportIndex index;
+  const long status = connection->ResponseCode();
+  if (status >= 200 && status <= 299 &&
+      index.Read(connection->Response(), web::ResponseBody::kSpare, connection, kind.itemsKey,
+                 kind.carriedKey)) {
+    return index;
+  }
+  const json answer = parseResponse(*connection, place);
   checkStatus(*connection, answer, FailureReport::HTTPError, place);
   readAnswer(place, [&] {
     answer.at("version");
@@ -204,7 +204,8 @@ json exportAll(const Connections& connections, const Kind& kind, const Place& pl
       item.at("name").get_ref<const std::string&>();
     }
   });
-  return answer;
+  index.Take(answer, kind.itemsKey, kind.carriedKey);
+  return index;
 }
 
 Connections sessionConnections(std::shared_ptr<web::WebConnection> first) {
@@ -218,15 +219,16 @@ Connections sessionConnections(std::shared_ptr<web::WebConnection> first) {
   };
 }
 
-void Named::Add(const std::string& name, const json& item) {
-  if (items.emplace(name, &item).second) {
-    names.push_back(name);
+void Named::Add(const ItemText& item) {
+  const auto [found, added] = items.emplace(item.name, &item);
+  if (added) {
+    names.push_back(item.name);
   } else {
-    items[name] = &item;
+    found->second = &item;
   }
 }
 
-const json* Named::Find(const std::string& name) const {
+const ItemText* Named::Find(std::string_view name) const {
   const auto found = items.find(name);
   return found == items.end() ? nullptr : found->second;
 }
@@ -241,16 +243,16 @@ const Snapshot& Target::Of(const Kind& kind) {
   if (!snapshot) {
     auto taken = std::make_unique<Snapshot>();
     taken->document = read(kind);
-    for (const json& item : taken->document.at(kind.itemsKey)) {
-      taken->items.Add(item.at("name").get<std::string>(), item);
+    const ExportIndex& document = taken->document;
+    for (const ItemText& item : document.Items()) {
+      taken->items.Add(item);
       // Carried probes without a name are left out: the server's probes are read for them.
-      const auto carried = kind.CarriesProbes() ? item.find(kind.carriedKey) : item.end();
-      if (carried != item.end() && carried->is_array()) {
-        for (const json& probe : *carried) {
-          const auto name = probe.find("name");
-          if (name != probe.end() && name->is_string()) {
-            taken->carried.Add(name->get<std::string>(), probe);
-          }
+      if (item.carried != ItemText::Carried::Array) {
+        continue;
+      }
+      for (std::size_t i = 0; i < item.carriedCount; ++i) {
+        if (const ItemText& probe = document.Carried(item.firstCarried + i); probe.named) {
+          taken->carried.Add(probe);
         }
       }
     }
@@ -298,17 +300,17 @@ bool Plan::Overwrites(const Row& row) const {
   return row.change == Change::Changed || (resend && row.change == Change::Unchanged);
 }
 
-json Plan::Sent(bool carriedProbes) const {
-  json items = json::array();
+std::vector<std::string_view> Plan::Sent(bool carriedProbes) const {
+  std::vector<std::string_view> items;
   for (const Row& row : rows) {
     if (row.carriedProbe == carriedProbes && Sends(row)) {
-      items.push_back(*row.item);
+      items.push_back(row.item->text);
     }
   }
   return items;
 }
 
-Plan makePlan(const Kind& kind, const json& file, Target& target, const Switches& switches,
+Plan makePlan(const Kind& kind, const ExportIndex& file, Target& target, const Switches& switches,
               const Plan* before, const Place& place) {
   Named items;
   Named probes;
@@ -317,23 +319,25 @@ Plan makePlan(const Kind& kind, const json& file, Target& target, const Switches
   checkVersions(file, server.document, place);
   Plan plan;
   plan.kind = &kind;
+  plan.rows.reserve(items.names.size() + probes.names.size() + server.items.names.size());
   compare(
-      items, [&](const std::string& name) { return server.items.Find(name); },
+      items, [&](std::string_view name) { return server.items.Find(name); },
       switches.ignoreExisting, false, plan.rows);
 
   // A carried probe is compared with what the probe import that goes first sends, or else with
   // the server's version: from its export of probes, which is read only when the probes carried
   // by the server's items do not hold every name.
+  const Named sent = sentItems(before, probes);
   bool needProbes = false;
   for (const auto& name : probes.names) {
-    needProbes = needProbes || (!sentItem(before, name) && !server.carried.Find(name));
+    needProbes = needProbes || (!sent.Find(name) && !server.carried.Find(name));
   }
   const Snapshot* serverProbes = needProbes ? &target.Of(kProbes) : target.Taken(kProbes);
   compare(
       probes,
-      [&](const std::string& name) -> const json* {
-        if (const json* sent = sentItem(before, name)) {
-          return sent;
+      [&](std::string_view name) -> const ItemText* {
+        if (const ItemText* item = sent.Find(name)) {
+          return item;
         }
         return serverProbes != nullptr ? serverProbes->items.Find(name) : server.carried.Find(name);
       },
@@ -347,48 +351,49 @@ Plan makePlan(const Kind& kind, const json& file, Target& target, const Switches
   return plan;
 }
 
-json backup(const Plan& plan, Target& target) {
-  std::set<std::string> overwritten[2];
+void backup(const Plan& plan, Target& target, const Sink& write) {
+  std::set<std::string_view> overwritten[2];
   for (const Row& row : plan.rows) {
     if (plan.Overwrites(row)) {
       overwritten[row.carriedProbe].insert(row.name);
     }
   }
   const Snapshot& server = target.Of(*plan.kind);
-  json file = server.document;
-  json& items = file[plan.kind->itemsKey] = json::array();
-  for (const json& item : server.document.at(plan.kind->itemsKey)) {
-    if (overwritten[0].count(item.at("name").get<std::string>()) != 0) {
-      items.push_back(item);
+  std::vector<std::string_view> items;
+  for (const ItemText& item : server.document.Items()) {
+    if (overwritten[0].count(item.name) != 0) {
+      items.push_back(item.text);
     }
   }
-  if (!plan.kind->CarriesProbes()) {
-    return file;
-  }
-  // The probes in the order of the server's export of probes; without that export, the order of
-  // their ids, in which the server lists them.
-  std::vector<const json*> probes;
-  if (const Snapshot* serverProbes = target.Taken(kProbes)) {
-    for (const json& probe : serverProbes->document.at(kProbes.itemsKey)) {
-      if (overwritten[1].count(probe.at("name").get<std::string>()) != 0) {
-        probes.push_back(&probe);
+  std::vector<ObjectMember> members = server.document.Members();
+  members.push_back({plan.kind->itemsKey, {}, &items});
+  std::vector<std::string_view> texts;
+  if (plan.kind->CarriesProbes()) {
+    // The probes in the order of the server's export of probes; without that export, the order
+    // of their ids, in which the server lists them.
+    std::vector<const ItemText*> probes;
+    if (const Snapshot* serverProbes = target.Taken(kProbes)) {
+      for (const ItemText& probe : serverProbes->document.Items()) {
+        if (overwritten[1].count(probe.name) != 0) {
+          probes.push_back(&probe);
+        }
       }
-    }
-  } else {
-    for (const auto& name : overwritten[1]) {
-      if (const json* probe = server.carried.Find(name)) {
-        probes.push_back(probe);
+    } else {
+      for (const auto& name : overwritten[1]) {
+        if (const ItemText* probe = server.carried.Find(name)) {
+          probes.push_back(probe);
+        }
       }
+      std::stable_sort(
+          probes.begin(), probes.end(),
+          [](const ItemText* one, const ItemText* other) { return one->order < other->order; });
     }
-    std::stable_sort(probes.begin(), probes.end(), [](const json* one, const json* other) {
-      return exportOrder(one) < exportOrder(other);
-    });
+    for (const ItemText* probe : probes) {
+      texts.push_back(probe->text);
+    }
+    members.push_back({kProbes.itemsKey, {}, &texts});
   }
-  json& carried = file[kProbes.itemsKey] = json::array();
-  for (const json* probe : probes) {
-    carried.push_back(*probe);
-  }
-  return file;
+  ObjectWriter(std::move(members)).WriteAll(write);
 }
 
 void printPlan(std::ostream& out, const Plan& plan, const Place& place) {
@@ -399,11 +404,13 @@ void printPlan(std::ostream& out, const Plan& plan, const Place& place) {
   out << "====, ======, ======" << std::endl;
   checkStandardOutput(out, place);
   for (const auto& row : plan.rows) {
-    const std::string name = string::printable(row.name);
+    const std::string name = string::printable(std::string(row.name));
     out << (row.carriedProbe ? "Probe '" + name + "'" : name) << ", " << changeText(row.change)
-        << ", " << detail(row) << std::endl;
+        << ", " << detail(row) << '\n';
     checkStandardOutput(out, place);
   }
+  out.flush();
+  checkStandardOutput(out, place);
 }
 
 }  // namespace korv::cli::api

@@ -12,12 +12,13 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "common/error.h"
 #include "exchange/kind.h"
+#include "records/export_index.h"
 #include "web/web_connection.h"
 
 namespace korv::cli::api {
@@ -29,32 +30,35 @@ using Connections = std::function<std::shared_ptr<web::WebConnection>()>;
 // session, so that one login serves several requests. Its copies share the first connection.
 Connections sessionConnections(std::shared_ptr<web::WebConnection> first);
 
-// Sends the payload as postJson does. A transfer that does not complete (a dropped or reset
-// connection, a time limit) raises an Error that names the server, instead of leaving an answer
-// that cannot be parsed.
-void post(web::WebConnection& connection, const std::string& path, const nlohmann::json& payload,
+// Sends the payload (compact JSON) as postJson does. A transfer that does not complete (a dropped
+// or reset connection, a time limit) raises an Error that names the server, instead of leaving an
+// answer that cannot be parsed.
+void post(web::WebConnection& connection, const std::string& path, const std::string& payload,
+          const Place& place);
+// The same with a body written while it is sent.
+void post(web::WebConnection& connection, const std::string& path, ObjectWriter& body,
           const Place& place);
 
 // The server's export of all its custom items of the kind, checked to be an export: an object
 // with "version" and an array of items that each have a name. A failure status raises an
 // HTTPError.
-nlohmann::json exportAll(const Connections& connections, const Kind& kind, const Place& place);
+ExportIndex exportAll(const Connections& connections, const Kind& kind, const Place& place);
 
 // Items of one kind by name: the last item of each name (the one an import that overwrites
 // leaves in place), the names in the order in which they first appear.
 struct Named {
-  std::vector<std::string> names;
-  std::map<std::string, const nlohmann::json*> items;
+  std::vector<std::string_view> names;
+  std::unordered_map<std::string_view, const ItemText*> items;
 
-  void Add(const std::string& name, const nlohmann::json& item);
+  void Add(const ItemText& item);
   // The item of the name; none when there is none.
-  const nlohmann::json* Find(const std::string& name) const;
+  const ItemText* Find(std::string_view name) const;
 };
 
 // A server's export of all its custom items of one kind, its items by name, and the probes that
 // they carry.
 struct Snapshot {
-  nlohmann::json document;
+  ExportIndex document;
   Named items;
   Named carried;
 };
@@ -63,7 +67,7 @@ struct Snapshot {
 // needed.
 class Target {
  public:
-  using Read = std::function<nlohmann::json(const Kind&)>;
+  using Read = std::function<ExportIndex(const Kind&)>;
   explicit Target(Read read) : read(std::move(read)) {}
   // Reads with exportAll, reporting failures at the place given.
   Target(Connections connections, const Place& place);
@@ -84,14 +88,14 @@ enum class Change { New, Changed, Unchanged, Skipped, ServerOnly };
 const char* changeText(Change change);
 
 struct Row {
-  std::string name;
+  std::string_view name;
   Change change;
   // The fields that differ, for a changed item, in ascending order.
   std::vector<std::string> fields;
   // A custom probe carried by the file's items.
   bool carriedProbe = false;
   // The file's item; none for an item on the server only.
-  const nlohmann::json* item = nullptr;
+  const ItemText* item = nullptr;
 };
 
 struct Plan {
@@ -108,8 +112,8 @@ struct Plan {
   // Whether the import sends the row's item, and whether that overwrites one on the server.
   bool Sends(const Row& row) const;
   bool Overwrites(const Row& row) const;
-  // The file's items that the import sends: its carried probes, or its items.
-  nlohmann::json Sent(bool carriedProbes) const;
+  // The texts of the file's items that the import sends: its carried probes, or its items.
+  std::vector<std::string_view> Sent(bool carriedProbes) const;
 };
 
 // Compares an export file of the kind (already read and checked as the import reads it) with the
@@ -120,14 +124,14 @@ struct Plan {
 // ResponseValidationError; a failure status an HTTPError. A file whose "version" has another
 // major number than the server's ("12.1" against "11.0") raises an Error naming both versions:
 // the server refuses to import it.
-Plan makePlan(const Kind& kind, const nlohmann::json& file, Target& target,
-              const Switches& switches, const Plan* before, const Place& place);
+Plan makePlan(const Kind& kind, const ExportIndex& file, Target& target, const Switches& switches,
+              const Plan* before, const Place& place);
 
 // The server's current versions of what the plan's import overwrites, as an export file of the
-// kind (the server's export, holding only those items). Carried probes that it overwrites are
-// also under "probes": the same file restores the items with their import (each with the probes
-// it carries) and the probes with import-probes.
-nlohmann::json backup(const Plan& plan, Target& target);
+// kind (the server's export, holding only those items), written in compact form. Carried probes
+// that it overwrites are also under "probes": the same file restores the items with their import
+// (each with the probes it carries) and the probes with import-probes.
+void backup(const Plan& plan, Target& target, const Sink& write);
 
 // Prints the rows in the style of the import result table: a header, an underline, then
 // "<name>, <change>, <detail>" per row, where the detail of a changed item names its fields,

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <sstream>
@@ -118,12 +119,13 @@ class Migrate::RecordDirectory {
 
   const std::string& Path() const { return path; }
 
-  void Write(const std::string& name, const nlohmann::json& content) {
+  // Writes the file from its compact form, given a part at a time.
+  void Write(const std::string& name, const std::function<void(const api::Sink&)>& content) {
     api::ExportDestination destination;
     destination.SetFileName({path + "/" + name});
     destination.Open(KORV_HERE);
     written = true;
-    destination.Write(content, KORV_HERE);
+    destination.WriteParts(content, KORV_HERE);
   }
 
  private:
@@ -204,7 +206,8 @@ struct Import {
   const api::Kind* kind;
   const api::Plan* plan;
   bool carriedProbes;
-  nlohmann::json payload;
+  api::Switches switches;
+  std::vector<std::string_view> items;
 };
 
 // Whether a request that failed with this libcurl result never reached the server.
@@ -319,12 +322,13 @@ void Migrate::Run(RecordDirectory& record, api::Connection& target, Progress& pr
   swapConnection(target);
   const api::Connections toSource = api::sessionConnections(sourceConnection);
 
-  std::map<const api::Kind*, nlohmann::json> files;
+  std::map<const api::Kind*, api::ExportIndex> files;
   for (const api::Kind* kind : kinds) {
     progress.step = string::format("the export of the %s from '%s'", kind->name, from);
     LOG_INFO << "Running " << progress.step;
-    files[kind] = api::exportAll(toSource, *kind, KORV_HERE);
-    record.Write(kind->name + std::string(".json"), files[kind]);
+    const api::ExportIndex& file = files[kind] = api::exportAll(toSource, *kind, KORV_HERE);
+    record.Write(kind->name + std::string(".json"),
+                 [&](const api::Sink& write) { file.Write(kind->itemsKey, write); });
   }
   swapConnection(target);
 
@@ -357,20 +361,21 @@ void Migrate::Run(RecordDirectory& record, api::Connection& target, Progress& pr
     progress.step = string::format("the backup of the %s of '%s'", plan.kind->name, to);
     LOG_INFO << "Running " << progress.step;
     record.Write("backup-" + std::string(plan.kind->name) + ".json",
-                 api::backup(plan, targetItems));
+                 [&](const api::Sink& write) { api::backup(plan, targetItems, write); });
   }
 
   std::vector<Import> imports;
   for (const api::Plan& plan : plans) {
-    const nlohmann::json& version = files[plan.kind].at("version");
     if (plan.kind->CarriesProbes() && !withProbes) {
-      imports.push_back(
-          {"probes carried by the alert-templates", &api::kProbes, &plan, true,
-           api::importPayload(api::kProbes, version, {ignoreExisting, false}, plan.Sent(true))});
+      imports.push_back({"probes carried by the alert-templates",
+                         &api::kProbes,
+                         &plan,
+                         true,
+                         {ignoreExisting, false},
+                         plan.Sent(true)});
     }
     imports.push_back(
-        {plan.kind->name, plan.kind, &plan, false,
-         api::importPayload(*plan.kind, version, {ignoreExisting, true}, plan.Sent(false))});
+        {plan.kind->name, plan.kind, &plan, false, {ignoreExisting, true}, plan.Sent(false)});
   }
   std::map<std::string, int> kept;
   for (const Import& import : imports) {
@@ -380,7 +385,7 @@ void Migrate::Run(RecordDirectory& record, api::Connection& target, Progress& pr
         ++kept[api::changeText(row.change)];
       }
     }
-    if (import.payload.at(import.kind->itemsKey).empty()) {
+    if (import.items.empty()) {
       continue;
     }
     progress.step = "the import of the " + import.what + " into '" + to + "'";
@@ -388,7 +393,9 @@ void Migrate::Run(RecordDirectory& record, api::Connection& target, Progress& pr
     const auto connection = toTarget();
     progress.Sending();
     try {
-      api::post(*connection, import.kind->importPath, import.payload, KORV_HERE);
+      api::ObjectWriter body = api::importBody(
+          *import.kind, files[import.plan->kind].Member("version"), import.switches, import.items);
+      api::post(*connection, import.kind->importPath, body, KORV_HERE);
     } catch (const Error&) {
       if (neverSent(connection->ResponseCode())) {
         progress.Refused();

@@ -184,6 +184,9 @@ StandinServer::StandinServer(ServerOptions options, Store& store)
   // waits for the client's delayed acknowledgement: some 40 ms on every first answer. Accepted
   // connections take the setting from the listening socket.
   http->set_tcp_nodelay(true);
+  // The library closes a connection after five requests; a client's whole run (a migrate sends a
+  // target six) keeps the one it opened.
+  http->set_keep_alive_max_count(1000);
   addRoutes();
 }
 

@@ -27,6 +27,21 @@ json alertTemplate(const std::string& name, int x, json carried) {
 json exportOf(const Kind& kind, json items, const std::string& version = "11.0") {
   return {{kind.itemsKey, std::move(items)}, {"version", version}};
 }
+// The export read from its compact text, or from its document where that way declines it.
+ExportIndex indexOf(const Kind& kind, const json& document) {
+  auto text = std::make_shared<std::string>(document.dump());
+  text->reserve(text->size() + 64);
+  ExportIndex index;
+  if (!index.Read(*text, text->capacity() - text->size(), text, kind.itemsKey, kind.carriedKey)) {
+    index.Take(document, kind.itemsKey, kind.carriedKey);
+  }
+  return index;
+}
+std::string backupOf(const Plan& plan, Target& target) {
+  std::string text;
+  backup(plan, target, [&text](std::string_view part) { text += part; });
+  return text;
+}
 
 // A server with custom probes a, b and d, and templates t (carrying b, then a) and u; it counts
 // the exports it is asked for.
@@ -35,9 +50,10 @@ struct Server {
   Target target{[this](const Kind& kind) {
     ++reads;
     const json t = alertTemplate("t", 1, list(probe("b", 2, 6), probe("a", 1, 5)));
-    return &kind == &kProbes
-               ? exportOf(kProbes, list(probe("a", 1, 5), probe("b", 2, 6), probe("d", 4, 7)))
-               : exportOf(kAlertTemplates, list(t, alertTemplate("u", 1, list())));
+    return indexOf(
+        kind, &kind == &kProbes
+                  ? exportOf(kProbes, list(probe("a", 1, 5), probe("b", 2, 6), probe("d", 4, 7)))
+                  : exportOf(kAlertTemplates, list(t, alertTemplate("u", 1, list()))));
   }};
 };
 
@@ -45,8 +61,8 @@ struct Server {
 std::string rowsOf(const Plan& plan) {
   std::string text;
   for (const auto& row : plan.rows) {
-    text += std::string(text.empty() ? "" : ", ") + (row.carriedProbe ? "+" : "") + row.name + " " +
-            changeText(row.change);
+    text += std::string(text.empty() ? "" : ", ") + (row.carriedProbe ? "+" : "") +
+            std::string(row.name) + " " + changeText(row.change);
     for (const auto& field : row.fields) {
       text += " " + field;
     }
@@ -77,8 +93,9 @@ TEST(Plan, ComparesTheFilesLastItemOfEachNameAndTheCarriedProbesReadingEachExpor
        "t unchanged, +c skipped, u server only", 2}};
   for (const auto& [kind, items, switches, afterProbes, rows, reads] : cases) {
     Server server;
-    const json probes = exportOf(kProbes, list(probe("c", 1), probe("a", 9))),
-               file = exportOf(kind, items);
+    const ExportIndex probes =
+                          indexOf(kProbes, exportOf(kProbes, list(probe("c", 1), probe("a", 9)))),
+                      file = indexOf(kind, exportOf(kind, items));
     const Plan before =
         afterProbes ? makePlan(kProbes, probes, server.target, {}, nullptr, KORV_HERE) : Plan{};
     const Plan plan =
@@ -94,30 +111,33 @@ TEST(Plan, ComparesTheFilesLastItemOfEachNameAndTheCarriedProbesReadingEachExpor
         exportOf(kAlertTemplates, list(alertTemplate("t", 1, json::object())))}) {
     Server server;
     const Kind& kind = file.contains("probes") ? kProbes : kAlertTemplates;
-    EXPECT_THROW(makePlan(kind, file, server.target, {}, nullptr, KORV_HERE), Error) << file;
+    EXPECT_THROW(makePlan(kind, indexOf(kind, file), server.target, {}, nullptr, KORV_HERE), Error)
+        << file;
   }
 }
 
 TEST(Backup, HoldsTheServersVersionsOfWhatTheImportOverwritesInTheServersOrder) {
   Server server;
-  const json probes = exportOf(kProbes, list(probe("d", 1), probe("c", 1), probe("a", 1)));
+  const ExportIndex probes =
+      indexOf(kProbes, exportOf(kProbes, list(probe("d", 1), probe("c", 1), probe("a", 1))));
   Plan plan = makePlan(kProbes, probes, server.target, {}, nullptr, KORV_HERE);
-  EXPECT_EQ(backup(plan, server.target),
-            exportOf(kProbes, list(probe("a", 1, 5), probe("d", 4, 7))));
+  EXPECT_EQ(backupOf(plan, server.target),
+            exportOf(kProbes, list(probe("a", 1, 5), probe("d", 4, 7))).dump());
   plan.resend = false;  // the unchanged a is not sent again
-  EXPECT_EQ(backup(plan, server.target), exportOf(kProbes, list(probe("d", 4, 7))));
+  EXPECT_EQ(backupOf(plan, server.target), exportOf(kProbes, list(probe("d", 4, 7))).dump());
   plan = makePlan(kProbes, probes, server.target, {true, false}, nullptr, KORV_HERE);
-  EXPECT_EQ(backup(plan, server.target), exportOf(kProbes, json::array()));
+  EXPECT_EQ(backupOf(plan, server.target), exportOf(kProbes, json::array()).dump());
 
   // The carried probes from the templates' export, in the order of their ids.
   Server other;
-  const json file =
-      exportOf(kAlertTemplates, list(alertTemplate("t", 2, list(probe("b", 9), probe("a", 9)))));
+  const ExportIndex file = indexOf(
+      kAlertTemplates,
+      exportOf(kAlertTemplates, list(alertTemplate("t", 2, list(probe("b", 9), probe("a", 9))))));
   json expected = exportOf(kAlertTemplates,
                            list(alertTemplate("t", 1, list(probe("b", 2, 6), probe("a", 1, 5)))));
   expected["probes"] = list(probe("a", 1, 5), probe("b", 2, 6));
   plan = makePlan(kAlertTemplates, file, other.target, {}, nullptr, KORV_HERE);
-  EXPECT_EQ(backup(plan, other.target), expected);
+  EXPECT_EQ(backupOf(plan, other.target), expected.dump());
   EXPECT_EQ(other.reads, 1);
 }
 

@@ -1,0 +1,583 @@
+#include "records/export_index.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <deque>
+
+#include <simdjson.h>
+
+#include "records/compact_json.h"
+#include "records/record_stream.h"
+
+namespace korv::cli::api {
+
+namespace {
+
+using simdjson::dom::element;
+using simdjson::dom::element_type;
+
+constexpr std::size_t kNone = std::string_view::npos;
+
+bool isSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// The quote that closes the string opened at `at`; kNone when there is none.
+std::size_t closingQuote(std::string_view text, std::size_t at) {
+  for (std::size_t from = at + 1; from < text.size();) {
+    const void* found = std::memchr(text.data() + from, '"', text.size() - from);
+    if (found == nullptr) {
+      return kNone;
+    }
+    const auto quote = static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+    std::size_t backslashes = 0;
+    while (quote - backslashes > at + 1 && text[quote - backslashes - 1] == '\\') {
+      ++backslashes;
+    }
+    if (backslashes % 2 == 0) {
+      return quote;
+    }
+    from = quote + 1;
+  }
+  return kNone;
+}
+
+// Where the value of compact text that starts at `at` ends: past the bracket that closes an
+// array or an object, or the quote that closes a string, and for anything else at the next
+// separator; kNone when the text ends inside a string or a bracket.
+std::size_t valueEnd(std::string_view text, std::size_t at) {
+  std::size_t depth = 0;
+  for (std::size_t i = at; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '"') {
+      i = closingQuote(text, i);
+      if (i == kNone) {
+        return kNone;
+      }
+      if (depth == 0) {
+        return i + 1;
+      }
+    } else if (c == '[' || c == '{') {
+      ++depth;
+    } else if (c == ']' || c == '}') {
+      if (depth == 0) {
+        return i;
+      }
+      if (--depth == 0) {
+        return i + 1;
+      }
+    } else if (depth == 0 && c == ',') {
+      return i;
+    }
+  }
+  return depth == 0 ? text.size() : kNone;
+}
+
+// A text's place in a piece of text that it was written to match.
+struct Span {
+  std::size_t at = 0;
+  std::size_t size = 0;
+};
+
+// An item being written: where its text and name stand.
+struct Written {
+  ItemText item;
+  Span text;
+  Span name;
+};
+
+// Writes values in the library's compact form, to compare them with the text they were read from.
+class CompactWriter {
+ public:
+  std::string out;
+
+  // False for a floating-point number, whose form this does not copy, and for an object whose
+  // keys are not in order or not each once, which the library would change.
+  bool Value(element value) {
+    switch (value.type()) {
+      case element_type::ARRAY: {
+        out += '[';
+        bool first = true;
+        for (const element item : simdjson::dom::array(value)) {
+          if (!first) {
+            out += ',';
+          }
+          first = false;
+          if (!Value(item)) {
+            return false;
+          }
+        }
+        out += ']';
+        return true;
+      }
+      case element_type::OBJECT: {
+        std::string_view last;
+        bool first = true;
+        for (const auto field : simdjson::dom::object(value)) {
+          if (!Key(field.key, last, first) || !Value(field.value)) {
+            return false;
+          }
+        }
+        out += first ? "{}" : "}";
+        return true;
+      }
+      case element_type::INT64:
+        Number(value.get_int64().value_unsafe());
+        return true;
+      case element_type::UINT64:
+        Number(value.get_uint64().value_unsafe());
+        return true;
+      case element_type::STRING:
+        compact::quoted(out, value.get_string().value_unsafe());
+        return true;
+      case element_type::BOOL:
+        out += value.get_bool().value_unsafe() ? "true" : "false";
+        return true;
+      case element_type::NULL_VALUE:
+        out += "null";
+        return true;
+      case element_type::DOUBLE:
+        break;
+    }
+    return false;
+  }
+
+  // Writes an item as Value does, noting its name, its order and, under carriedKey (unless
+  // empty), the probes it carries; false also for an item without a name that needs no escapes.
+  bool Item(element value, std::string_view carriedKey, Written& written,
+            std::vector<Written>& carried) {
+    if (value.type() != element_type::OBJECT) {
+      return false;
+    }
+    written.text.at = out.size();
+    std::string_view last;
+    bool first = true;
+    for (const auto field : simdjson::dom::object(value)) {
+      if (!Key(field.key, last, first)) {
+        return false;
+      }
+      const element member = field.value;
+      if (field.key == "name" && member.type() == element_type::STRING) {
+        const std::string_view name = member.get_string().value_unsafe();
+        written.name = {out.size() + 1, name.size()};
+        compact::quoted(out, name);
+        written.item.named = out.size() == written.name.at + name.size() + 1;
+        continue;
+      }
+      if (field.key == "id") {
+        if (member.type() == element_type::UINT64) {
+          written.item.order = member.get_uint64().value_unsafe();
+        } else if (member.type() == element_type::INT64 && member.get_int64().value_unsafe() >= 0) {
+          written.item.order = static_cast<std::uint64_t>(member.get_int64().value_unsafe());
+        }
+      }
+      if (carriedKey.empty() || field.key != carriedKey) {
+        if (!Value(member)) {
+          return false;
+        }
+        continue;
+      }
+      if (member.type() != element_type::ARRAY) {
+        return false;
+      }
+      written.item.carried = ItemText::Carried::Array;
+      written.item.firstCarried = carried.size();
+      out += '[';
+      for (const element probe : simdjson::dom::array(member)) {
+        if (written.item.carriedCount++ > 0) {
+          out += ',';
+        }
+        Written probeWritten;
+        if (!Item(probe, "", probeWritten, carried)) {
+          return false;
+        }
+        carried.push_back(probeWritten);
+      }
+      out += ']';
+    }
+    out += first ? "{}" : "}";
+    written.text.size = out.size() - written.text.at;
+    return written.item.named;
+  }
+
+ private:
+  bool Key(std::string_view key, std::string_view& last, bool& first) {
+    if (!first && !(last < key)) {
+      return false;
+    }
+    out += first ? '{' : ',';
+    compact::quoted(out, key);
+    out += ':';
+    last = key;
+    first = false;
+    return true;
+  }
+
+  template <typename Integer>
+  void Number(Integer number) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+    out.append(digits, static_cast<std::size_t>(end - digits));
+  }
+};
+
+// Reads pieces of a text with simdjson, where they stand when the text has room enough after it.
+class Pieces {
+ public:
+  explicit Pieces(std::size_t spare) : copy(spare < simdjson::SIMDJSON_PADDING) {}
+
+  // The piece read, when it is JSON within the nesting that the whole text may have.
+  std::optional<element> Read(std::string_view piece) {
+    if (!ready) {
+      // A piece stands at most two levels down in the export.
+      ready = parser.allocate(4096, kMaxNesting - 2) == simdjson::SUCCESS;
+    }
+    element value;
+    if (!ready || parser.parse(piece.data(), piece.size(), copy).get(value) != simdjson::SUCCESS) {
+      return std::nullopt;
+    }
+    return value;
+  }
+
+ private:
+  bool copy;
+  bool ready = false;
+  simdjson::dom::parser parser;
+};
+
+// Whether the value holds a floating-point number.
+bool holdsFloat(const nlohmann::json& value) {
+  if (value.is_number_float()) {
+    return true;
+  }
+  if (value.is_structured()) {
+    for (const auto& member : value) {
+      if (holdsFloat(member)) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+// The members of an object's compact text one at a time, with their keys unescaped.
+class MemberReader {
+ public:
+  explicit MemberReader(std::string_view text) : text(text) {}
+
+  std::string_view key;
+  std::string_view value;
+
+  bool Next() {
+    if (at >= text.size() || text[at] != '"') {
+      return false;
+    }
+    const std::size_t keyEnd = closingQuote(text, at);
+    key = text.substr(at + 1, keyEnd - at - 1);
+    if (key.find('\\') != kNone) {
+      unescaped = nlohmann::json::parse(text.substr(at, keyEnd + 1 - at)).get<std::string>();
+      key = unescaped;
+    }
+    const std::size_t end = valueEnd(text, keyEnd + 2);
+    value = text.substr(keyEnd + 2, end - keyEnd - 2);
+    at = end + 1;
+    return true;
+  }
+
+ private:
+  std::string_view text;
+  std::size_t at = 1;
+  std::string unescaped;
+};
+
+}  // namespace
+
+ObjectWriter::ObjectWriter(std::vector<ObjectMember> given) {
+  std::stable_sort(given.begin(), given.end(),
+                   [](const ObjectMember& a, const ObjectMember& b) { return a.key < b.key; });
+  for (std::size_t i = 0; i < given.size(); ++i) {
+    if (i + 1 == given.size() || given[i].key != given[i + 1].key) {
+      members.push_back(std::move(given[i]));
+    }
+  }
+  std::string key;
+  size = members.empty() ? 2 : 1;
+  for (const ObjectMember& each : members) {
+    key.clear();
+    compact::quoted(key, each.key);
+    size += key.size() + 2 + each.value.size();
+    if (each.items != nullptr) {
+      size += 2 + (each.items->empty() ? 0 : each.items->size() - 1);
+      for (const std::string_view text : *each.items) {
+        size += text.size();
+      }
+    }
+  }
+}
+
+bool ObjectWriter::Next(std::string& out) {
+  // How much text gathers in a block.
+  constexpr std::size_t kBlock = 1 << 20;
+  if (done) {
+    return false;
+  }
+  const std::size_t start = out.size();
+  while (out.size() - start < kBlock && member < members.size()) {
+    const ObjectMember& each = members[member];
+    if (item == 0) {
+      out += member == 0 ? '{' : ',';
+      compact::quoted(out, each.key);
+      out += ':';
+      out += each.value;
+      if (each.items != nullptr) {
+        out += '[';
+      }
+    }
+    const std::size_t count = each.items == nullptr ? 0 : each.items->size();
+    // At least one item follows the key, so that a block that stops among the items has written
+    // the key.
+    for (; item < count && (item == 0 || out.size() - start < kBlock); ++item) {
+      if (item > 0) {
+        out += ',';
+      }
+      out += (*each.items)[item];
+    }
+    if (item < count) {
+      // The first item is written: `item` is no longer 0, so the key is not written again.
+      return true;
+    }
+    if (each.items != nullptr) {
+      out += ']';
+    }
+    ++member;
+    item = 0;
+  }
+  if (member == members.size()) {
+    out += members.empty() ? "{}" : "}";
+    done = true;
+  }
+  return true;
+}
+
+void ObjectWriter::WriteAll(const Sink& write) {
+  std::string block;
+  while (Next(block)) {
+    write(block);
+    block.clear();
+  }
+}
+
+bool ExportIndex::Read(std::string_view text, std::size_t spare, std::shared_ptr<const void> owner,
+                       std::string_view itemsKey, const char* carriedKey) {
+  if (Index(text, spare, itemsKey, carriedKey == nullptr ? "" : carriedKey)) {
+    this->owner = std::move(owner);
+    return true;
+  }
+  members.clear();
+  items.clear();
+  carried.clear();
+  return false;
+}
+
+bool ExportIndex::Index(std::string_view text, std::size_t spare, std::string_view itemsKey,
+                        std::string_view carriedKey) {
+  Pieces pieces(spare);
+  CompactWriter writer;
+  // Whether the piece is the compact form of a value; of an item, with what it carries.
+  const auto compact = [&](std::string_view piece, Written* item, std::vector<Written>* probes) {
+    const auto value = pieces.Read(piece);
+    writer.out.clear();
+    return value &&
+           (item != nullptr ? writer.Item(*value, carriedKey, *item, *probes)
+                            : writer.Value(*value)) &&
+           writer.out == piece;
+  };
+  const auto skipSpace = [&](std::size_t at) {
+    while (at < text.size() && isSpace(text[at])) {
+      ++at;
+    }
+    return at;
+  };
+  // The end of the value that starts at `at`, when something follows it.
+  const auto pieceEnd = [&](std::size_t at) {
+    const std::size_t end = valueEnd(text, at);
+    return end == kNone || end >= text.size() ? kNone : end;
+  };
+
+  std::size_t at = skipSpace(0);
+  if (at >= text.size() || text[at] != '{') {
+    return false;
+  }
+  std::string_view lastKey;
+  bool first = true;
+  bool itemsFound = false;
+  do {
+    ++at;
+    const std::size_t keyEnd = at < text.size() && text[at] == '"' ? closingQuote(text, at) : kNone;
+    if (keyEnd == kNone || keyEnd + 1 >= text.size() || text[keyEnd + 1] != ':') {
+      return false;
+    }
+    // Keys that need no escapes, in order and each once, as the library writes them.
+    const std::string_view key = text.substr(at + 1, keyEnd - at - 1);
+    if (std::any_of(key.begin(), key.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == '\\'; }) ||
+        (!first && !(lastKey < key))) {
+      return false;
+    }
+    lastKey = key;
+    first = false;
+    at = keyEnd + 2;
+    if (key != itemsKey) {
+      const std::size_t end = pieceEnd(at);
+      if (end == kNone || !compact(text.substr(at, end - at), nullptr, nullptr)) {
+        return false;
+      }
+      members.push_back({std::string(key), text.substr(at, end - at)});
+      at = end;
+      continue;
+    }
+    if (at >= text.size() || text[at] != '[') {
+      return false;
+    }
+    itemsFound = true;
+    if (at + 1 < text.size() && text[at + 1] == ']') {
+      at += 2;
+      continue;
+    }
+    do {
+      ++at;
+      const std::size_t end = pieceEnd(at);
+      if (end == kNone) {
+        return false;
+      }
+      const std::string_view piece = text.substr(at, end - at);
+      Written item;
+      std::vector<Written> probes;
+      if (!compact(piece, &item, &probes)) {
+        return false;
+      }
+      item.item.text = piece;
+      item.item.name = piece.substr(item.name.at, item.name.size);
+      item.item.firstCarried = carried.size();
+      items.push_back(item.item);
+      for (const Written& probe : probes) {
+        carried.push_back(probe.item);
+        carried.back().text = piece.substr(probe.text.at, probe.text.size);
+        carried.back().name = piece.substr(probe.name.at, probe.name.size);
+      }
+      at = end;
+    } while (text[at] == ',');
+    if (text[at] != ']') {
+      return false;
+    }
+    ++at;
+  } while (at < text.size() && text[at] == ',');
+  return at < text.size() && text[at] == '}' && skipSpace(at + 1) == text.size() && itemsFound &&
+         !Member("version").empty();
+}
+
+void ExportIndex::Take(const nlohmann::json& document, std::string_view itemsKey,
+                       const char* carriedKey) {
+  auto texts = std::make_shared<std::deque<std::string>>();
+  owner = texts;
+  const auto keep = [&](std::string text) -> std::string_view {
+    return texts->emplace_back(std::move(text));
+  };
+  const auto describe = [&](const nlohmann::json& item) {
+    ItemText described;
+    described.text = keep(item.dump());
+    described.floats = holdsFloat(item);
+    if (!item.is_object()) {
+      return described;
+    }
+    const auto name = item.find("name");
+    if (name != item.end() && name->is_string()) {
+      described.named = true;
+      described.name = keep(name->get<std::string>());
+    }
+    const auto id = item.find("id");
+    if (id != item.end() && id->is_number_unsigned()) {
+      described.order = id->get<std::uint64_t>();
+    }
+    return described;
+  };
+
+  for (const auto& member : document.items()) {
+    if (member.key() != itemsKey) {
+      members.push_back({member.key(), keep(member.value().dump())});
+    }
+  }
+  for (const nlohmann::json& item : document.at(std::string(itemsKey))) {
+    items.push_back(describe(item));
+    const auto probes =
+        carriedKey != nullptr && item.is_object() ? item.find(carriedKey) : item.end();
+    if (probes == item.end()) {
+      continue;
+    }
+    if (!probes->is_array()) {
+      items.back().carried = ItemText::Carried::NotArray;
+      continue;
+    }
+    items.back().carried = ItemText::Carried::Array;
+    items.back().firstCarried = carried.size();
+    items.back().carriedCount = probes->size();
+    for (const nlohmann::json& probe : *probes) {
+      carried.push_back(describe(probe));
+    }
+  }
+}
+
+std::string_view ExportIndex::Member(std::string_view key) const {
+  for (const ObjectMember& member : members) {
+    if (member.key == key) {
+      return member.value;
+    }
+  }
+  return "";
+}
+
+void ExportIndex::Write(std::string_view itemsKey, const Sink& write) const {
+  std::vector<std::string_view> texts;
+  texts.reserve(items.size());
+  for (const ItemText& item : items) {
+    texts.push_back(item.text);
+  }
+  std::vector<ObjectMember> all = members;
+  all.push_back({std::string(itemsKey), {}, &texts});
+  ObjectWriter(std::move(all)).WriteAll(write);
+}
+
+std::vector<std::string> differingMembers(const ItemText& one, const ItemText& other,
+                                          const std::vector<std::string_view>& ignored) {
+  const auto differ = [&](std::string_view mine, std::string_view theirs) {
+    if (mine == theirs) {
+      return false;
+    }
+    // Texts of values without floating-point numbers are equal exactly when the values are.
+    return !(one.floats || other.floats) ||
+           nlohmann::json::parse(mine) != nlohmann::json::parse(theirs);
+  };
+  const auto compared = [&](std::string_view key) {
+    return std::find(ignored.begin(), ignored.end(), key) == ignored.end();
+  };
+  std::vector<std::string> fields;
+  MemberReader mine(one.text), theirs(other.text);
+  bool haveMine = mine.Next(), haveTheirs = theirs.Next();
+  while (haveMine || haveTheirs) {
+    const int order = !haveMine ? 1 : !haveTheirs ? -1 : mine.key.compare(theirs.key);
+    const std::string_view key = order <= 0 ? mine.key : theirs.key;
+    if (compared(key) && (order != 0 || differ(mine.value, theirs.value))) {
+      fields.emplace_back(key);
+    }
+    if (order <= 0) {
+      haveMine = mine.Next();
+    }
+    if (order >= 0) {
+      haveTheirs = theirs.Next();
+    }
+  }
+  return fields;
+}
+
+}  // namespace korv::cli::api
