@@ -3,7 +3,6 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <set>
 #include <utility>
 
 #include "common/output.h"
@@ -52,10 +51,14 @@ void readFile(const Kind& kind, const ExportIndex& file, Named& items, Named& pr
   }
 }
 
-// The fields whose values differ, a field that only one side has included; fields the server
-// assigns, and the probes an item carries, are not compared.
-std::vector<std::string> differingFields(const ItemText& mine, const ItemText& theirs) {
-  return differingMembers(mine, theirs, {"id", kAlertTemplates.carriedKey});
+// The fields whose values differ, a field that only one side has included, separated by spaces;
+// fields the server assigns, and the probes an item carries, are not compared.
+std::string differingFields(const ItemText& mine, const ItemText& theirs) {
+  std::string fields;
+  for (const auto& field : differingMembers(mine, theirs, {"id", kAlertTemplates.carriedKey})) {
+    fields += (fields.empty() ? "" : " ") + field;
+  }
+  return fields;
 }
 
 // Adds a row for each item of the file, given the server's version of an item by name.
@@ -64,7 +67,7 @@ void compare(const Named& file, Version version, bool ignoreExisting, bool carri
              std::vector<Row>& rows) {
   for (const auto& name : file.names) {
     const ItemText* item = file.items.at(name);
-    Row row{name, Change::New, {}, carriedProbes, item};
+    Row row{name, {}, item, Change::New, carriedProbes};
     if (const ItemText* existing = version(name)) {
       if (ignoreExisting) {
         row.change = Change::Skipped;
@@ -139,14 +142,7 @@ std::string detail(const Row& row) {
     case Change::ServerOnly:
       return "left alone by the import";
   }
-  std::string fields;
-  for (const auto& field : row.fields) {
-    if (!fields.empty()) {
-      fields += ' ';
-    }
-    fields += string::printable(field);
-  }
-  return fields;
+  return string::printable(row.fields);
 }
 
 // A transfer that did not complete raises an Error that names the server.
@@ -345,23 +341,32 @@ Plan makePlan(const Kind& kind, const ExportIndex& file, Target& target, const S
 
   for (const auto& name : server.items.names) {
     if (items.Find(name) == nullptr) {
-      plan.rows.push_back(Row{name, Change::ServerOnly, {}, false, nullptr});
+      plan.rows.push_back(Row{name, {}, nullptr, Change::ServerOnly, false});
     }
   }
   return plan;
 }
 
 void backup(const Plan& plan, Target& target, const Sink& write) {
-  std::set<std::string_view> overwritten[2];
+  // The names of the items and of the carried probes overwritten, sorted, each once.
+  std::vector<std::string_view> overwritten[2];
   for (const Row& row : plan.rows) {
     if (plan.Overwrites(row)) {
-      overwritten[row.carriedProbe].insert(row.name);
+      overwritten[row.carriedProbe].push_back(row.name);
     }
   }
+  for (auto& names : overwritten) {
+    std::sort(names.begin(), names.end());
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+  }
+  const auto isOverwritten = [&](bool carriedProbe, std::string_view name) {
+    return std::binary_search(overwritten[carriedProbe].begin(), overwritten[carriedProbe].end(),
+                              name);
+  };
   const Snapshot& server = target.Of(*plan.kind);
   std::vector<std::string_view> items;
   for (const ItemText& item : server.document.Items()) {
-    if (overwritten[0].count(item.name) != 0) {
+    if (isOverwritten(false, item.name)) {
       items.push_back(item.text);
     }
   }
@@ -374,7 +379,7 @@ void backup(const Plan& plan, Target& target, const Sink& write) {
     std::vector<const ItemText*> probes;
     if (const Snapshot* serverProbes = target.Taken(kProbes)) {
       for (const ItemText& probe : serverProbes->document.Items()) {
-        if (overwritten[1].count(probe.name) != 0) {
+        if (isOverwritten(true, probe.name)) {
           probes.push_back(&probe);
         }
       }

@@ -7,6 +7,7 @@
 // nothing here changes the server.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -75,6 +76,9 @@ class Target {
   const Snapshot& Of(const Kind& kind);
   // The snapshot if it was read; none otherwise.
   const Snapshot* Taken(const Kind& kind) const;
+  // Gives the snapshots' memory back; the names of the plans' rows of items on the server only go
+  // with them.
+  void Release() { snapshots.clear(); }
 
  private:
   Read read;
@@ -82,20 +86,20 @@ class Target {
 };
 
 // What an import would do to an item of the file, or that an item exists only on the server.
-enum class Change { New, Changed, Unchanged, Skipped, ServerOnly };
+enum class Change : std::uint8_t { New, Changed, Unchanged, Skipped, ServerOnly };
 
 // "new", "changed", "unchanged", "skipped", "server only".
 const char* changeText(Change change);
 
 struct Row {
   std::string_view name;
-  Change change;
-  // The fields that differ, for a changed item, in ascending order.
-  std::vector<std::string> fields;
-  // A custom probe carried by the file's items.
-  bool carriedProbe = false;
+  // The fields that differ, for a changed item, in ascending order, separated by spaces.
+  std::string fields;
   // The file's item; none for an item on the server only.
   const ItemText* item = nullptr;
+  Change change;
+  // A custom probe carried by the file's items.
+  bool carriedProbe = false;
 };
 
 struct Plan {
