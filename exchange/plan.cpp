@@ -49,6 +49,8 @@ void readFile(const Kind& kind, const ExportIndex& file, Named& items, Named& pr
       probes.Add(probe);
     }
   }
+  items.Index();
+  probes.Index();
 }
 
 // The fields whose values differ, a field that only one side has included, separated by spaces;
@@ -65,8 +67,8 @@ std::string differingFields(const ItemText& mine, const ItemText& theirs) {
 template <typename Version>
 void compare(const Named& file, Version version, bool ignoreExisting, bool carriedProbes,
              std::vector<Row>& rows) {
-  for (const auto& name : file.names) {
-    const ItemText* item = file.items.at(name);
+  for (const auto& name : file.Names()) {
+    const ItemText* item = file.Find(name);
     Row row{name, {}, item, Change::New, carriedProbes};
     if (const ItemText* existing = version(name)) {
       if (ignoreExisting) {
@@ -119,13 +121,14 @@ void checkVersions(const ExportIndex& file, const ExportIndex& serverExport, con
 // The items of the wanted names that a plan sends; none for no plan.
 Named sentItems(const Plan* plan, const Named& wanted) {
   Named sent;
-  if (plan != nullptr && !wanted.names.empty()) {
+  if (plan != nullptr && !wanted.Names().empty()) {
     for (const Row& row : plan->rows) {
       if (!row.carriedProbe && plan->Sends(row) && wanted.Find(row.name) != nullptr) {
         sent.Add(*row.item);
       }
     }
   }
+  sent.Index();
   return sent;
 }
 
@@ -215,18 +218,38 @@ Connections sessionConnections(std::shared_ptr<web::WebConnection> first) {
   };
 }
 
-void Named::Add(const ItemText& item) {
-  const auto [found, added] = items.emplace(item.name, &item);
-  if (added) {
-    names.push_back(item.name);
-  } else {
-    found->second = &item;
+void Named::Index() {
+  // Sorted by name, the items of each name stay in the order added: the first of them is where
+  // the name first appears, the last is its item.
+  std::vector<std::uint32_t> order(added.size());
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    order[i] = static_cast<std::uint32_t>(i);
   }
+  std::stable_sort(order.begin(), order.end(), [this](std::uint32_t one, std::uint32_t other) {
+    return added[one]->name < added[other]->name;
+  });
+  std::vector<std::uint32_t> firsts;
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    if (i + 1 == order.size() || added[order[i + 1]]->name != added[order[i]]->name) {
+      byName.push_back(added[order[i]]);
+    }
+    if (i == 0 || added[order[i - 1]]->name != added[order[i]]->name) {
+      firsts.push_back(order[i]);
+    }
+  }
+  std::sort(firsts.begin(), firsts.end());
+  names.reserve(firsts.size());
+  for (const std::uint32_t first : firsts) {
+    names.push_back(added[first]->name);
+  }
+  added = {};
 }
 
 const ItemText* Named::Find(std::string_view name) const {
-  const auto found = items.find(name);
-  return found == items.end() ? nullptr : found->second;
+  const auto found = std::lower_bound(
+      byName.begin(), byName.end(), name,
+      [](const ItemText* item, std::string_view wanted) { return item->name < wanted; });
+  return found != byName.end() && (*found)->name == name ? *found : nullptr;
 }
 
 Target::Target(Connections connections, const Place& place)
@@ -252,6 +275,8 @@ const Snapshot& Target::Of(const Kind& kind) {
         }
       }
     }
+    taken->items.Index();
+    taken->carried.Index();
     snapshot = std::move(taken);
   }
   return *snapshot;
@@ -315,7 +340,7 @@ Plan makePlan(const Kind& kind, const ExportIndex& file, Target& target, const S
   checkVersions(file, server.document, place);
   Plan plan;
   plan.kind = &kind;
-  plan.rows.reserve(items.names.size() + probes.names.size() + server.items.names.size());
+  plan.rows.reserve(items.Names().size() + probes.Names().size() + server.items.Names().size());
   compare(
       items, [&](std::string_view name) { return server.items.Find(name); },
       switches.ignoreExisting, false, plan.rows);
@@ -325,7 +350,7 @@ Plan makePlan(const Kind& kind, const ExportIndex& file, Target& target, const S
   // by the server's items do not hold every name.
   const Named sent = sentItems(before, probes);
   bool needProbes = false;
-  for (const auto& name : probes.names) {
+  for (const auto& name : probes.Names()) {
     needProbes = needProbes || (!sent.Find(name) && !server.carried.Find(name));
   }
   const Snapshot* serverProbes = needProbes ? &target.Of(kProbes) : target.Taken(kProbes);
@@ -339,7 +364,7 @@ Plan makePlan(const Kind& kind, const ExportIndex& file, Target& target, const S
       },
       switches.ignoreExistingProbes, true, plan.rows);
 
-  for (const auto& name : server.items.names) {
+  for (const auto& name : server.items.Names()) {
     if (items.Find(name) == nullptr) {
       plan.rows.push_back(Row{name, {}, nullptr, Change::ServerOnly, false});
     }

@@ -14,7 +14,6 @@
 #include <ostream>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "common/error.h"
@@ -47,13 +46,20 @@ ExportIndex exportAll(const Connections& connections, const Kind& kind, const Pl
 
 // Items of one kind by name: the last item of each name (the one an import that overwrites
 // leaves in place), the names in the order in which they first appear.
-struct Named {
-  std::vector<std::string_view> names;
-  std::unordered_map<std::string_view, const ItemText*> items;
+// All items are added first; Index then makes the names and the look-up by name.
+class Named {
+ public:
+  void Add(const ItemText& item) { added.push_back(&item); }
+  void Index();
 
-  void Add(const ItemText& item);
+  const std::vector<std::string_view>& Names() const { return names; }
   // The item of the name; none when there is none.
   const ItemText* Find(std::string_view name) const;
+
+ private:
+  std::vector<const ItemText*> added;
+  std::vector<std::string_view> names;
+  std::vector<const ItemText*> byName;  // the last item of each name, sorted by name
 };
 
 // A server's export of all its custom items of one kind, its items by name, and the probes that
