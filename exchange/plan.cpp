@@ -69,7 +69,7 @@ void compare(const Named& file, Version version, bool ignoreExisting, bool carri
              std::vector<Row>& rows) {
   for (const auto& name : file.Names()) {
     const ItemText* item = file.Find(name);
-    Row row{name, {}, item, Change::New, carriedProbes};
+    Row row{item, {}, Change::New, carriedProbes};
     if (const ItemText* existing = version(name)) {
       if (ignoreExisting) {
         row.change = Change::Skipped;
@@ -123,7 +123,7 @@ Named sentItems(const Plan* plan, const Named& wanted) {
   Named sent;
   if (plan != nullptr && !wanted.Names().empty()) {
     for (const Row& row : plan->rows) {
-      if (!row.carriedProbe && plan->Sends(row) && wanted.Find(row.name) != nullptr) {
+      if (!row.carriedProbe && plan->Sends(row) && wanted.Find(row.Name()) != nullptr) {
         sent.Add(*row.item);
       }
     }
@@ -366,7 +366,7 @@ Plan makePlan(const Kind& kind, const ExportIndex& file, Target& target, const S
 
   for (const auto& name : server.items.Names()) {
     if (items.Find(name) == nullptr) {
-      plan.rows.push_back(Row{name, {}, nullptr, Change::ServerOnly, false});
+      plan.rows.push_back(Row{server.items.Find(name), {}, Change::ServerOnly, false});
     }
   }
   return plan;
@@ -377,7 +377,7 @@ void backup(const Plan& plan, Target& target, const Sink& write) {
   std::vector<std::string_view> overwritten[2];
   for (const Row& row : plan.rows) {
     if (plan.Overwrites(row)) {
-      overwritten[row.carriedProbe].push_back(row.name);
+      overwritten[row.carriedProbe].push_back(row.Name());
     }
   }
   for (auto& names : overwritten) {
@@ -434,7 +434,7 @@ void printPlan(std::ostream& out, const Plan& plan, const Place& place) {
   out << "====, ======, ======" << std::endl;
   checkStandardOutput(out, place);
   for (const auto& row : plan.rows) {
-    const std::string name = string::printable(std::string(row.name));
+    const std::string name = string::printable(std::string(row.Name()));
     out << (row.carriedProbe ? "Probe '" + name + "'" : name) << ", " << changeText(row.change)
         << ", " << detail(row) << '\n';
     checkStandardOutput(out, place);

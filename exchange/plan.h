@@ -82,8 +82,7 @@ class Target {
   const Snapshot& Of(const Kind& kind);
   // The snapshot if it was read; none otherwise.
   const Snapshot* Taken(const Kind& kind) const;
-  // Gives the snapshots' memory back; the names of the plans' rows of items on the server only go
-  // with them.
+  // Gives the snapshots' memory back; the plans' rows of items on the server only go with them.
   void Release() { snapshots.clear(); }
 
  private:
@@ -98,14 +97,15 @@ enum class Change : std::uint8_t { New, Changed, Unchanged, Skipped, ServerOnly 
 const char* changeText(Change change);
 
 struct Row {
-  std::string_view name;
+  // The file's item; the server's for an item on the server only.
+  const ItemText* item = nullptr;
   // The fields that differ, for a changed item, in ascending order, separated by spaces.
   std::string fields;
-  // The file's item; none for an item on the server only.
-  const ItemText* item = nullptr;
   Change change;
   // A custom probe carried by the file's items.
   bool carriedProbe = false;
+
+  std::string_view Name() const { return item->name; }
 };
 
 struct Plan {
