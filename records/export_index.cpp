@@ -318,7 +318,7 @@ ObjectWriter::ObjectWriter(std::vector<ObjectMember> given) {
 
 bool ObjectWriter::Next(std::string& out) {
   // How much text gathers in a block.
-  constexpr std::size_t kBlock = 1 << 20;
+  constexpr std::size_t kBlock = 1 << 18;
   if (done) {
     return false;
   }
