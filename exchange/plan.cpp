@@ -3,7 +3,6 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <set>
 #include <utility>
 
 #include "common/output.h"
@@ -50,21 +49,27 @@ void readFile(const Kind& kind, const ExportIndex& file, Named& items, Named& pr
       probes.Add(probe);
     }
   }
+  items.Index();
+  probes.Index();
 }
 
-// The fields whose values differ, a field that only one side has included; fields the server
-// assigns, and the probes an item carries, are not compared.
-std::vector<std::string> differingFields(const ItemText& mine, const ItemText& theirs) {
-  return differingMembers(mine, theirs, {"id", kAlertTemplates.carriedKey});
+// The fields whose values differ, a field that only one side has included, separated by spaces;
+// fields the server assigns, and the probes an item carries, are not compared.
+std::string differingFields(const ItemText& mine, const ItemText& theirs) {
+  std::string fields;
+  for (const auto& field : differingMembers(mine, theirs, {"id", kAlertTemplates.carriedKey})) {
+    fields += (fields.empty() ? "" : " ") + field;
+  }
+  return fields;
 }
 
 // Adds a row for each item of the file, given the server's version of an item by name.
 template <typename Version>
 void compare(const Named& file, Version version, bool ignoreExisting, bool carriedProbes,
              std::vector<Row>& rows) {
-  for (const auto& name : file.names) {
-    const ItemText* item = file.items.at(name);
-    Row row{name, Change::New, {}, carriedProbes, item};
+  for (const auto& name : file.Names()) {
+    const ItemText* item = file.Find(name);
+    Row row{item, {}, Change::New, carriedProbes};
     if (const ItemText* existing = version(name)) {
       if (ignoreExisting) {
         row.change = Change::Skipped;
@@ -116,13 +121,14 @@ void checkVersions(const ExportIndex& file, const ExportIndex& serverExport, con
 // The items of the wanted names that a plan sends; none for no plan.
 Named sentItems(const Plan* plan, const Named& wanted) {
   Named sent;
-  if (plan != nullptr && !wanted.names.empty()) {
+  if (plan != nullptr && !wanted.Names().empty()) {
     for (const Row& row : plan->rows) {
-      if (!row.carriedProbe && plan->Sends(row) && wanted.Find(row.name) != nullptr) {
+      if (!row.carriedProbe && plan->Sends(row) && wanted.Find(row.Name()) != nullptr) {
         sent.Add(*row.item);
       }
     }
   }
+  sent.Index();
   return sent;
 }
 
@@ -139,14 +145,7 @@ std::string detail(const Row& row) {
     case Change::ServerOnly:
       return "left alone by the import";
   }
-  std::string fields;
-  for (const auto& field : row.fields) {
-    if (!fields.empty()) {
-      fields += ' ';
-    }
-    fields += string::printable(field);
-  }
-  return fields;
+  return string::printable(row.fields);
 }
 
 // A transfer that did not complete raises an Error that names the server.
@@ -219,18 +218,38 @@ Connections sessionConnections(std::shared_ptr<web::WebConnection> first) {
   };
 }
 
-void Named::Add(const ItemText& item) {
-  const auto [found, added] = items.emplace(item.name, &item);
-  if (added) {
-    names.push_back(item.name);
-  } else {
-    found->second = &item;
+void Named::Index() {
+  // Sorted by name, the items of each name stay in the order added: the first of them is where
+  // the name first appears, the last is its item.
+  std::vector<std::uint32_t> order(added.size());
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    order[i] = static_cast<std::uint32_t>(i);
   }
+  std::stable_sort(order.begin(), order.end(), [this](std::uint32_t one, std::uint32_t other) {
+    return added[one]->name < added[other]->name;
+  });
+  std::vector<std::uint32_t> firsts;
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    if (i + 1 == order.size() || added[order[i + 1]]->name != added[order[i]]->name) {
+      byName.push_back(added[order[i]]);
+    }
+    if (i == 0 || added[order[i - 1]]->name != added[order[i]]->name) {
+      firsts.push_back(order[i]);
+    }
+  }
+  std::sort(firsts.begin(), firsts.end());
+  names.reserve(firsts.size());
+  for (const std::uint32_t first : firsts) {
+    names.push_back(added[first]->name);
+  }
+  added = {};
 }
 
 const ItemText* Named::Find(std::string_view name) const {
-  const auto found = items.find(name);
-  return found == items.end() ? nullptr : found->second;
+  const auto found = std::lower_bound(
+      byName.begin(), byName.end(), name,
+      [](const ItemText* item, std::string_view wanted) { return item->name < wanted; });
+  return found != byName.end() && (*found)->name == name ? *found : nullptr;
 }
 
 Target::Target(Connections connections, const Place& place)
@@ -256,6 +275,8 @@ const Snapshot& Target::Of(const Kind& kind) {
         }
       }
     }
+    taken->items.Index();
+    taken->carried.Index();
     snapshot = std::move(taken);
   }
   return *snapshot;
@@ -319,7 +340,7 @@ Plan makePlan(const Kind& kind, const ExportIndex& file, Target& target, const S
   checkVersions(file, server.document, place);
   Plan plan;
   plan.kind = &kind;
-  plan.rows.reserve(items.names.size() + probes.names.size() + server.items.names.size());
+  plan.rows.reserve(items.Names().size() + probes.Names().size() + server.items.Names().size());
   compare(
       items, [&](std::string_view name) { return server.items.Find(name); },
       switches.ignoreExisting, false, plan.rows);
@@ -329,7 +350,7 @@ Plan makePlan(const Kind& kind, const ExportIndex& file, Target& target, const S
   // by the server's items do not hold every name.
   const Named sent = sentItems(before, probes);
   bool needProbes = false;
-  for (const auto& name : probes.names) {
+  for (const auto& name : probes.Names()) {
     needProbes = needProbes || (!sent.Find(name) && !server.carried.Find(name));
   }
   const Snapshot* serverProbes = needProbes ? &target.Of(kProbes) : target.Taken(kProbes);
@@ -343,25 +364,34 @@ Plan makePlan(const Kind& kind, const ExportIndex& file, Target& target, const S
       },
       switches.ignoreExistingProbes, true, plan.rows);
 
-  for (const auto& name : server.items.names) {
+  for (const auto& name : server.items.Names()) {
     if (items.Find(name) == nullptr) {
-      plan.rows.push_back(Row{name, Change::ServerOnly, {}, false, nullptr});
+      plan.rows.push_back(Row{server.items.Find(name), {}, Change::ServerOnly, false});
     }
   }
   return plan;
 }
 
 void backup(const Plan& plan, Target& target, const Sink& write) {
-  std::set<std::string_view> overwritten[2];
+  // The names of the items and of the carried probes overwritten, sorted, each once.
+  std::vector<std::string_view> overwritten[2];
   for (const Row& row : plan.rows) {
     if (plan.Overwrites(row)) {
-      overwritten[row.carriedProbe].insert(row.name);
+      overwritten[row.carriedProbe].push_back(row.Name());
     }
   }
+  for (auto& names : overwritten) {
+    std::sort(names.begin(), names.end());
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+  }
+  const auto isOverwritten = [&](bool carriedProbe, std::string_view name) {
+    return std::binary_search(overwritten[carriedProbe].begin(), overwritten[carriedProbe].end(),
+                              name);
+  };
   const Snapshot& server = target.Of(*plan.kind);
   std::vector<std::string_view> items;
   for (const ItemText& item : server.document.Items()) {
-    if (overwritten[0].count(item.name) != 0) {
+    if (isOverwritten(false, item.name)) {
       items.push_back(item.text);
     }
   }
@@ -374,7 +404,7 @@ void backup(const Plan& plan, Target& target, const Sink& write) {
     std::vector<const ItemText*> probes;
     if (const Snapshot* serverProbes = target.Taken(kProbes)) {
       for (const ItemText& probe : serverProbes->document.Items()) {
-        if (overwritten[1].count(probe.name) != 0) {
+        if (isOverwritten(true, probe.name)) {
           probes.push_back(&probe);
         }
       }
@@ -404,7 +434,7 @@ void printPlan(std::ostream& out, const Plan& plan, const Place& place) {
   out << "====, ======, ======" << std::endl;
   checkStandardOutput(out, place);
   for (const auto& row : plan.rows) {
-    const std::string name = string::printable(std::string(row.name));
+    const std::string name = string::printable(std::string(row.Name()));
     out << (row.carriedProbe ? "Probe '" + name + "'" : name) << ", " << changeText(row.change)
         << ", " << detail(row) << '\n';
     checkStandardOutput(out, place);

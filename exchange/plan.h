@@ -7,13 +7,13 @@
 // nothing here changes the server.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <ostream>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "common/error.h"
@@ -46,13 +46,20 @@ ExportIndex exportAll(const Connections& connections, const Kind& kind, const Pl
 
 // Items of one kind by name: the last item of each name (the one an import that overwrites
 // leaves in place), the names in the order in which they first appear.
-struct Named {
-  std::vector<std::string_view> names;
-  std::unordered_map<std::string_view, const ItemText*> items;
+// All items are added first; Index then makes the names and the look-up by name.
+class Named {
+ public:
+  void Add(const ItemText& item) { added.push_back(&item); }
+  void Index();
 
-  void Add(const ItemText& item);
+  const std::vector<std::string_view>& Names() const { return names; }
   // The item of the name; none when there is none.
   const ItemText* Find(std::string_view name) const;
+
+ private:
+  std::vector<const ItemText*> added;
+  std::vector<std::string_view> names;
+  std::vector<const ItemText*> byName;  // the last item of each name, sorted by name
 };
 
 // A server's export of all its custom items of one kind, its items by name, and the probes that
@@ -75,6 +82,8 @@ class Target {
   const Snapshot& Of(const Kind& kind);
   // The snapshot if it was read; none otherwise.
   const Snapshot* Taken(const Kind& kind) const;
+  // Gives the snapshots' memory back; the plans' rows of items on the server only go with them.
+  void Release() { snapshots.clear(); }
 
  private:
   Read read;
@@ -82,20 +91,21 @@ class Target {
 };
 
 // What an import would do to an item of the file, or that an item exists only on the server.
-enum class Change { New, Changed, Unchanged, Skipped, ServerOnly };
+enum class Change : std::uint8_t { New, Changed, Unchanged, Skipped, ServerOnly };
 
 // "new", "changed", "unchanged", "skipped", "server only".
 const char* changeText(Change change);
 
 struct Row {
-  std::string_view name;
+  // The file's item; the server's for an item on the server only.
+  const ItemText* item = nullptr;
+  // The fields that differ, for a changed item, in ascending order, separated by spaces.
+  std::string fields;
   Change change;
-  // The fields that differ, for a changed item, in ascending order.
-  std::vector<std::string> fields;
   // A custom probe carried by the file's items.
   bool carriedProbe = false;
-  // The file's item; none for an item on the server only.
-  const ItemText* item = nullptr;
+
+  std::string_view Name() const { return item->name; }
 };
 
 struct Plan {

@@ -364,6 +364,9 @@ void Migrate::Run(RecordDirectory& record, api::Connection& target, Progress& pr
                  [&](const api::Sink& write) { api::backup(plan, targetItems, write); });
   }
 
+  // What follows needs only the plans and the source's items.
+  targetItems.Release();
+
   std::vector<Import> imports;
   for (const api::Plan& plan : plans) {
     if (plan.kind->CarriesProbes() && !withProbes) {
@@ -407,9 +410,15 @@ void Migrate::Run(RecordDirectory& record, api::Connection& target, Progress& pr
       progress.Refused();
     }
     // The verdicts are shown under their heading once they are all read.
-    std::ostringstream verdicts;
+    std::stringstream verdicts;
     progress.Count(api::printVerdicts(*connection, verdicts, KORV_HERE));
-    *out << "Import of the " << import.what << ":" << std::endl << verdicts.str() << std::flush;
+    *out << "Import of the " << import.what << ":" << std::endl;
+    // Streamed from its buffer, not copied; a buffer with nothing in it would mark the stream
+    // failed.
+    if (verdicts.tellp() > 0) {
+      *out << verdicts.rdbuf();
+    }
+    *out << std::flush;
     checkStandardOutput(*out, KORV_HERE);
   }
   progress.Kept(kept);

@@ -182,7 +182,7 @@ class CompactWriter {
         return false;
       }
       written.item.carried = ItemText::Carried::Array;
-      written.item.firstCarried = carried.size();
+      written.item.firstCarried = static_cast<std::uint32_t>(carried.size());
       out += '[';
       for (const element probe : simdjson::dom::array(member)) {
         if (written.item.carriedCount++ > 0) {
@@ -318,7 +318,7 @@ ObjectWriter::ObjectWriter(std::vector<ObjectMember> given) {
 
 bool ObjectWriter::Next(std::string& out) {
   // How much text gathers in a block.
-  constexpr std::size_t kBlock = 1 << 20;
+  constexpr std::size_t kBlock = 1 << 18;
   if (done) {
     return false;
   }
@@ -459,7 +459,7 @@ bool ExportIndex::Index(std::string_view text, std::size_t spare, std::string_vi
       }
       item.item.text = piece;
       item.item.name = piece.substr(item.name.at, item.name.size);
-      item.item.firstCarried = carried.size();
+      item.item.firstCarried = static_cast<std::uint32_t>(carried.size());
       items.push_back(item.item);
       for (const Written& probe : probes) {
         carried.push_back(probe.item);
@@ -520,8 +520,8 @@ void ExportIndex::Take(const nlohmann::json& document, std::string_view itemsKey
       continue;
     }
     items.back().carried = ItemText::Carried::Array;
-    items.back().firstCarried = carried.size();
-    items.back().carriedCount = probes->size();
+    items.back().firstCarried = static_cast<std::uint32_t>(carried.size());
+    items.back().carriedCount = static_cast<std::uint32_t>(probes->size());
     for (const nlohmann::json& probe : *probes) {
       carried.push_back(describe(probe));
     }

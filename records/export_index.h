@@ -21,21 +21,22 @@
 
 namespace korv::cli::api {
 
-// One item of an export, or one probe that an item carries.
+// One item of an export, or one probe that an item carries. Its members are ordered so that an
+// export of many items takes little memory.
 struct ItemText {
   std::string_view text;  // its compact form
-  bool named = false;     // whether it is an object with a text "name"
   std::string_view name;
-  // Whether it holds a floating-point number: then texts that differ may still hold equal values.
-  bool floats = false;
   // Its "id" when that is a number of 0 or more (the order in which the server lists items); the
   // largest number otherwise.
   std::uint64_t order = UINT64_MAX;
   // The probes it carries: the member is missing, is no array, or is an array of the
   // carriedCount items of ExportIndex::carried from firstCarried on.
-  enum class Carried { None, NotArray, Array } carried = Carried::None;
-  std::size_t firstCarried = 0;
-  std::size_t carriedCount = 0;
+  std::uint32_t firstCarried = 0;
+  std::uint32_t carriedCount = 0;
+  bool named = false;  // whether it is an object with a text "name"
+  // Whether it holds a floating-point number: then texts that differ may still hold equal values.
+  bool floats = false;
+  enum class Carried : std::uint8_t { None, NotArray, Array } carried = Carried::None;
 };
 
 // A member of an object written by ObjectWriter: a compact value, or an array of item texts.

@@ -62,10 +62,8 @@ std::string rowsOf(const Plan& plan) {
   std::string text;
   for (const auto& row : plan.rows) {
     text += std::string(text.empty() ? "" : ", ") + (row.carriedProbe ? "+" : "") +
-            std::string(row.name) + " " + changeText(row.change);
-    for (const auto& field : row.fields) {
-      text += " " + field;
-    }
+            std::string(row.Name()) + " " + changeText(row.change) +
+            (row.fields.empty() ? "" : " " + row.fields);
   }
   return text;
 }
