@@ -8,71 +8,21 @@
 #include <simdjson.h>
 
 #include "records/compact_json.h"
+#include "records/json_text.h"
 #include "records/record_stream.h"
 
 namespace korv::cli::api {
 
 namespace {
 
+using text::closingQuote;
+using text::isSpace;
+using text::valueEnd;
+
 using simdjson::dom::element;
 using simdjson::dom::element_type;
 
 constexpr std::size_t kNone = std::string_view::npos;
-
-bool isSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
-// The quote that closes the string opened at `at`; kNone when there is none.
-std::size_t closingQuote(std::string_view text, std::size_t at) {
-  for (std::size_t from = at + 1; from < text.size();) {
-    const void* found = std::memchr(text.data() + from, '"', text.size() - from);
-    if (found == nullptr) {
-      return kNone;
-    }
-    const auto quote = static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
-    std::size_t backslashes = 0;
-    while (quote - backslashes > at + 1 && text[quote - backslashes - 1] == '\\') {
-      ++backslashes;
-    }
-    if (backslashes % 2 == 0) {
-      return quote;
-    }
-    from = quote + 1;
-  }
-  return kNone;
-}
-
-// Where the value of compact text that starts at `at` ends: past the bracket that closes an
-// array or an object, or the quote that closes a string, and for anything else at the next
-// separator; kNone when the text ends inside a string or a bracket.
-std::size_t valueEnd(std::string_view text, std::size_t at) {
-  std::size_t depth = 0;
-  for (std::size_t i = at; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '"') {
-      i = closingQuote(text, i);
-      if (i == kNone) {
-        return kNone;
-      }
-      if (depth == 0) {
-        return i + 1;
-      }
-    } else if (c == '[' || c == '{') {
-      ++depth;
-    } else if (c == ']' || c == '}') {
-      if (depth == 0) {
-        return i;
-      }
-      if (--depth == 0) {
-        return i + 1;
-      }
-    } else if (depth == 0 && c == ',') {
-      return i;
-    }
-  }
-  return depth == 0 ? text.size() : kNone;
-}
 
 // A text's place in a piece of text that it was written to match.
 struct Span {

@@ -8,6 +8,7 @@
 #include <simdjson.h>
 
 #include "records/compact_json.h"
+#include "records/json_text.h"
 #include "records/record_stream.h"
 
 namespace korv::cli::api::fast {
@@ -15,6 +16,10 @@ namespace korv::cli::api::fast {
 static_assert(kSpare >= simdjson::SIMDJSON_PADDING);
 
 namespace {
+
+using text::closingQuote;
+using text::isSpace;
+using text::valueEnd;
 
 using simdjson::dom::element;
 using simdjson::dom::element_type;
@@ -26,68 +31,11 @@ constexpr std::size_t kPieceDepth = kMaxNesting - 2;
 // How much compact text gathers before it is handed on.
 constexpr std::size_t kBlock = 1 << 20;
 
-bool isSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
 std::size_t skipSpace(std::string_view text, std::size_t at) {
   while (at < text.size() && isSpace(text[at])) {
     ++at;
   }
   return at;
-}
-
-// The quote that closes the string opened at `at`; kNone when there is none.
-std::size_t closingQuote(std::string_view text, std::size_t at) {
-  for (std::size_t from = at + 1; from < text.size();) {
-    const void* found = std::memchr(text.data() + from, '"', text.size() - from);
-    if (found == nullptr) {
-      return kNone;
-    }
-    const auto quote = static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
-    // A quote after an odd number of backslashes is escaped.
-    std::size_t backslashes = 0;
-    while (quote - backslashes > at + 1 && text[quote - backslashes - 1] == '\\') {
-      ++backslashes;
-    }
-    if (backslashes % 2 == 0) {
-      return quote;
-    }
-    from = quote + 1;
-  }
-  return kNone;
-}
-
-// Where the value that starts at `at` ends: just past the bracket that closes an array or an
-// object (brackets in strings do not count) or the quote that closes a string, and for anything
-// else at the next separator or white space; kNone when the text ends first. Whether the piece is
-// a JSON value is for simdjson to say.
-std::size_t valueEnd(std::string_view text, std::size_t at) {
-  std::size_t depth = 0;
-  for (std::size_t i = at; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '"') {
-      i = closingQuote(text, i);
-      if (i == kNone) {
-        return kNone;
-      }
-      if (depth == 0) {
-        return i + 1;
-      }
-    } else if (c == '[' || c == '{') {
-      ++depth;
-    } else if (c == ']' || c == '}') {
-      if (depth == 0) {
-        return i;
-      }
-      if (--depth == 0) {
-        return i + 1;
-      }
-    } else if (depth == 0 && (c == ',' || isSpace(c))) {
-      return i;
-    }
-  }
-  return depth == 0 ? text.size() : kNone;
 }
 
 // Reads pieces of a text with simdjson, one at a time: each value read is good until the next.
