@@ -23,6 +23,8 @@ std::string DiffAlertTemplates::Purpose() {
 
 void DiffAlertTemplates::Init(CLI::App* app) {
   source.AddOption(app, "Alert template file");
+  names.AddOption(app,
+                  "Compare only the alert templates whose names match the pattern (repeatable).");
   app->add_flag_callback(
       "--ignore-existing", [this] { ignoreExisting = true; },
       "Compare as an import with --ignore-existing would act: existing alert templates are "
@@ -35,6 +37,7 @@ void DiffAlertTemplates::Init(CLI::App* app) {
 
 void DiffAlertTemplates::Reset() {
   source.Reset();
+  names.Reset();
   ignoreExistingProbes = false;
   ignoreExisting = false;
 }
@@ -42,7 +45,7 @@ void DiffAlertTemplates::Reset() {
 void DiffAlertTemplates::Perform() {
   Scope reset([this] { Reset(); });
   const bool wouldChange = api::diffFile(
-      api::kAlertTemplates, source, {ignoreExisting, ignoreExistingProbes}, *out,
+      api::kAlertTemplates, source, {ignoreExisting, ignoreExistingProbes}, names, *out,
       [](const std::string& text) { LOG_INFO << text; }, KORV_HERE);
   SetExitStatus(wouldChange ? 3 : 0);
 }

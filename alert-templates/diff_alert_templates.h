@@ -6,7 +6,7 @@
 #include <string>
 
 #include "cli/command.h"
-#include "exchange/exchange.h"
+#include "exchange/commands.h"
 
 namespace korv::cli {
 
@@ -24,6 +24,7 @@ class DiffAlertTemplates : public Command {
  private:
   std::ostream* out;
   api::ImportSource source;
+  api::NameFilter names;
   bool ignoreExistingProbes = false;
   bool ignoreExisting = false;
 };

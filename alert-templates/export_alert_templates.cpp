@@ -21,11 +21,16 @@ void ExportCustomAlertTemplates::Init(CLI::App* app) {
   api::addIdOption(app, "-i,--id", templateIds,
                    "List of id for the custom alert templates to be exported");
   destination.AddOptions(app);
+  names.AddOption(app,
+                  "Export only the alert templates whose names match the pattern (repeatable).");
 }
 
 void ExportCustomAlertTemplates::Perform() {
-  Scope release([this] { ReleaseFile(); });
-  api::exportItems(api::kAlertTemplates, templateIds, destination, KORV_HERE);
+  Scope release([this] {
+    ReleaseFile();
+    names.Reset();
+  });
+  api::exportItems(api::kAlertTemplates, templateIds, names, destination, KORV_HERE);
 }
 
 }  // namespace korv::cli

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "cli/command.h"
-#include "exchange/exchange.h"
+#include "exchange/commands.h"
 
 namespace korv::cli {
 
@@ -24,6 +24,7 @@ class ExportCustomAlertTemplates : public Command {
  private:
   std::set<std::uint32_t> templateIds;
   api::ExportDestination destination;
+  api::NameFilter names;
 };
 
 }  // namespace korv::cli

@@ -23,6 +23,9 @@ std::string ImportCustomAlertTemplates::Purpose() {
 
 void ImportCustomAlertTemplates::Init(CLI::App* app) {
   source.AddOption(app, "Alert template file");
+  names.AddOption(
+      app,
+      "Import only the alert templates of the file whose names match the pattern (repeatable).");
   app->add_flag_callback(
       "--ignore-existing", [this] { ignoreExisting = true; },
       "Ignore the existing alert template in the KORV Server.");
@@ -39,6 +42,7 @@ void ImportCustomAlertTemplates::Init(CLI::App* app) {
 
 void ImportCustomAlertTemplates::Reset() {
   source.Reset();
+  names.Reset();
   ignoreExistingProbes = false;
   ignoreExisting = false;
   strict = false;
@@ -48,7 +52,7 @@ void ImportCustomAlertTemplates::Reset() {
 void ImportCustomAlertTemplates::Perform() {
   Scope reset([this] { Reset(); });
   const bool failed = api::importFile(
-      api::kAlertTemplates, source, {ignoreExisting, ignoreExistingProbes}, backup, *out,
+      api::kAlertTemplates, source, {ignoreExisting, ignoreExistingProbes}, names, backup, *out,
       [](const std::string& text) { LOG_INFO << text; }, KORV_HERE);
   if (strict && failed) {
     SetExitStatus(5);

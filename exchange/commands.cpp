@@ -1,5 +1,12 @@
 #include "exchange/commands.h"
 
+#include <fnmatch.h>
+
+#include <algorithm>
+
+#include <CLI/CLI.hpp>
+
+#include "common/string_utils.h"
 #include "exchange/plan.h"
 #include "records/fast_json.h"
 
@@ -55,19 +62,110 @@ bool itemFailed(const Kind& kind, const std::string& status, const std::string& 
   return false;
 }
 
+// The file's text, as its import reads it, with only the items that match the names.
+nlohmann::json pickFile(const Kind& kind, const ImportSource& source, const std::string& text,
+                        const NameFilter& names, const Log& log, const Place& place) {
+  nlohmann::json file = source.Parse(text, kind.messages, place);
+  checkFile(kind, source, file, log, place);
+  names.Pick(kind, file, place);
+  return file;
+}
+
 }  // namespace
 
-void exportItems(const Kind& kind, const std::set<std::uint32_t>& ids,
+void NameFilter::AddOption(CLI::App* app, const std::string& description) {
+  app->add_option(
+         "--name",
+         [this](const CLI::results_t& values) {
+           patterns.insert(patterns.end(), values.begin(), values.end());
+           return true;
+         },
+         description)
+      ->type_name("PATTERN")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+}
+
+bool NameFilter::Matches(std::string_view name) const {
+  const std::string text(name);
+  return patterns.empty() ||
+         std::any_of(patterns.begin(), patterns.end(), [&](const std::string& pattern) {
+           return fnmatch(pattern.c_str(), text.c_str(), 0) == 0;
+         });
+}
+
+void NameFilter::Pick(const Kind& kind, nlohmann::json& document, const Place& place) const {
+  if (patterns.empty()) {
+    return;
+  }
+  std::vector<bool> matched(patterns.size(), false);
+  keep(kind, document, matched);
+  Refuse(matched, kind.itemName, place);
+}
+
+ExportIndex NameFilter::Keep(const Kind& kind, const ExportIndex& index,
+                             std::vector<bool>& matched) const {
+  std::string text;
+  index.Write(kind.itemsKey, [&text](std::string_view part) { text.append(part); });
+  nlohmann::json document = nlohmann::json::parse(text);
+  keep(kind, document, matched);
+  ExportIndex kept;
+  kept.Take(document, kind.itemsKey, kind.carriedKey);
+  return kept;
+}
+
+void NameFilter::Refuse(const std::vector<bool>& matched, const std::string& items,
+                        const Place& place) const {
+  for (std::size_t i = 0; i < patterns.size(); ++i) {
+    if (!matched[i]) {
+      throw Error(place.function, place.line, "Error",
+                  string::format("No %s matches '%s'.", items, string::printable(patterns[i])));
+    }
+  }
+}
+
+void NameFilter::keep(const Kind& kind, nlohmann::json& document,
+                      std::vector<bool>& matched) const {
+  nlohmann::json& items = document.at(kind.itemsKey);
+  nlohmann::json picked = nlohmann::json::array();
+  for (nlohmann::json& item : items) {
+    const auto name = item.is_object() ? item.find("name") : item.end();
+    if (!item.is_object() || name == item.end() || !name->is_string()) {
+      continue;
+    }
+    const std::string& text = name->get_ref<const std::string&>();
+    bool taken = false;
+    for (std::size_t i = 0; i < patterns.size(); ++i) {
+      if (fnmatch(patterns[i].c_str(), text.c_str(), 0) == 0) {
+        matched[i] = taken = true;
+      }
+    }
+    if (taken) {
+      picked.push_back(std::move(item));
+    }
+  }
+  items = std::move(picked);
+}
+
+void NameFilter::Narrow(Plan& plan) const {
+  plan.rows.erase(std::remove_if(plan.rows.begin(), plan.rows.end(),
+                                 [this](const Row& row) {
+                                   return row.change == Change::ServerOnly && !Matches(row.Name());
+                                 }),
+                  plan.rows.end());
+}
+
+void exportItems(const Kind& kind, const std::set<std::uint32_t>& ids, const NameFilter& names,
                  ExportDestination& destination, const Place& place) {
   destination.Open(place);
   const auto connection = connect();
   postJson(*connection, kind.exportPath, {{kind.itemsKey, ids}});
-  if (destination.WriteFast(*connection, kind.itemsKey, place)) {
+  if (names.Empty() && destination.WriteFast(*connection, kind.itemsKey, place)) {
     return;
   }
-  const nlohmann::json answer = parseResponse(*connection, place);
+  nlohmann::json answer = parseResponse(*connection, place);
   checkStatus(*connection, answer, kind.exportFailure, place);
   checkExport(answer, kind.itemsKey, place);
+  names.Pick(kind, answer, place);
   destination.Write(answer, place);
 }
 
@@ -101,7 +199,8 @@ ObjectWriter importBody(const Kind& kind, std::string_view version, const Switch
 }
 
 bool importFile(const Kind& kind, ImportSource& source, const Switches& switches,
-                ExportDestination& backup, std::ostream& out, const Log& log, const Place& place) {
+                const NameFilter& names, ExportDestination& backup, std::ostream& out,
+                const Log& log, const Place& place) {
   const std::string text = source.ReadText(kind.messages, place);
   // A file in the plain case is passed on without parsing it into a document.
   fast::ImportRequest request;
@@ -109,11 +208,10 @@ bool importFile(const Kind& kind, ImportSource& source, const Switches& switches
   if (kind.CarriesProbes()) {
     flags.emplace_back(kind.carriedSwitch, switches.ignoreExistingProbes);
   }
-  const bool fast = request.Prepare(text, kind.itemsKey, flags);
+  const bool fast = names.Empty() && request.Prepare(text, kind.itemsKey, flags);
   nlohmann::json file;
   if (!fast) {
-    file = source.Parse(text, kind.messages, place);
-    checkFile(kind, source, file, log, place);
+    file = pickFile(kind, source, text, names, log, place);
   }
   if (backup.Named()) {
     backup.Open(place);
@@ -121,7 +219,12 @@ bool importFile(const Kind& kind, ImportSource& source, const Switches& switches
   const Connections connections = sessionConnections(connect());
   if (backup.Named()) {
     // The backup is complete on disk before anything is imported.
-    const ExportIndex index = indexFile(kind, source, text, log, place);
+    ExportIndex index;
+    if (names.Empty()) {
+      index = indexFile(kind, source, text, log, place);
+    } else {
+      index.Take(file, kind.itemsKey, kind.carriedKey);
+    }
     Target target(connections, place);
     const Plan plan = makePlan(kind, index, target, switches, nullptr, place);
     backup.WriteParts([&](const Sink& write) { api::backup(plan, target, write); }, place);
@@ -140,12 +243,18 @@ bool importFile(const Kind& kind, ImportSource& source, const Switches& switches
   return false;
 }
 
-bool diffFile(const Kind& kind, ImportSource& source, const Switches& switches, std::ostream& out,
-              const Log& log, const Place& place) {
+bool diffFile(const Kind& kind, ImportSource& source, const Switches& switches,
+              const NameFilter& names, std::ostream& out, const Log& log, const Place& place) {
   const std::string text = source.ReadText(kind.messages, place);
-  const ExportIndex file = indexFile(kind, source, text, log, place);
+  ExportIndex file;
+  if (names.Empty()) {
+    file = indexFile(kind, source, text, log, place);
+  } else {
+    file.Take(pickFile(kind, source, text, names, log, place), kind.itemsKey, kind.carriedKey);
+  }
   Target target(sessionConnections(connect()), place);
-  const Plan plan = makePlan(kind, file, target, switches, nullptr, place);
+  Plan plan = makePlan(kind, file, target, switches, nullptr, place);
+  names.Narrow(plan);
   printPlan(out, plan, place);
   return plan.WouldChange();
 }

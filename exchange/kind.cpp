@@ -5,6 +5,7 @@ namespace korv::cli::api {
 const Kind kProbes{
     "probes",
     "probes",
+    "probe",
     "/probe/",
     "/probe/custom/export/",
     "/probe/custom/import/",
@@ -25,6 +26,7 @@ const Kind kProbes{
 const Kind kAlertTemplates{
     "alert-templates",
     "alert_templates",
+    "alert template",
     "/alert/template/",
     "/alert/custom/export/",
     "/alert/custom/import/",

@@ -250,6 +250,9 @@ void Migrate::Init(CLI::App* app) {
       ->check(CLI::IsMember({api::kProbes.name, api::kAlertTemplates.name}));
   app->add_flag("--ignore-existing", ignoreExisting,
                 "Keep the probes and alert templates that the target already has.");
+  names.AddOption(app,
+                  "Migrate only the probes and alert templates whose names match the pattern "
+                  "(repeatable).");
 }
 
 void Migrate::Reset() {
@@ -259,6 +262,7 @@ void Migrate::Reset() {
   only.clear();
   dryRun = false;
   ignoreExisting = false;
+  names.Reset();
 }
 
 void Migrate::Perform() {
@@ -326,11 +330,28 @@ void Migrate::Run(RecordDirectory& record, api::Connection& target, Progress& pr
   for (const api::Kind* kind : kinds) {
     progress.step = string::format("the export of the %s from '%s'", kind->name, from);
     LOG_INFO << "Running " << progress.step;
-    const api::ExportIndex& file = files[kind] = api::exportAll(toSource, *kind, KORV_HERE);
-    record.Write(kind->name + std::string(".json"),
-                 [&](const api::Sink& write) { file.Write(kind->itemsKey, write); });
+    files[kind] = api::exportAll(toSource, *kind, KORV_HERE);
   }
   swapConnection(target);
+  // With names, only the source's items that match are planned; a pattern that matches none of
+  // them ends the run before anything is written.
+  std::map<const api::Kind*, api::ExportIndex> picked;
+  if (!names.Empty()) {
+    progress.step = "the choice of the items by name";
+    std::vector<bool> matched(names.Count(), false);
+    for (const api::Kind* kind : kinds) {
+      picked[kind] = names.Keep(*kind, files[kind], matched);
+    }
+    names.Refuse(matched, kinds.size() == 1 ? kinds.front()->itemName : "probe or alert template",
+                 KORV_HERE);
+  }
+  for (const api::Kind* kind : kinds) {
+    record.Write(kind->name + std::string(".json"),
+                 [&](const api::Sink& write) { files[kind].Write(kind->itemsKey, write); });
+  }
+  if (!names.Empty()) {
+    files = std::move(picked);
+  }
 
   // The probes go in first, through the probe import, so that each has a verdict of its own: the
   // probes of the source, or else those that the alert templates carry. The templates then keep
@@ -348,6 +369,7 @@ void Migrate::Run(RecordDirectory& record, api::Connection& target, Progress& pr
                       {ignoreExisting, kind->CarriesProbes() && (after || ignoreExisting)},
                       after ? &plans.front() : nullptr, KORV_HERE));
     plans.back().resend = false;
+    names.Narrow(plans.back());
     *out << "Diff of the " << kind->name << ":" << std::endl;
     api::printPlan(*out, plans.back(), KORV_HERE);
     wouldChange = wouldChange || plans.back().WouldChange();

@@ -7,6 +7,7 @@
 
 #include "cli/command.h"
 #include "connection/session.h"
+#include "exchange/commands.h"
 
 namespace korv::cli {
 
@@ -35,6 +36,7 @@ class Migrate : public Command {
   std::string only;
   bool dryRun = false;
   bool ignoreExisting = false;
+  api::NameFilter names;
 };
 
 }  // namespace korv::cli

@@ -80,19 +80,19 @@ _korv_cli() {
     list-probes) options="-c --probe-category -h --help" categories="-c --probe-category" ;;
     list-alert-templates)
       options="-c --alert-template-category -h --help" categories="-c --alert-template-category" ;;
-    export-probes) options="-i --probe-id -o --out-file -w --overwrite -h --help" files="-o --out-file" ;;
-    export-alert-templates) options="-i --id -o --out-file -w --overwrite -h --help" files="-o --out-file" ;;
+    export-probes) options="-i --probe-id -o --out-file -w --overwrite --name -h --help" files="-o --out-file" ;;
+    export-alert-templates) options="-i --id -o --out-file -w --overwrite --name -h --help" files="-o --out-file" ;;
     import-probes)
-      options="-i --in-file --ignore-existing --strict --backup -h --help" files="-i --in-file --backup" ;;
+      options="-i --in-file --ignore-existing --strict --backup --name -h --help" files="-i --in-file --backup" ;;
     import-alert-templates)
-      options="-i --in-file --ignore-existing --ignore-existing-probes --strict --backup -h --help"
+      options="-i --in-file --ignore-existing --ignore-existing-probes --strict --backup --name -h --help"
       files="-i --in-file --backup" ;;
-    diff-probes) options="-i --in-file --ignore-existing -h --help" files="-i --in-file" ;;
+    diff-probes) options="-i --in-file --ignore-existing --name -h --help" files="-i --in-file" ;;
     diff-alert-templates)
-      options="-i --in-file --ignore-existing --ignore-existing-probes -h --help" files="-i --in-file" ;;
+      options="-i --in-file --ignore-existing --ignore-existing-probes --name -h --help" files="-i --in-file" ;;
     check-probes | check-alert-templates) options="-i --in-file -h --help" files="-i --in-file" ;;
     migrate)
-      options="--from --to --dir --dry-run --only --ignore-existing -h --help" files="--dir" ;;
+      options="--from --to --dir --dry-run --only --ignore-existing --name -h --help" files="--dir" ;;
   esac
 
   if [[ $prev == --server || ($command == migrate && ($prev == --from || $prev == --to)) ]]; then

@@ -22,6 +22,7 @@ std::string DiffProbes::Purpose() {
 
 void DiffProbes::Init(CLI::App* app) {
   source.AddOption(app, "Probes file");
+  names.AddOption(app, "Compare only the probes whose names match the pattern (repeatable).");
   app->add_flag_callback(
       "--ignore-existing", [this] { ignoreExisting = true; },
       "Compare as an import with --ignore-existing would act: existing custom probes are "
@@ -30,13 +31,14 @@ void DiffProbes::Init(CLI::App* app) {
 
 void DiffProbes::Reset() {
   source.Reset();
+  names.Reset();
   ignoreExisting = false;
 }
 
 void DiffProbes::Perform() {
   Scope reset([this] { Reset(); });
   const bool wouldChange = api::diffFile(
-      api::kProbes, source, {ignoreExisting, false}, *out,
+      api::kProbes, source, {ignoreExisting, false}, names, *out,
       [](const std::string& text) { LOG_INFO << text; }, KORV_HERE);
   SetExitStatus(wouldChange ? 3 : 0);
 }

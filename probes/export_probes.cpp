@@ -20,11 +20,15 @@ std::string ExportCustomProbes::Purpose() {
 void ExportCustomProbes::Init(CLI::App* app) {
   api::addIdOption(app, "-i,--probe-id", probeIds, "List of the custom probe-id to be exported");
   destination.AddOptions(app);
+  names.AddOption(app, "Export only the probes whose names match the pattern (repeatable).");
 }
 
 void ExportCustomProbes::Perform() {
-  Scope release([this] { ReleaseFile(); });
-  api::exportItems(api::kProbes, probeIds, destination, KORV_HERE);
+  Scope release([this] {
+    ReleaseFile();
+    names.Reset();
+  });
+  api::exportItems(api::kProbes, probeIds, names, destination, KORV_HERE);
 }
 
 }  // namespace korv::cli

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "cli/command.h"
-#include "exchange/exchange.h"
+#include "exchange/commands.h"
 
 namespace korv::cli {
 
@@ -23,6 +23,7 @@ class ExportCustomProbes : public Command {
  private:
   std::set<std::uint32_t> probeIds;
   api::ExportDestination destination;
+  api::NameFilter names;
 };
 
 }  // namespace korv::cli

@@ -22,6 +22,8 @@ std::string ImportProbes::Purpose() {
 
 void ImportProbes::Init(CLI::App* app) {
   source.AddOption(app, "Probes file");
+  names.AddOption(app,
+                  "Import only the probes of the file whose names match the pattern (repeatable).");
   app->add_flag_callback(
       "--ignore-existing", [this] { ignoreExisting = true; },
       "Ignore the existing custom probes in the KORV Server.");
@@ -35,6 +37,7 @@ void ImportProbes::Init(CLI::App* app) {
 
 void ImportProbes::Reset() {
   source.Reset();
+  names.Reset();
   ignoreExisting = false;
   strict = false;
   backup.ReleaseFile();
@@ -43,7 +46,7 @@ void ImportProbes::Reset() {
 void ImportProbes::Perform() {
   Scope reset([this] { Reset(); });
   const bool failed = api::importFile(
-      api::kProbes, source, {ignoreExisting, false}, backup, *out,
+      api::kProbes, source, {ignoreExisting, false}, names, backup, *out,
       [](const std::string& text) { LOG_INFO << text; }, KORV_HERE);
   if (strict && failed) {
     SetExitStatus(5);

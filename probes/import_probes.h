@@ -5,7 +5,7 @@
 #include <string>
 
 #include "cli/command.h"
-#include "exchange/exchange.h"
+#include "exchange/commands.h"
 
 namespace korv::cli {
 
@@ -23,6 +23,7 @@ class ImportProbes : public Command {
  private:
   std::ostream* out;
   api::ImportSource source;
+  api::NameFilter names;
   bool ignoreExisting = false;
   // "--strict": status 5 when an item failed.
   bool strict = false;

@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <regex>
 
@@ -16,8 +17,11 @@ namespace korv::test {
 namespace {
 
 using nlohmann::json;
+using ::testing::AllOf;
+using ::testing::ContainsRegex;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using Flags = std::vector<std::string>;
 
 // Probes or alert templates, and what their diff lists: the source's custom items, and the
@@ -105,6 +109,40 @@ TEST_P(ImportPreview, StrictImportEndsWithFiveWhenAnItemOrAProbeItCarriesFailed)
   EXPECT_EQ(Showing(Cli(target, "import", {"-i", file, "--strict"})), (Shown{5, loose.out, ""}));
 }
 
+// Of the custom samples, one probe and one template each start with "N", "O" and "S"; the
+// template "Nightly Batch Overrun" carries the probe "Nightly Batch Duration".
+TEST_P(ImportPreview, NamePatternsPickTheItemsToExportImportAndCompare) {
+  const std::string picked = home / "picked.json", none = home / "none.json";
+  ASSERT_EQ(Cli(source, "export", {"-o", picked, "--name", "N*", "--name", "Nightly*"}).status, 0);
+  json expected = json::parse(ReadFile(file));
+  json& items = expected[kind.key];
+  items.erase(
+      std::remove_if(items.begin(), items.end(),
+                     [](const json& item) { return item["name"].get<std::string>()[0] != 'N'; }),
+      items.end());
+  EXPECT_EQ(ReadFile(picked), expected.dump());
+
+  const std::string refused =
+      "No " + std::string(kind.probes ? "probe" : "alert template") + " matches 'X\\n'.\n";
+  EXPECT_EQ(Showing(Cli(source, "export", {"-o", none, "--name", "N*", "--name", "X\n"})),
+            (Shown{4, "", refused}));
+  EXPECT_FALSE(std::filesystem::exists(none));
+  EXPECT_EQ(Showing(Cli(target, "import", {"-i", file, "--name", "N*", "--name", "X\n"})),
+            (Shown{4, "", refused}));
+  EXPECT_EQ(TargetState(), "[]\n[]\n");
+
+  const ProcessResult imported = Cli(target, "import", {"-i", file, "--name", "N*"});
+  EXPECT_EQ(imported.status, 0) << imported.err;
+  EXPECT_THAT(TargetState(), AllOf(HasSubstr("Nightly Batch Duration"), Not(HasSubstr("Orders"))));
+  EXPECT_EQ(Lines(Diff({"--name", "N*"}, 0, "unchanged")).size(), 2u);
+
+  // Server-only rows for the server's matching items only.
+  const ProcessResult diff = Cli(source, "diff", {"-i", picked, "--name", "[NO]*"});
+  EXPECT_EQ(diff.status, 0) << diff.err;
+  EXPECT_THAT(diff.out, AllOf(ContainsRegex("Orders [A-Za-z ]+, server only"),
+                              Not(ContainsRegex("Stale|Surge"))));
+}
+
 INSTANTIATE_TEST_SUITE_P(ProbesAndAlertTemplates, ImportPreview,
                          ::testing::Values(Kind{true}, Kind{false}),
                          [](const auto& info) { return info.param.key; });
@@ -176,6 +214,16 @@ TEST_F(NamedServers, RefuseAnUnknownNameAnUnsafeFileAndBadEntriesNamingThem) {
 TEST_F(NamedServers, MigrateMovesEveryCustomItemKeepsTheRecordAndGivesBothTokensBack) {
   Configure(source.Url(), target.Url(), "");
   EXPECT_EQ(Migrate({home / "preview", "--dry-run"}).status, 3);
+  const ProcessResult some = Migrate({home / "some", "--dry-run", "--name", "S*"});
+  EXPECT_EQ(some.status, 3) << some.err;
+  EXPECT_THAT(some.out, AllOf(HasSubstr("Stale Invoices, new"), HasSubstr("Session Surge, new"),
+                              Not(HasSubstr("Orders"))));
+  EXPECT_EQ(Showing(Migrate({home / "none", "--dry-run", "--name", "Q*"})),
+            (Shown{4,
+                   "Migration from 'old' to 'new' stopped at the choice of the items by name; "
+                   "nothing was imported.\n",
+                   "No probe or alert template matches 'Q*'.\n"}));
+  EXPECT_FALSE(std::filesystem::exists(home / "none"));
   EXPECT_EQ(Migrate({home / "preview-again", "--dry-run"}).status, 3) << "nothing was imported";
   EXPECT_EQ(Entries(home / "preview"), (Flags{"alert-templates.json", "probes.json"}));
   ::unlink(LogPath().c_str());
