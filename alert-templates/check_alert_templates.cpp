@@ -8,6 +8,7 @@
 #include "common/logger.h"
 #include "common/scope.h"
 #include "exchange/check.h"
+#include "exchange/result.h"
 
 namespace korv::cli {
 
@@ -26,12 +27,16 @@ std::string CheckAlertTemplates::Purpose() {
 
 void CheckAlertTemplates::Init(CLI::App* app) {
   source.AddOption(app, "Alert template file");
+  api::addJsonOption(app, json);
 }
 
 void CheckAlertTemplates::Perform() {
-  Scope reset([this] { source.Reset(); });
+  Scope reset([this] {
+    source.Reset();
+    json = false;
+  });
   const bool problems = api::checkFile(
-      api::kAlertTemplates, source, *out, [](const std::string& text) { LOG_INFO << text; },
+      api::kAlertTemplates, source, *out, json, [](const std::string& text) { LOG_INFO << text; },
       KORV_HERE);
   SetExitStatus(problems ? 3 : 0);
 }

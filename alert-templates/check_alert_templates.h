@@ -22,6 +22,8 @@ class CheckAlertTemplates : public Command {
  private:
   std::ostream* out;
   api::ImportSource source;
+  // "--json": the result for programs instead of the table.
+  bool json = false;
 };
 
 }  // namespace korv::cli

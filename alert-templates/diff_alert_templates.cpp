@@ -7,6 +7,7 @@
 #include "common/logger.h"
 #include "common/scope.h"
 #include "exchange/commands.h"
+#include "exchange/result.h"
 
 namespace korv::cli {
 
@@ -23,6 +24,7 @@ std::string DiffAlertTemplates::Purpose() {
 
 void DiffAlertTemplates::Init(CLI::App* app) {
   source.AddOption(app, "Alert template file");
+  api::addJsonOption(app, json);
   names.AddOption(app,
                   "Compare only the alert templates whose names match the pattern (repeatable).");
   app->add_flag_callback(
@@ -37,6 +39,7 @@ void DiffAlertTemplates::Init(CLI::App* app) {
 
 void DiffAlertTemplates::Reset() {
   source.Reset();
+  json = false;
   names.Reset();
   ignoreExistingProbes = false;
   ignoreExisting = false;
@@ -45,7 +48,7 @@ void DiffAlertTemplates::Reset() {
 void DiffAlertTemplates::Perform() {
   Scope reset([this] { Reset(); });
   const bool wouldChange = api::diffFile(
-      api::kAlertTemplates, source, {ignoreExisting, ignoreExistingProbes}, names, *out,
+      api::kAlertTemplates, source, {ignoreExisting, ignoreExistingProbes}, names, *out, json,
       [](const std::string& text) { LOG_INFO << text; }, KORV_HERE);
   SetExitStatus(wouldChange ? 3 : 0);
 }

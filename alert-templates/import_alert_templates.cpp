@@ -7,6 +7,7 @@
 #include "common/logger.h"
 #include "common/scope.h"
 #include "exchange/commands.h"
+#include "exchange/result.h"
 
 namespace korv::cli {
 
@@ -23,6 +24,7 @@ std::string ImportCustomAlertTemplates::Purpose() {
 
 void ImportCustomAlertTemplates::Init(CLI::App* app) {
   source.AddOption(app, "Alert template file");
+  api::addJsonOption(app, json);
   names.AddOption(
       app,
       "Import only the alert templates of the file whose names match the pattern (repeatable).");
@@ -42,6 +44,7 @@ void ImportCustomAlertTemplates::Init(CLI::App* app) {
 
 void ImportCustomAlertTemplates::Reset() {
   source.Reset();
+  json = false;
   names.Reset();
   ignoreExistingProbes = false;
   ignoreExisting = false;
@@ -53,7 +56,7 @@ void ImportCustomAlertTemplates::Perform() {
   Scope reset([this] { Reset(); });
   const bool failed = api::importFile(
       api::kAlertTemplates, source, {ignoreExisting, ignoreExistingProbes}, names, backup, *out,
-      [](const std::string& text) { LOG_INFO << text; }, KORV_HERE);
+      json, [](const std::string& text) { LOG_INFO << text; }, KORV_HERE);
   if (strict && failed) {
     SetExitStatus(5);
   }

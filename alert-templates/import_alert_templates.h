@@ -24,6 +24,8 @@ class ImportCustomAlertTemplates : public Command {
  private:
   std::ostream* out;
   api::ImportSource source;
+  // "--json": the result for programs instead of the table.
+  bool json = false;
   api::NameFilter names;
   bool ignoreExistingProbes = false;
   bool ignoreExisting = false;

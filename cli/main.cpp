@@ -9,6 +9,7 @@
 
 int main(int argc, char** argv) {
   korv::openClosedStandardStreams();
+  korv::resumeInterruptedOutput();
   const std::string title = "KORV Cli (Telvarion Command Line Interface)";
   // A reader that goes away makes writes fail, which is reported, instead of ending the process
   // before the token is released.

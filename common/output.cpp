@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,47 @@ std::string directoryOf(const std::string& path) {
 }
 
 bool standardOutputClosed = false;
+
+// Standard output's buffer (see resumeInterruptedOutput). A write that fails for another reason
+// drops what the buffer held and marks the stream failed, as the library's own buffer does.
+class StandardOutputBuffer : public std::streambuf {
+ public:
+  StandardOutputBuffer() { Empty(); }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (!Drain()) {
+      return traits_type::eof();
+    }
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+      *pptr() = traits_type::to_char_type(c);
+      pbump(1);
+    }
+    return traits_type::not_eof(c);
+  }
+  int sync() override { return Drain() ? 0 : -1; }
+
+ private:
+  void Empty() { setp(buffer.data(), buffer.data() + buffer.size()); }
+  bool Drain() {
+    const char* next = pbase();
+    while (next < pptr()) {
+      const ssize_t written = ::write(1, next, static_cast<std::size_t>(pptr() - next));
+      if (written < 0 && errno == EINTR) {
+        continue;
+      }
+      if (written <= 0) {
+        Empty();
+        return false;
+      }
+      next += written;
+    }
+    Empty();
+    return true;
+  }
+
+  std::array<char, 1 << 16> buffer{};
+};
 
 mode_t creationMode() {
   const mode_t mask = ::umask(0);
@@ -212,6 +254,13 @@ void openClosedStandardStreams() {
     }
     standardOutputClosed = standardOutputClosed || fd == 1;
   }
+}
+
+void resumeInterruptedOutput() {
+  // Never destroyed: the library flushes std::cout when the process ends, after every static
+  // object of ours has gone.
+  static auto* const buffer = new StandardOutputBuffer;
+  std::cout.rdbuf(buffer);
 }
 
 void checkStandardOutput(std::ostream& out, const Place& place) {

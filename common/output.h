@@ -54,6 +54,11 @@ class AtomicFile {
 // was among them. Runs first thing in main.
 void openClosedStandardStreams();
 
+// Sends what std::cout is given straight to descriptor 1 through a buffer of its own, resuming
+// a write that a signal interrupts: an interrupted run still prints whole lines, and can then
+// print how it stopped. Runs in main, once the standard descriptors are open.
+void resumeInterruptedOutput();
+
 // Raises a FileError when standard output did not take what was written to it (a full disk, a
 // closed pipe), or when it is the standard output the process was started without.
 void checkStandardOutput(std::ostream& out, const Place& place);

@@ -3,9 +3,11 @@
 #include <cstdint>
 #include <limits>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "common/string_utils.h"
+#include "exchange/result.h"
 
 namespace korv::cli::api {
 
@@ -94,7 +96,9 @@ std::vector<FieldRule> rulesOf(const Kind& kind) {
 }
 
 struct Problem {
+  std::string shown;  // the name in the table
   std::string name;
+  const char* kind;  // "file" for the file's own problems
   std::string text;
   bool note = false;
 };
@@ -106,8 +110,8 @@ class Checker {
 
   std::vector<Problem> Check(const json& file, const std::string& fileName) {
     if (!knownVersion(file.at("version"))) {
-      Add(fileName, "Unknown version format " + file.at("version").dump() +
-                        ": numbers with dots are expected, such as \"11.0\"");
+      Add({fileName, fileName, "file"}, "Unknown version format " + file.at("version").dump() +
+                                            ": numbers with dots are expected, such as \"11.0\"");
     }
     const json& items = file.at(kind.itemsKey);
     std::set<std::string> carried;
@@ -126,10 +130,11 @@ class Checker {
       const std::string name = CheckItem(items[i], unnamed, false);
       const auto [first, isNew] = seen.emplace(name, i + 1);
       if (!name.empty() && !isNew) {
-        Add(name, string::format("Duplicate name: items %lu and %lu have it; an import keeps the "
-                                 "last",
-                                 static_cast<unsigned long>(first->second),
-                                 static_cast<unsigned long>(i + 1)));
+        Add(Named(name, false),
+            string::format("Duplicate name: items %lu and %lu have it; an import keeps the "
+                           "last",
+                           static_cast<unsigned long>(first->second),
+                           static_cast<unsigned long>(i + 1)));
       }
       if (kind.CarriesProbes() && items[i].is_object()) {
         CheckCarried(items[i], name.empty() ? unnamed : name, carried);
@@ -139,8 +144,18 @@ class Checker {
   }
 
  private:
-  void Add(const std::string& name, const std::string& text, bool note = false) {
-    problems.push_back({name, text, note});
+  struct Subject {
+    std::string shown;
+    std::string name;
+    const char* kind;
+  };
+  // An item of the file, or a probe that one carries, by its name or its label.
+  Subject Named(const std::string& name, bool carried) const {
+    return {carried ? "Probe '" + name + "'" : name, name,
+            carried ? kProbes.resultKind : kind.resultKind};
+  }
+  void Add(const Subject& subject, const std::string& text, bool note = false) {
+    problems.push_back({subject.shown, subject.name, subject.kind, text, note});
   }
 
   // The probes an item carries; none when it carries none or they are not an array.
@@ -157,17 +172,18 @@ class Checker {
 
   // Checks one item or carried probe; returns its name, "" when it has none.
   std::string CheckItem(const json& item, const std::string& unnamed, bool carried) {
+    const Subject label{unnamed, unnamed, carried ? kProbes.resultKind : kind.resultKind};
     if (!item.is_object()) {
-      Add(unnamed, "Not a JSON object");
+      Add(label, "Not a JSON object");
       return "";
     }
     const auto nameMember = item.find("name");
     const bool named = nameMember != item.end() && nameMember->is_string() &&
                        !nameMember->get_ref<const std::string&>().empty();
     const std::string name = named ? nameMember->get<std::string>() : "";
-    const std::string shown = named ? (carried ? "Probe '" + name + "'" : name) : unnamed;
+    const Subject shown = named ? Named(name, carried) : label;
     if (!named) {
-      Add(unnamed, "No name: 'name' must be a non-empty string");
+      Add(label, "No name: 'name' must be a non-empty string");
     }
     for (const FieldRule& rule : carried ? probeRules : itemRules) {
       const auto found = item.find(rule.key);
@@ -183,8 +199,8 @@ class Checker {
                     const std::set<std::string>& carried) {
     const auto probes = item.find(kind.carriedKey);
     if (probes != item.end() && !probes->is_array()) {
-      Add(name, string::format("Field '%s' must be an array of probes, not %s", kind.carriedKey,
-                               probes->type_name()));
+      Add(Named(name, false), string::format("Field '%s' must be an array of probes, not %s",
+                                             kind.carriedKey, probes->type_name()));
     }
     const json& list = CarriedProbes(item);
     for (std::size_t i = 0; i < list.size(); ++i) {
@@ -197,7 +213,7 @@ class Checker {
     }
     for (const json& dependency : *dependencies) {
       if (carried.count(dependency.get<std::string>()) == 0) {
-        Add(name,
+        Add(Named(name, false),
             "Note: depends on probe '" + dependency.get<std::string>() +
                 "', which the file does not carry; the server must have it",
             true);
@@ -217,23 +233,36 @@ void setFieldRules(const Kind& kind, MakeRules make) {
   makers()[&kind] = make;
 }
 
-bool checkFile(const Kind& kind, ImportSource& source, std::ostream& out, const Log& log,
+bool checkFile(const Kind& kind, ImportSource& source, std::ostream& out, bool json, const Log& log,
                const Place& place) {
-  const json file = readExportFile(kind, source, log, place);
+  const nlohmann::json file = readExportFile(kind, source, log, place);
   const std::vector<Problem> problems = Checker(kind).Check(file, source.FileName());
-  if (!problems.empty()) {
+  std::optional<ResultWriter> result;
+  if (json) {
+    result.emplace(streamSink(out, place));
+  } else if (!problems.empty()) {
     out << "Name, Problem" << std::endl;
     out << "====, =======" << std::endl;
   }
   bool found = false;
   for (const Problem& problem : problems) {
+    found = found || !problem.note;
+    if (result) {
+      result->Item({{"name", problem.name},
+                    {"kind", problem.kind},
+                    {"problem", problem.text},
+                    {"note", problem.note}});
+      continue;
+    }
     std::string line;
-    string::appendEscaped(line, problem.name, false);
+    string::appendEscaped(line, problem.shown, false);
     line += ", ";
     string::appendEscaped(line, problem.text, false);
     out << line << std::endl;
     checkStandardOutput(out, place);
-    found = found || !problem.note;
+  }
+  if (result) {
+    result->Finish();
   }
   return found;
 }

@@ -58,9 +58,11 @@ struct FieldRulesOf {
 // items without a name, duplicate names, fields of the wrong type (by the rules given for the
 // kind and for probes) and a version that is not numbers with dots ("11.0"). A dependency of an
 // item on a probe that the file does not carry is printed as a note: the server may have the
-// probe. Control characters are escaped. Nothing is printed for a clean file. Returns whether a
-// problem (not a note) was found.
-bool checkFile(const Kind& kind, ImportSource& source, std::ostream& out, const Log& log,
+// probe. Control characters are escaped. Nothing is printed for a clean file. With json the
+// problems are a result for programs instead (see result.h), each item with "name", "kind"
+// ("file" for the file's own), "problem" and "note". Returns whether a problem (not a note) was
+// found.
+bool checkFile(const Kind& kind, ImportSource& source, std::ostream& out, bool json, const Log& log,
                const Place& place);
 
 }  // namespace korv::cli::api

@@ -8,6 +8,7 @@
 
 #include "common/string_utils.h"
 #include "exchange/plan.h"
+#include "exchange/result.h"
 #include "records/fast_json.h"
 
 namespace korv::cli::api {
@@ -38,7 +39,8 @@ ExportIndex indexFile(const Kind& kind, const ImportSource& source, const std::s
 }
 
 // Whether the import's verdict on an item tells of a failure (see importFile).
-bool itemFailed(const Kind& kind, const std::string& status, const std::string& reason) {
+bool itemFailed(const Kind& kind, const Verdict& verdict) {
+  const std::string& status = verdict.status;
   if (status != "created" && status != "overwritten" && status != "skipped" &&
       status != "unchanged") {
     return true;
@@ -46,20 +48,9 @@ bool itemFailed(const Kind& kind, const std::string& status, const std::string& 
   if (!kind.CarriesProbes()) {
     return false;
   }
-  constexpr std::string_view failed = "' failed";
-  std::size_t start = 0;
-  while (start < reason.size()) {
-    const std::size_t end = std::min(reason.find("; ", start), reason.size());
-    const std::string_view note(reason.data() + start, end - start);
-    const bool endsFailed =
-        note.size() >= failed.size() && note.substr(note.size() - failed.size()) == failed;
-    if (note.rfind("Probe '", 0) == 0 &&
-        (endsFailed || note.find("' failed (") != std::string_view::npos)) {
-      return true;
-    }
-    start = end + 2;
-  }
-  return false;
+  const std::vector<Verdict> probes = carriedVerdicts(verdict.reason);
+  return std::any_of(probes.begin(), probes.end(),
+                     [](const Verdict& probe) { return probe.status == "failed"; });
 }
 
 // The file's text, as its import reads it, with only the items that match the names.
@@ -199,7 +190,7 @@ ObjectWriter importBody(const Kind& kind, std::string_view version, const Switch
 }
 
 bool importFile(const Kind& kind, ImportSource& source, const Switches& switches,
-                const NameFilter& names, ExportDestination& backup, std::ostream& out,
+                const NameFilter& names, ExportDestination& backup, std::ostream& out, bool json,
                 const Log& log, const Place& place) {
   const std::string text = source.ReadText(kind.messages, place);
   // A file in the plain case is passed on without parsing it into a document.
@@ -229,22 +220,24 @@ bool importFile(const Kind& kind, ImportSource& source, const Switches& switches
     const Plan plan = makePlan(kind, index, target, switches, nullptr, place);
     backup.WriteParts([&](const Sink& write) { api::backup(plan, target, write); }, place);
   }
-  std::vector<std::string> reasons;
-  const std::vector<std::string> statuses =
-      fast ? sendImport(*connections(), kind.importPath, request, out, place, &reasons)
+  std::ostream* tables = json ? nullptr : &out;
+  const std::vector<Verdict> verdicts =
+      fast ? sendImport(*connections(), kind.importPath, request, tables, place)
            : sendImport(*connections(), kind.importPath,
                         importPayload(kind, file.at("version"), switches, file.at(kind.itemsKey)),
-                        out, place, &reasons);
-  for (std::size_t i = 0; i < statuses.size(); ++i) {
-    if (itemFailed(kind, statuses[i], reasons[i])) {
-      return true;
-    }
+                        tables, place);
+  if (json) {
+    ResultWriter result(streamSink(out, place));
+    writeVerdicts(result, kind, verdicts);
+    result.Finish();
   }
-  return false;
+  return std::any_of(verdicts.begin(), verdicts.end(),
+                     [&kind](const Verdict& verdict) { return itemFailed(kind, verdict); });
 }
 
 bool diffFile(const Kind& kind, ImportSource& source, const Switches& switches,
-              const NameFilter& names, std::ostream& out, const Log& log, const Place& place) {
+              const NameFilter& names, std::ostream& out, bool json, const Log& log,
+              const Place& place) {
   const std::string text = source.ReadText(kind.messages, place);
   ExportIndex file;
   if (names.Empty()) {
@@ -255,7 +248,15 @@ bool diffFile(const Kind& kind, ImportSource& source, const Switches& switches,
   Target target(sessionConnections(connect()), place);
   Plan plan = makePlan(kind, file, target, switches, nullptr, place);
   names.Narrow(plan);
-  printPlan(out, plan, place);
+  if (json) {
+    ResultWriter result(streamSink(out, place));
+    for (const Row& row : plan.rows) {
+      result.Item(planItem(plan, row, row.Name()));
+    }
+    result.Finish();
+  } else {
+    printPlan(out, plan, place);
+  }
   return plan.WouldChange();
 }
 

@@ -67,18 +67,19 @@ ObjectWriter importBody(const Kind& kind, std::string_view version, const Switch
                         const std::vector<std::string_view>& items);
 
 // Sends the file (its items that match the names) to the server's import and prints its verdict
-// per item. With a backup named,
+// per item, as a table or, with json, as a result for programs (see result.h). With a backup named,
 // the server's current versions of what the import overwrites are written to it first. Returns
 // whether an item failed: its status is none of created, overwritten, skipped and unchanged, or,
 // for a kind that carries probes, its reason notes a carried probe that failed (among notes that
 // "; " separates, "Probe 'cpu' failed", with " (<msg>)" after it when there is one).
 bool importFile(const Kind& kind, ImportSource& source, const Switches& switches,
-                const NameFilter& names, ExportDestination& backup, std::ostream& out,
+                const NameFilter& names, ExportDestination& backup, std::ostream& out, bool json,
                 const Log& log, const Place& place);
 
-// Prints the plan of an import of the file's items that match the names; true when the import would
-// change something.
+// Prints the plan of an import of the file's items that match the names, as a table or, with json,
+// as a result for programs; true when the import would change something.
 bool diffFile(const Kind& kind, ImportSource& source, const Switches& switches,
-              const NameFilter& names, std::ostream& out, const Log& log, const Place& place);
+              const NameFilter& names, std::ostream& out, bool json, const Log& log,
+              const Place& place);
 
 }  // namespace korv::cli::api

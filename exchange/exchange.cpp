@@ -287,10 +287,10 @@ void ImportSource::Refuse(const ImportMessages& messages, const Place& place) co
   throw FileError(string::format(messages.notImportable, fileName), place.function, place.line);
 }
 
-std::vector<std::string> sendImport(web::WebConnection& connection, const std::string& path,
-                                    const nlohmann::json& payload, std::ostream& out,
-                                    const Place& place, std::vector<std::string>* reasons) {
-  return sendImport(connection, path, payload.dump(), out, place, reasons);
+std::vector<Verdict> sendImport(web::WebConnection& connection, const std::string& path,
+                                const nlohmann::json& payload, std::ostream* out,
+                                const Place& place) {
+  return sendImport(connection, path, payload.dump(), out, place);
 }
 
 namespace {
@@ -305,58 +305,60 @@ void printVerdictHeader(std::ostream& out, const Place& place) {
 
 // One line of the verdict table. Control characters are escaped, so that a field can neither
 // start a line of its own nor reach the terminal as a command.
-void printVerdict(std::ostream& out, const std::string& name, const std::string& status,
-                  const std::string& reason, const Place& place) {
+void printVerdict(std::ostream& out, const Verdict& verdict, const Place& place) {
   std::string line;
-  string::appendEscaped(line, name, false);
+  string::appendEscaped(line, verdict.name, false);
   line += ", ";
-  string::appendEscaped(line, status, false);
+  string::appendEscaped(line, verdict.status, false);
   line += ", ";
-  string::appendEscaped(line, reason, false);
+  string::appendEscaped(line, verdict.reason, false);
   out << line << std::endl;
   checkStandardOutput(out, place);
 }
 
 }  // namespace
 
-std::vector<std::string> sendImport(web::WebConnection& connection, const std::string& path,
-                                    const std::string& body, std::ostream& out, const Place& place,
-                                    std::vector<std::string>* reasons) {
+std::vector<Verdict> sendImport(web::WebConnection& connection, const std::string& path,
+                                const std::string& body, std::ostream* out, const Place& place) {
   connection.AddHeader("Content-Type", "application/json");
   connection.Perform(path, "POST", body);
-  return printVerdicts(connection, out, place, reasons);
+  return printVerdicts(connection, out, place);
 }
 
-std::vector<std::string> sendImport(web::WebConnection& connection, const std::string& path,
-                                    fast::ImportRequest& request, std::ostream& out,
-                                    const Place& place, std::vector<std::string>* reasons) {
+std::vector<Verdict> sendImport(web::WebConnection& connection, const std::string& path,
+                                fast::ImportRequest& request, std::ostream* out,
+                                const Place& place) {
   connection.AddHeader("Content-Type", "application/json");
   const web::BodySource body{request.Size(), [&](std::string& part) { return request.Next(part); },
                              [&] { request.Restart(); }};
   connection.Perform(path, "POST", body);
-  return printVerdicts(connection, out, place, reasons);
+  return printVerdicts(connection, out, place);
 }
 
-std::vector<std::string> printVerdicts(const web::WebConnection& connection, std::ostream& out,
-                                       const Place& place, std::vector<std::string>* reasons) {
-  std::vector<std::string> statuses;
+std::vector<Verdict> printVerdicts(const web::WebConnection& connection, std::ostream* out,
+                                   const Place& place) {
+  std::vector<Verdict> verdicts;
+  bool headed = false;
+  const auto head = [&] {
+    if (out != nullptr && !headed) {
+      printVerdictHeader(*out, place);
+      headed = true;
+    }
+  };
+  const auto take = [&](Verdict verdict) {
+    if (out != nullptr) {
+      head();
+      printVerdict(*out, verdict, place);
+    }
+    verdicts.push_back(std::move(verdict));
+  };
   const long code = connection.ResponseCode();
   if (code >= 200 && code <= 299) {
-    bool first = true;
     const auto print = [&](const fast::Verdict& verdict) {
-      if (first) {
-        printVerdictHeader(out, place);
-        first = false;
-      }
-      statuses.push_back(verdict.status);
-      const std::string reason = verdict.msg.value_or(verdict.status);
-      if (reasons != nullptr) {
-        reasons->push_back(reason);
-      }
-      printVerdict(out, verdict.name, verdict.status, reason, place);
+      take({verdict.name, verdict.status, verdict.msg.value_or(verdict.status)});
     };
     if (fast::importVerdicts(connection.Response(), web::ResponseBody::kSpare, print)) {
-      return statuses;
+      return verdicts;
     }
   }
 
@@ -365,24 +367,22 @@ std::vector<std::string> printVerdicts(const web::WebConnection& connection, std
   const auto& results = readAnswer(place, [&]() -> const nlohmann::json::array_t& {
     return answer.at("result").get_ref<const nlohmann::json::array_t&>();
   });
+  // The header stands even above an entry that cannot be read.
   if (!results.empty()) {
-    printVerdictHeader(out, place);
+    head();
   }
   for (const auto& entry : results) {
-    std::string name, status, reason;
+    Verdict verdict;
     readAnswer(place, [&] {
-      name = entry.at("name").get<std::string>();
-      status = entry.at("status").get<std::string>();
-      statuses.push_back(status);
+      verdict.name = entry.at("name").get<std::string>();
+      verdict.status = entry.at("status").get<std::string>();
       const auto msg = entry.find("msg");
-      reason = msg != entry.end() && !msg->is_null() ? msg->get<std::string>() : status;
+      verdict.reason =
+          msg != entry.end() && !msg->is_null() ? msg->get<std::string>() : verdict.status;
     });
-    if (reasons != nullptr) {
-      reasons->push_back(reason);
-    }
-    printVerdict(out, name, status, reason, place);
+    take(std::move(verdict));
   }
-  return statuses;
+  return verdicts;
 }
 
 }  // namespace korv::cli::api

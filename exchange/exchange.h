@@ -205,25 +205,28 @@ class ImportSource {
   std::ifstream inFile;
 };
 
-// Sends an import request and prints the server's verdict per item: a header, an underline and
-// one line "<name>, <status>, <msg or status>" per entry. Nothing is printed for no entries.
-// Returns the status of each entry; with reasons given, their third columns go there.
-std::vector<std::string> sendImport(web::WebConnection& connection, const std::string& path,
-                                    const nlohmann::json& payload, std::ostream& out,
-                                    const Place& place,
-                                    std::vector<std::string>* reasons = nullptr);
+// The server's verdict on one imported item; the reason is its "msg", or else its status.
+struct Verdict {
+  std::string name;
+  std::string status;
+  std::string reason;
+};
+
+// Sends an import request and prints the server's verdict per item, unless there is nowhere to
+// print: a header, an underline and one line "<name>, <status>, <reason>" per entry. Nothing is
+// printed for no entries. Returns the verdicts.
+std::vector<Verdict> sendImport(web::WebConnection& connection, const std::string& path,
+                                const nlohmann::json& payload, std::ostream* out,
+                                const Place& place);
 // The same with the request body already written out in compact form, or written while it is
 // sent.
-std::vector<std::string> sendImport(web::WebConnection& connection, const std::string& path,
-                                    const std::string& body, std::ostream& out, const Place& place,
-                                    std::vector<std::string>* reasons = nullptr);
-std::vector<std::string> sendImport(web::WebConnection& connection, const std::string& path,
-                                    fast::ImportRequest& request, std::ostream& out,
-                                    const Place& place,
-                                    std::vector<std::string>* reasons = nullptr);
+std::vector<Verdict> sendImport(web::WebConnection& connection, const std::string& path,
+                                const std::string& body, std::ostream* out, const Place& place);
+std::vector<Verdict> sendImport(web::WebConnection& connection, const std::string& path,
+                                fast::ImportRequest& request, std::ostream* out,
+                                const Place& place);
 // Checks the answer to an import request and prints its verdict table (see sendImport).
-std::vector<std::string> printVerdicts(const web::WebConnection& connection, std::ostream& out,
-                                       const Place& place,
-                                       std::vector<std::string>* reasons = nullptr);
+std::vector<Verdict> printVerdicts(const web::WebConnection& connection, std::ostream* out,
+                                   const Place& place);
 
 }  // namespace korv::cli::api

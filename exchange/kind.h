@@ -10,6 +10,7 @@ struct Kind {
   const char* name;        // "probes": in --only, in the record's file names and in its messages
   const char* itemsKey;    // the array of items in exports, import files and import requests
   const char* itemName;    // one item, in messages: "probe"
+  const char* resultKind;  // one item's "kind" in the results for programs: "probe"
   const char* listPath;    // the GET request of the list command
   const char* exportPath;  // the POST requests that export and import the custom items
   const char* importPath;

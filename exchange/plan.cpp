@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "common/interrupt.h"
 #include "common/output.h"
 #include "common/string_utils.h"
 #include "connection/rest_api.h"
@@ -53,14 +54,10 @@ void readFile(const Kind& kind, const ExportIndex& file, Named& items, Named& pr
   probes.Index();
 }
 
-// The fields whose values differ, a field that only one side has included, separated by spaces;
-// fields the server assigns, and the probes an item carries, are not compared.
-std::string differingFields(const ItemText& mine, const ItemText& theirs) {
-  std::string fields;
-  for (const auto& field : differingMembers(mine, theirs, {"id", kAlertTemplates.carriedKey})) {
-    fields += (fields.empty() ? "" : " ") + field;
-  }
-  return fields;
+// The fields whose values differ, a field that only one side has included; fields the server
+// assigns, and the probes an item carries, are not compared.
+std::vector<std::string> differingFields(const ItemText& mine, const ItemText& theirs) {
+  return differingMembers(mine, theirs, {"id", kAlertTemplates.carriedKey});
 }
 
 // Adds a row for each item of the file, given the server's version of an item by name.
@@ -145,7 +142,11 @@ std::string detail(const Row& row) {
     case Change::ServerOnly:
       return "left alone by the import";
   }
-  return string::printable(row.fields);
+  std::string fields;
+  for (const std::string& field : row.fields) {
+    fields += (fields.empty() ? "" : " ") + string::printable(field);
+  }
+  return fields;
 }
 
 // A transfer that did not complete raises an Error that names the server.
@@ -438,6 +439,7 @@ void printPlan(std::ostream& out, const Plan& plan, const Place& place) {
     out << (row.carriedProbe ? "Probe '" + name + "'" : name) << ", " << changeText(row.change)
         << ", " << detail(row) << '\n';
     checkStandardOutput(out, place);
+    interrupt::throwIfPending();
   }
   out.flush();
   checkStandardOutput(out, place);

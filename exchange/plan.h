@@ -99,8 +99,8 @@ const char* changeText(Change change);
 struct Row {
   // The file's item; the server's for an item on the server only.
   const ItemText* item = nullptr;
-  // The fields that differ, for a changed item, in ascending order, separated by spaces.
-  std::string fields;
+  // The fields that differ, for a changed item, in ascending order.
+  std::vector<std::string> fields;
   Change change;
   // A custom probe carried by the file's items.
   bool carriedProbe = false;

@@ -12,6 +12,7 @@
 #include <map>
 #include <sstream>
 #include <system_error>
+#include <unordered_map>
 
 #include <CLI/CLI.hpp>
 
@@ -24,6 +25,7 @@
 #include "exchange/commands.h"
 #include "exchange/exchange.h"
 #include "exchange/plan.h"
+#include "exchange/result.h"
 
 namespace korv::cli {
 
@@ -118,6 +120,7 @@ class Migrate::RecordDirectory {
   RecordDirectory& operator=(const RecordDirectory&) = delete;
 
   const std::string& Path() const { return path; }
+  bool Written() const { return written; }
 
   // Writes the file from its compact form, given a part at a time.
   void Write(const std::string& name, const std::function<void(const api::Sink&)>& content) {
@@ -149,11 +152,11 @@ class Migrate::Progress {
   void Sending() { inDoubt = true; }
   // The server refused the request as a whole.
   void Refused() { inDoubt = false; }
-  void Count(const std::vector<std::string>& statuses) {
+  void Count(const std::vector<api::Verdict>& verdicts) {
     inDoubt = false;
-    for (const auto& status : statuses) {
-      ++counts[status];
-      changed = changed || (status != "skipped" && status != "failed");
+    for (const auto& verdict : verdicts) {
+      ++counts[verdict.status];
+      changed = changed || (verdict.status != "skipped" && verdict.status != "failed");
     }
   }
 
@@ -174,6 +177,7 @@ class Migrate::Progress {
     }
     return false;
   }
+  const std::map<std::string, int>& Totals() const { return counts; }
   // "3 created, 1 failed"; "" for nothing imported.
   std::string Counts() const {
     std::string text;
@@ -184,17 +188,27 @@ class Migrate::Progress {
   }
 
   // Where a failed run stopped and what it had imported by then.
-  void ReportStop(std::ostream& out, const std::string& from, const std::string& to) const {
-    out << "Migration from '" << from << "' to '" << to << "' stopped at " << step << "; "
-        << (counts.empty() ? "nothing was imported" : "imported so far: " + Counts())
-        << (inDoubt ? "; the unfinished import may have changed '" + to + "'" : "") << "."
-        << std::endl;
+  std::string Stop(const std::string& from, const std::string& to) const {
+    return "Migration from '" + from + "' to '" + to + "' stopped at " + step + "; " +
+           (counts.empty() ? "nothing was imported" : "imported so far: " + Counts()) +
+           (inDoubt ? "; the unfinished import may have changed '" + to + "'" : "") + ".";
   }
 
  private:
   std::map<std::string, int> counts;
   bool changed = false;
   bool inDoubt = false;
+};
+
+// What a run has read and planned, and the target's verdicts, for its result.
+struct Migrate::Outcome {
+  std::map<const api::Kind*, api::ExportIndex> files;
+  std::vector<api::Plan> plans;
+  // The names of the target's items that each plan leaves alone, in the plan's order: they stay
+  // when the target's snapshot, which the rows point into, is given back.
+  std::vector<std::vector<std::string>> serverOnly;
+  // The verdicts of the imports by the kind of the import that gave them.
+  std::map<const api::Kind*, std::vector<api::Verdict>> verdicts;
 };
 
 namespace {
@@ -250,6 +264,7 @@ void Migrate::Init(CLI::App* app) {
       ->check(CLI::IsMember({api::kProbes.name, api::kAlertTemplates.name}));
   app->add_flag("--ignore-existing", ignoreExisting,
                 "Keep the probes and alert templates that the target already has.");
+  api::addJsonOption(app, json);
   names.AddOption(app,
                   "Migrate only the probes and alert templates whose names match the pattern "
                   "(repeatable).");
@@ -262,6 +277,7 @@ void Migrate::Reset() {
   only.clear();
   dryRun = false;
   ignoreExisting = false;
+  json = false;
   names.Reset();
 }
 
@@ -290,10 +306,34 @@ void Migrate::Perform() {
   LOG_INFO << string::format("Migrating from '%s' to '%s', record in '%s'", from, to,
                              record.Path());
   Progress progress;
+  Outcome outcome;
+  // The result goes into the record, with the files it describes, and to standard output with
+  // --json.
+  const auto result = [&](const std::string& stopped) {
+    if (record.Written() || stopped.empty()) {
+      record.Write("result.json", [&](const api::Sink& write) {
+        WriteResult(write, outcome, progress, record.Path(), stopped);
+      });
+    }
+    if (json) {
+      WriteResult(api::streamSink(*out, KORV_HERE), outcome, progress, record.Path(), stopped);
+    }
+  };
   try {
-    Run(record, target, progress);
+    Run(record, target, progress, outcome);
+    result("");
   } catch (...) {
-    progress.ReportStop(*out, from, to);
+    // Standard output may have failed on a signal; what follows must still reach it.
+    out->clear();
+    const std::string stopped = progress.Stop(from, to);
+    if (!json) {
+      *out << stopped << std::endl;
+    }
+    try {
+      result(stopped);
+    } catch (const std::exception& e) {
+      LOG_WARNING << "The result of the stopped run was not written: " << e.what();
+    }
     if (!progress.TargetChanged() || interrupt::signal() != 0) {
       throw;
     }
@@ -308,7 +348,8 @@ void Migrate::Perform() {
   }
 }
 
-void Migrate::Run(RecordDirectory& record, api::Connection& target, Progress& progress) {
+void Migrate::Run(RecordDirectory& record, api::Connection& target, Progress& progress,
+                  Outcome& outcome) {
   std::vector<const api::Kind*> kinds;
   for (const api::Kind* kind : {&api::kProbes, &api::kAlertTemplates}) {
     if (only.empty() || only == kind->name) {
@@ -326,7 +367,7 @@ void Migrate::Run(RecordDirectory& record, api::Connection& target, Progress& pr
   swapConnection(target);
   const api::Connections toSource = api::sessionConnections(sourceConnection);
 
-  std::map<const api::Kind*, api::ExportIndex> files;
+  auto& files = outcome.files;
   for (const api::Kind* kind : kinds) {
     progress.step = string::format("the export of the %s from '%s'", kind->name, from);
     LOG_INFO << "Running " << progress.step;
@@ -357,7 +398,7 @@ void Migrate::Run(RecordDirectory& record, api::Connection& target, Progress& pr
   // probes of the source, or else those that the alert templates carry. The templates then keep
   // the probes in place, so the plan of the templates compares their probes with what the probe
   // import leaves. Only what changes is sent.
-  std::vector<api::Plan> plans;
+  std::vector<api::Plan>& plans = outcome.plans;
   plans.reserve(kinds.size());
   bool wouldChange = false;
   for (const api::Kind* kind : kinds) {
@@ -370,8 +411,16 @@ void Migrate::Run(RecordDirectory& record, api::Connection& target, Progress& pr
                       after ? &plans.front() : nullptr, KORV_HERE));
     plans.back().resend = false;
     names.Narrow(plans.back());
-    *out << "Diff of the " << kind->name << ":" << std::endl;
-    api::printPlan(*out, plans.back(), KORV_HERE);
+    outcome.serverOnly.emplace_back();
+    for (const api::Row& row : plans.back().rows) {
+      if (row.change == api::Change::ServerOnly) {
+        outcome.serverOnly.back().emplace_back(row.Name());
+      }
+    }
+    if (!json) {
+      *out << "Diff of the " << kind->name << ":" << std::endl;
+      api::printPlan(*out, plans.back(), KORV_HERE);
+    }
     wouldChange = wouldChange || plans.back().WouldChange();
   }
   if (dryRun) {
@@ -432,26 +481,86 @@ void Migrate::Run(RecordDirectory& record, api::Connection& target, Progress& pr
       progress.Refused();
     }
     // The verdicts are shown under their heading once they are all read.
-    std::stringstream verdicts;
-    progress.Count(api::printVerdicts(*connection, verdicts, KORV_HERE));
-    *out << "Import of the " << import.what << ":" << std::endl;
-    // Streamed from its buffer, not copied; a buffer with nothing in it would mark the stream
-    // failed.
-    if (verdicts.tellp() > 0) {
-      *out << verdicts.rdbuf();
+    std::stringstream table;
+    std::vector<api::Verdict> verdicts =
+        api::printVerdicts(*connection, json ? nullptr : &table, KORV_HERE);
+    progress.Count(verdicts);
+    auto& received = outcome.verdicts[import.kind];
+    received.insert(received.end(), std::make_move_iterator(verdicts.begin()),
+                    std::make_move_iterator(verdicts.end()));
+    if (!json) {
+      *out << "Import of the " << import.what << ":" << std::endl;
+      // Streamed from its buffer, not copied; a buffer with nothing in it would mark the stream
+      // failed.
+      if (table.tellp() > 0) {
+        *out << table.rdbuf();
+      }
+      *out << std::flush;
+      checkStandardOutput(*out, KORV_HERE);
     }
-    *out << std::flush;
-    checkStandardOutput(*out, KORV_HERE);
   }
   progress.Kept(kept);
 
   const std::string summary = progress.Counts();
-  *out << "Migrated from '" << from << "' to '" << to
-       << "': " << (summary.empty() ? "nothing to import" : summary) << "." << std::endl;
+  if (!json) {
+    *out << "Migrated from '" << from << "' to '" << to
+         << "': " << (summary.empty() ? "nothing to import" : summary) << "." << std::endl;
+  }
   LOG_INFO << "Migration summary: " << summary;
   if (progress.ItemFailed()) {
     SetExitStatus(kItemsFailed);
   }
+}
+
+void Migrate::WriteResult(const api::Sink& write, const Outcome& outcome, const Progress& progress,
+                          const std::string& record, const std::string& stopped) const {
+  // The last verdict of each name, by the kind of the import that gave it.
+  std::map<const api::Kind*, std::unordered_map<std::string_view, const api::Verdict*>> verdicts;
+  for (const auto& [kind, list] : outcome.verdicts) {
+    auto& byName = verdicts[kind];
+    byName.reserve(list.size());
+    for (const api::Verdict& verdict : list) {
+      byName[verdict.name] = &verdict;
+    }
+  }
+  api::ResultWriter result(write);
+  std::map<std::string, int> changes;
+  for (std::size_t i = 0; i < outcome.plans.size(); ++i) {
+    const api::Plan& plan = outcome.plans[i];
+    auto serverOnly = outcome.serverOnly.at(i).begin();
+    for (const api::Row& row : plan.rows) {
+      ++changes[api::changeText(row.change)];
+      const bool onServer = row.change == api::Change::ServerOnly;
+      const std::string_view name = onServer ? std::string_view(*serverOnly++) : row.Name();
+      nlohmann::ordered_json item = api::planItem(plan, row, name);
+      if (!dryRun) {
+        // Items the plan keeps have their change as their status; those that the run did not
+        // send (it stopped first) and those on the target only have none.
+        nlohmann::ordered_json status, reason;
+        if (plan.Sends(row)) {
+          const auto& byName = verdicts[row.carriedProbe ? &api::kProbes : plan.kind];
+          if (const auto verdict = byName.find(name); verdict != byName.end()) {
+            status = verdict->second->status;
+            reason = verdict->second->reason;
+          }
+        } else if (!onServer) {
+          status = reason = api::changeText(row.change);
+        }
+        item["status"] = std::move(status);
+        item["reason"] = std::move(reason);
+      }
+      result.Item(item);
+    }
+  }
+  nlohmann::ordered_json members{{"from", from},
+                                 {"to", to},
+                                 {"record", record},
+                                 {"dry_run", dryRun},
+                                 {"summary", dryRun ? changes : progress.Totals()}};
+  if (!stopped.empty()) {
+    members["stopped"] = stopped;
+  }
+  result.Finish(members);
 }
 
 }  // namespace korv::cli

@@ -25,9 +25,15 @@ class Migrate : public Command {
  private:
   class RecordDirectory;
   class Progress;
+  struct Outcome;
 
   // The exchanges of a run, once its record directory is ready and the source is current.
-  void Run(RecordDirectory& record, api::Connection& target, Progress& progress);
+  void Run(RecordDirectory& record, api::Connection& target, Progress& progress, Outcome& outcome);
+  // The run's result for programs (see exchange/result.h): each item of the plans with its change
+  // and, unless it is a dry run, its status and reason; a summary of the counts; and, for a run
+  // that failed, where it stopped.
+  void WriteResult(const api::Sink& write, const Outcome& outcome, const Progress& progress,
+                   const std::string& record, const std::string& stopped) const;
 
   std::ostream* out;
   std::string from;
@@ -36,6 +42,8 @@ class Migrate : public Command {
   std::string only;
   bool dryRun = false;
   bool ignoreExisting = false;
+  // "--json": the result for programs instead of the tables.
+  bool json = false;
   api::NameFilter names;
 };
 

@@ -7,6 +7,7 @@
 #include "common/logger.h"
 #include "common/scope.h"
 #include "exchange/check.h"
+#include "exchange/result.h"
 #include "probes/probe.h"
 
 namespace korv::cli {
@@ -25,12 +26,17 @@ std::string CheckProbes::Purpose() {
 
 void CheckProbes::Init(CLI::App* app) {
   source.AddOption(app, "Probes file");
+  api::addJsonOption(app, json);
 }
 
 void CheckProbes::Perform() {
-  Scope reset([this] { source.Reset(); });
+  Scope reset([this] {
+    source.Reset();
+    json = false;
+  });
   const bool problems = api::checkFile(
-      api::kProbes, source, *out, [](const std::string& text) { LOG_INFO << text; }, KORV_HERE);
+      api::kProbes, source, *out, json, [](const std::string& text) { LOG_INFO << text; },
+      KORV_HERE);
   SetExitStatus(problems ? 3 : 0);
 }
 

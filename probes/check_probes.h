@@ -21,6 +21,8 @@ class CheckProbes : public Command {
  private:
   std::ostream* out;
   api::ImportSource source;
+  // "--json": the result for programs instead of the table.
+  bool json = false;
 };
 
 }  // namespace korv::cli

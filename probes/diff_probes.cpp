@@ -7,6 +7,7 @@
 #include "common/logger.h"
 #include "common/scope.h"
 #include "exchange/commands.h"
+#include "exchange/result.h"
 
 namespace korv::cli {
 
@@ -22,6 +23,7 @@ std::string DiffProbes::Purpose() {
 
 void DiffProbes::Init(CLI::App* app) {
   source.AddOption(app, "Probes file");
+  api::addJsonOption(app, json);
   names.AddOption(app, "Compare only the probes whose names match the pattern (repeatable).");
   app->add_flag_callback(
       "--ignore-existing", [this] { ignoreExisting = true; },
@@ -31,6 +33,7 @@ void DiffProbes::Init(CLI::App* app) {
 
 void DiffProbes::Reset() {
   source.Reset();
+  json = false;
   names.Reset();
   ignoreExisting = false;
 }
@@ -38,7 +41,7 @@ void DiffProbes::Reset() {
 void DiffProbes::Perform() {
   Scope reset([this] { Reset(); });
   const bool wouldChange = api::diffFile(
-      api::kProbes, source, {ignoreExisting, false}, names, *out,
+      api::kProbes, source, {ignoreExisting, false}, names, *out, json,
       [](const std::string& text) { LOG_INFO << text; }, KORV_HERE);
   SetExitStatus(wouldChange ? 3 : 0);
 }

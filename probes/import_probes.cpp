@@ -7,6 +7,7 @@
 #include "common/logger.h"
 #include "common/scope.h"
 #include "exchange/commands.h"
+#include "exchange/result.h"
 
 namespace korv::cli {
 
@@ -22,6 +23,7 @@ std::string ImportProbes::Purpose() {
 
 void ImportProbes::Init(CLI::App* app) {
   source.AddOption(app, "Probes file");
+  api::addJsonOption(app, json);
   names.AddOption(app,
                   "Import only the probes of the file whose names match the pattern (repeatable).");
   app->add_flag_callback(
@@ -37,6 +39,7 @@ void ImportProbes::Init(CLI::App* app) {
 
 void ImportProbes::Reset() {
   source.Reset();
+  json = false;
   names.Reset();
   ignoreExisting = false;
   strict = false;
@@ -46,7 +49,7 @@ void ImportProbes::Reset() {
 void ImportProbes::Perform() {
   Scope reset([this] { Reset(); });
   const bool failed = api::importFile(
-      api::kProbes, source, {ignoreExisting, false}, names, backup, *out,
+      api::kProbes, source, {ignoreExisting, false}, names, backup, *out, json,
       [](const std::string& text) { LOG_INFO << text; }, KORV_HERE);
   if (strict && failed) {
     SetExitStatus(5);

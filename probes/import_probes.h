@@ -23,6 +23,8 @@ class ImportProbes : public Command {
  private:
   std::ostream* out;
   api::ImportSource source;
+  // "--json": the result for programs instead of the table.
+  bool json = false;
   api::NameFilter names;
   bool ignoreExisting = false;
   // "--strict": status 5 when an item failed.

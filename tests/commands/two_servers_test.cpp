@@ -3,11 +3,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <regex>
+#include <set>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -143,6 +147,40 @@ TEST_P(ImportPreview, NamePatternsPickTheItemsToExportImportAndCompare) {
                               Not(ContainsRegex("Stale|Surge"))));
 }
 
+TEST_P(ImportPreview, JsonResultsGiveEveryItemItsExactNameAndKindAndKeepTheExitStatus) {
+  // "<kind> <member>" of each item of a --json run's result, and the names.
+  std::set<std::string> names;
+  const auto items = [&](const std::string& verb, int status, const std::string& member) {
+    const ProcessResult result = Cli(target, verb, {"-i", file, "--json"});
+    EXPECT_EQ(result.status, status) << result.err;
+    std::multiset<std::string> found;
+    const json parsed = json::parse(result.out);
+    for (const json& item : parsed.at("items")) {
+      found.insert(item.at("kind").get<std::string>() + " " + item.at(member).dump());
+      names.insert(item.at("name").get<std::string>());
+    }
+    return found;
+  };
+  // The items of the file, then the probes that the templates carry.
+  const auto expected = [&](const std::string& mine, const std::string& carried) {
+    std::multiset<std::string> all;
+    for (std::size_t i = 0; i < kind.rows; ++i) {
+      all.insert(i < 3 ? (kind.probes ? "probe " : "alert-template ") + mine : "probe " + carried);
+    }
+    return all;
+  };
+  // A comma in a name breaks the table's columns, not the result.
+  WriteFile(file, std::regex_replace(ReadFile(file), std::regex("Orders Queue"), "Orders, Queue"));
+  EXPECT_EQ(items("diff", 3, "change"), expected("\"new\"", "\"new\""));
+  EXPECT_EQ(names.count("Orders, Queue Depth"), 1u);
+  EXPECT_EQ(items("check", 0, "problem").size(), kind.probes ? 0u : 2u) << "the templates' notes";
+  EXPECT_EQ(items("import", 0, "status"), expected("\"created\"", "\"created\""));
+  WriteFile(file, std::regex_replace(ReadFile(file),
+                                     std::regex("\"(interval|" + kind.field + ")\":[0-9]+"),
+                                     "\"$1\":999"));
+  EXPECT_EQ(items("diff", 3, "fields"), expected("[\"" + kind.field + "\"]", "[\"interval\"]"));
+}
+
 INSTANTIATE_TEST_SUITE_P(ProbesAndAlertTemplates, ImportPreview,
                          ::testing::Values(Kind{true}, Kind{false}),
                          [](const auto& info) { return info.param.key; });
@@ -225,16 +263,26 @@ TEST_F(NamedServers, MigrateMovesEveryCustomItemKeepsTheRecordAndGivesBothTokens
                    "No probe or alert template matches 'Q*'.\n"}));
   EXPECT_FALSE(std::filesystem::exists(home / "none"));
   EXPECT_EQ(Migrate({home / "preview-again", "--dry-run"}).status, 3) << "nothing was imported";
-  EXPECT_EQ(Entries(home / "preview"), (Flags{"alert-templates.json", "probes.json"}));
+  EXPECT_EQ(Entries(home / "preview"),
+            (Flags{"alert-templates.json", "probes.json", "result.json"}));
   ::unlink(LogPath().c_str());
   const ProcessResult moved = Migrate({home / "record"});
   EXPECT_EQ(moved.status, 0) << moved.err;
   EXPECT_THAT(moved.out, HasSubstr("Migrated from 'old' to 'new': 6 created."));
-  EXPECT_EQ(Entries(home / "record").size(), 4u);
+  EXPECT_EQ(Entries(home / "record").size(), 5u);
+  std::multiset<std::string> statuses;
+  const json result = json::parse(ReadFile(home / "record/result.json"));
+  for (const json& item : result.at("items")) {
+    statuses.insert(item.at("status").get<std::string>());
+  }
+  EXPECT_EQ(statuses.count("created"), 6u);
   const std::string log = Log();
   EXPECT_NE(log.find("Token released"), log.rfind("Token released")) << "both were given back";
   EXPECT_THAT(Migrate({home / "again"}).out, HasSubstr("'old' to 'new': 6 unchanged.\n"))
       << "what is on the target already is not sent again";
+  const ProcessResult again = Migrate({home / "as-json", "--json"});
+  EXPECT_EQ(json::parse(again.out).at("summary"), json({{"unchanged", 6}}));
+  EXPECT_EQ(ReadFile(home / "as-json/result.json"), again.out);
   EXPECT_EQ(Migrate({home / "record", "--dry-run"}).status, 105);
   // The target refuses the login: the source's token is given back all the same.
   Configure(source.Url(), target.Url(), "", "intruder");
@@ -285,7 +333,8 @@ TEST_F(NamedServers, DataOfAnotherMajorVersionStopsThePreviewAndTheMigrationBefo
                       refusal};
   EXPECT_EQ(Showing(Migrate({home / "preview", "--dry-run"})), stopped);
   EXPECT_EQ(Showing(Migrate({home / "record"})), stopped);
-  EXPECT_EQ(Entries(home / "record"), (Flags{"alert-templates.json", "probes.json"}));
+  EXPECT_EQ(Entries(home / "record"),
+            (Flags{"alert-templates.json", "probes.json", "result.json"}));
   EXPECT_THAT(RunAgainst(newer.Url(), {"export-probes"}).out, HasSubstr("\"probes\":[]"));
   EXPECT_EQ(Showing(RunAgainst(newer.Url(), {"diff-probes", "-i", home / "record/probes.json"})),
             (Shown{4, "", refusal}));
@@ -312,6 +361,46 @@ TEST_F(NamedServers, IgnoreExistingKeepsTheCarriedProbesAndTheSummaryCountsThem)
   EXPECT_EQ(moved.status, 5) << moved.err;
   EXPECT_THAT(moved.out, HasSubstr("Migrated from 'old' to 'new': 1 failed, 4 skipped.\n"));
   EXPECT_THAT(RunAgainst(mixed.Url(), {"export-probes"}).out, HasSubstr("\"interval\":999"));
+}
+
+TEST_F(NamedServers, AnInterruptedMigrationStillPrintsWholeLinesAndWhereItStopped) {
+  json data = json::parse(ReadFile(home / "source.json"));
+  json& probes = data.at("probes");
+  const json sample = probes.back();
+  for (int i = 0; i < 6000; ++i) {
+    json probe = sample;
+    probe["id"] = 100000 + i;
+    probe["name"] = "Bulk " + std::to_string(i);
+    probe["is_system_probe"] = false;
+    probes.push_back(probe);
+  }
+  WriteFile(home / "bulk.json", data.dump());
+  Standin bulk{{"--data", home / "bulk.json", "--user", "admin:secret"}};
+  Configure(bulk.Url(), target.Url(), "");
+  // Standard output is not read on, so the diff waits for it with more than a pipe holds.
+  const auto process = Start({"migrate", "--from", "old", "--to", "new", "--dir", home / "r"});
+  std::string line;
+  while (process->ReadLine(line) && line.rfind("Bulk", 0) != 0) {
+  }
+  // The signal comes while it waits to write.
+  const std::string wchan = "/proc/" + std::to_string(process->Pid()) + "/wchan";
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (ReadFile(wchan).find("pipe_write") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  process->Signal(SIGINT);
+  const ProcessResult result = process->Wait();
+  EXPECT_EQ(result.status, 130) << result.err;
+  std::vector<std::string> lines = Lines(result.out);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(),
+            "Migration from 'old' to 'new' stopped at the comparison of the probes with 'new'; "
+            "nothing was imported.");
+  lines.pop_back();
+  for (const std::string& row : lines) {
+    EXPECT_THAT(row, ::testing::MatchesRegex("Bulk [0-9]+, new, not on the server"));
+  }
 }
 
 TEST_F(NamedServers, ReadTheTargetOnceAndSendOnlyWhatChangesOverOneConnectionPerServer) {
@@ -392,6 +481,12 @@ TEST_F(NamedServers, AMigrationThatFailsMidwaySaysWhereItStoppedAndWhetherTheTar
     const std::string transport = "The exchange with the KORV Server at '" + target.BaseUrl() +
                                   "' failed: Server returned nothing";
     EXPECT_THAT(result.err, HasSubstr(error.empty() ? transport : error + "\n"));
+    // The result says the same, in the record too.
+    const std::string record = home / std::to_string(run++);
+    const ProcessResult asJson = Migrate({record, "--json"});
+    EXPECT_EQ(asJson.status, status);
+    EXPECT_EQ(json::parse(asJson.out).at("stopped"), stop + end.substr(0, end.size() - 1));
+    EXPECT_EQ(ReadFile(record + "/result.json"), asJson.out);
   }
   // The comparison of diff-probes alike.
   StubServer server;

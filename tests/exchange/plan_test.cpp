@@ -62,8 +62,10 @@ std::string rowsOf(const Plan& plan) {
   std::string text;
   for (const auto& row : plan.rows) {
     text += std::string(text.empty() ? "" : ", ") + (row.carriedProbe ? "+" : "") +
-            std::string(row.Name()) + " " + changeText(row.change) +
-            (row.fields.empty() ? "" : " " + row.fields);
+            std::string(row.Name()) + " " + changeText(row.change);
+    for (const std::string& field : row.fields) {
+      text += " " + field;
+    }
   }
   return text;
 }

@@ -42,6 +42,12 @@ ProcessResult CliTest::RunAgainst(const std::string& baseUrl, std::vector<std::s
   return test::Run(KORV_CLI_PATH, std::move(options));
 }
 
+std::unique_ptr<Process> CliTest::Start(std::vector<std::string> args) {
+  ProcessOptions options;
+  Prepare(std::move(args), options, false);
+  return std::make_unique<Process>(KORV_CLI_PATH, std::move(options));
+}
+
 std::unique_ptr<Process> CliTest::StartAgainst(const std::string& baseUrl,
                                                std::vector<std::string> args) {
   ProcessOptions options;

@@ -26,6 +26,8 @@ class CliTest : public ::testing::Test {
   // the global options first, with --insecure for https.
   ProcessResult RunAgainst(const std::string& baseUrl, std::vector<std::string> args,
                            ProcessOptions options = {});
+  // Starts a run as Run does, without waiting for it.
+  std::unique_ptr<Process> Start(std::vector<std::string> args);
   // Starts a run as RunAgainst does, without waiting for it.
   std::unique_ptr<Process> StartAgainst(const std::string& baseUrl, std::vector<std::string> args);
 
