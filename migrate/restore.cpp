@@ -40,7 +40,9 @@ bool exists(const std::string& path) {
   return ::lstat(path.c_str(), &info) == 0 || errno != ENOENT;
 }
 
-const api::Log logText = [](const std::string& text) { LOG_INFO << text; };
+void logInfo(const std::string& text) {
+  LOG_INFO << text;
+}
 
 // One backup of the record, read and checked as its import reads it. Its indexes point into its
 // text, so it stays where it was read.
@@ -63,9 +65,9 @@ struct Backup {
     api::ImportSource source;
     source.SetFileName({path});
     text = source.ReadText(kind.messages, KORV_HERE);
-    items = api::indexFile(kind, source, text, logText, KORV_HERE);
+    items = api::indexFile(kind, source, text, logInfo, KORV_HERE);
     if (kind.CarriesProbes() && !items.Member(api::kProbes.itemsKey).empty()) {
-      probes = api::indexFile(api::kProbes, source, text, logText, KORV_HERE);
+      probes = api::indexFile(api::kProbes, source, text, logInfo, KORV_HERE);
     }
   }
 };
