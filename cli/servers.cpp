@@ -74,8 +74,8 @@ class Servers : public Command {
           }
         }
       }
-      std::cout << string::printable(server.name) << ", " << url << ", " << user << ", " << others
-                << "\n";
+      std::cout << string::printable(server.name) << ", " << url << ", " << user << ", "
+                << (others.empty() ? "(none)" : others) << "\n";
     }
   }
 
