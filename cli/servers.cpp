@@ -87,7 +87,7 @@ class Servers : public Command {
     bool passwordFile = false;
     for (const GivenSetting& setting : given) {
       std::cout << setting.key << ", " << shown(setting.key, setting.value) << ", "
-                << string::printable(setting.origin) << "\n";
+                << setting.origin << "\n";
       passwordFile = passwordFile || setting.key == "password-file";
     }
     std::string password;
