@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "cli/suggest.h"
 #include "exchange/exchange.h"
 #include "exchange/kind.h"
 
@@ -30,7 +31,7 @@ void ListAlertTemplates::Init(CLI::App* app) {
          },
          "List down the alert templates of this category", true,
          [] { return std::string("CUSTOM"); })
-      ->transform(CLI::CheckedTransformer(getAlertTemplateCategoryMap(), CLI::ignore_case), "");
+      ->transform(oneOf(getAlertTemplateCategoryMap()), "");
 }
 
 bool ListAlertTemplates::SetAlertTemplateCategory(const std::vector<std::string>& values) {

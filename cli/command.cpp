@@ -10,6 +10,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/global_options.h"
+#include "cli/suggest.h"
 #include "common/error.h"
 #include "common/interrupt.h"
 #include "common/logger.h"
@@ -91,6 +92,20 @@ int Command::InitAll(const std::string& title, int argc, char** argv, bool stand
 
   addGlobalOptions(app, title);
   app.require_subcommand(0, 1);
+  // A missing or unexpected argument may be a misspelt one: a suggestion goes under the error.
+  const auto withSuggestion = [&app](const std::string& message) {
+    const std::string line = suggestion(app);
+    return line.empty() ? message : message + "\n" + line;
+  };
+  app.failure_message([&withSuggestion](const CLI::App* parser, const CLI::Error& e) {
+    std::string text = CLI::FailureMessage::simple(parser, e);
+    const int status = e.get_exit_code();
+    if (status == static_cast<int>(CLI::ExitCodes::RequiredError) ||
+        status == static_cast<int>(CLI::ExitCodes::ExtrasError)) {
+      text.replace(0, std::string(e.what()).size(), withSuggestion(e.what()));
+    }
+    return text;
+  });
 
   rememberCommandLine(argc, argv);
   try {
@@ -107,7 +122,8 @@ int Command::InitAll(const std::string& title, int argc, char** argv, bool stand
       throw;
     } catch (const UsageError& e) {
       LOG_ERROR << e.to_string();
-      std::cerr << e.what() << std::endl;
+      std::cerr << (e.GetKind() == UsageError::Kind::Missing ? withSuggestion(e.what()) : e.what())
+                << std::endl;
       if (e.PointsToHelp()) {
         std::cerr << "Run with --help for more information." << std::endl;
       }

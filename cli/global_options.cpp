@@ -5,9 +5,11 @@
 #include <iostream>
 #include <map>
 #include <optional>
+#include <set>
 
 #include <CLI/CLI.hpp>
 
+#include "cli/suggest.h"
 #include "common/env.h"
 #include "common/error.h"
 #include "common/logger.h"
@@ -112,6 +114,8 @@ std::optional<std::string> forcedServer;
 // Where the chosen entry gives each option that the command line left unset, by long name:
 // "Configuration file '/x.toml', line 4". Errors about those values say so.
 std::map<std::string, std::string> entryOrigins;
+// The options, by long name, that the command line gave when the entry was read.
+std::set<std::string> commandLineOptions;
 
 // The option CLI11 reads its configuration through. It exists for that alone: given on the
 // command line it is refused like any unknown argument.
@@ -193,6 +197,12 @@ class ServerEntry : public CLI::Config {
   std::vector<CLI::ConfigItem> from_config(std::istream&) const override {
     consulted = true;
     entryOrigins.clear();
+    commandLineOptions.clear();
+    for (const ServerOption& row : kServerOptions) {
+      if (!app->get_option(std::string("--") + row.option)->empty()) {
+        commandLineOptions.insert(row.option);
+      }
+    }
     if (unused) {
       return {};
     }
@@ -204,18 +214,9 @@ class ServerEntry : public CLI::Config {
       throw UsageError(UsageError::Kind::Value,
                        "The server name is empty; name a server of the configuration file.");
     }
-    std::string path;
     bool explicitFile = true;
-    if (const CLI::Option* config = app->get_option("--config"); config->count() > 0) {
-      path = config->as<std::string>();
-    } else if (!process_env("KORV_CONFIG", path)) {
-      path = api::defaultConfigPath();
-      explicitFile = false;
-    }
-    std::vector<api::EntryKey> keys;
-    for (const ServerOption& row : kServerOptions) {
-      keys.push_back({row.key, row.option, row.kind});
-    }
+    const std::string path = configFile(*app, explicitFile);
+    const std::vector<api::EntryKey> keys = entryKeys();
     std::vector<CLI::ConfigItem> items;
     const bool secure = app->get_option("--no-insecure")->count() > 0;
     for (const api::ServerSetting& setting : Read(path, explicitFile, *name, keys)) {
@@ -346,7 +347,27 @@ void rememberCommandLine(int argc, const char* const* argv) {
   commandLine.assign(argv + 1, argv + argc);
 }
 
-void loadServer(const std::string& name) {
+std::vector<api::EntryKey> entryKeys() {
+  std::vector<api::EntryKey> keys;
+  for (const ServerOption& row : kServerOptions) {
+    keys.push_back({row.key, row.option, row.kind});
+  }
+  return keys;
+}
+
+std::string configFile(const CLI::App& app, bool& named) {
+  std::string path;
+  named = true;
+  if (const CLI::Option* config = app.get_option("--config"); config->count() > 0) {
+    path = config->as<std::string>();
+  } else if (!process_env("KORV_CONFIG", path)) {
+    path = api::defaultConfigPath();
+    named = false;
+  }
+  return path;
+}
+
+std::vector<GivenSetting> loadServer(const std::string& name) {
   api::resetConnectionSettings();
   forcedServer = name;
   Scope forget([] { forcedServer.reset(); });
@@ -356,6 +377,21 @@ void loadServer(const std::string& name) {
   app.prefix_command();
   std::vector<std::string> args(commandLine.rbegin(), commandLine.rend());
   app.parse(args);
+  std::vector<GivenSetting> given;
+  for (const ServerOption& row : kServerOptions) {
+    const CLI::Option* option = app.get_option(std::string("--") + row.option);
+    if (option->count() == 0) {
+      continue;
+    }
+    const auto entry = entryOrigins.find(row.option);
+    given.push_back({row.key,
+                     row.kind == ValueKind::Flag ? (option->as<bool>() ? "true" : "false")
+                                                 : option->results().front(),
+                     entry != entryOrigins.end()            ? entry->second
+                     : commandLineOptions.count(row.option) ? std::string("--") + row.option
+                                                            : row.envname});
+  }
+  return given;
 }
 
 void addGlobalOptions(CLI::App& app, const std::string& title) {
@@ -367,7 +403,7 @@ void addGlobalOptions(CLI::App& app, const std::string& title) {
   app.add_option("-l,--log-level", CLI::callback_t(logger::setLogLevel), "Set the log level", true,
                  logger::getLogLevel)
       ->group(kLoggingGroup)
-      ->transform(CLI::CheckedTransformer(logger::getLogLevelMap(), CLI::ignore_case), "");
+      ->transform(oneOf(logger::getLogLevelMap()), "");
 
   app.add_flag_callback(
       "-v,--version",

@@ -127,30 +127,17 @@ std::string readFile(const std::string& path, bool explicitFile, const std::stri
   return text;
 }
 
-std::string knownServers(const toml::table* servers) {
+std::string knownServers(const std::vector<NamedServer>& servers) {
   std::string names;
-  if (servers != nullptr) {
-    for (const auto& [name, entry] : *servers) {
-      names += (names.empty() ? "" : ", ") + string::printable(std::string(name.str()));
-    }
+  for (const NamedServer& server : servers) {
+    names += (names.empty() ? "" : ", ") + string::printable(server.name);
   }
   return names.empty() ? "none" : names;
 }
 
-}  // namespace
-
-std::string defaultConfigPath() {
-  std::string base;
-  if (!process_env("XDG_CONFIG_HOME", base)) {
-    process_env("HOME", base);
-    base += "/.config";
-  }
-  return base + "/korv-cli/config.toml";
-}
-
-std::vector<ServerSetting> readServer(const std::string& path, bool explicitFile,
-                                      const std::string& name, const std::vector<EntryKey>& keys) {
-  const std::string text = readFile(path, explicitFile, name);
+// Every entry of the file, each checked.
+std::vector<NamedServer> parseServers(const std::string& path, const std::string& text,
+                                      const std::vector<EntryKey>& keys) {
   toml::table file;
   try {
     file = toml::parse(text, std::string_view(path));
@@ -167,20 +154,20 @@ std::vector<ServerSetting> readServer(const std::string& path, bool explicitFile
       unknown(key);
     }
   }
-  const toml::table* servers = file["servers"].as_table();
-  std::vector<ServerSetting> settings;
-  // Every entry is checked, not only the one chosen: a mistake shows on the first run.
+  std::vector<NamedServer> servers;
   const toml::table none;
-  for (const auto& [server, entry] : servers != nullptr ? *servers : none) {
+  const toml::table* table = file["servers"].as_table();
+  for (const auto& [server, entry] : table != nullptr ? *table : none) {
     const std::string shown = string::printable(std::string(server.str()));
     if (server.str().empty()) {
       refuse(path, server.source(), "a server name must not be empty.");
     }
-    const toml::table* table = entry.as_table();
-    if (table == nullptr) {
+    const toml::table* settings = entry.as_table();
+    if (settings == nullptr) {
       refuse(path, server.source(), string::format("'servers.%s' must be a table.", shown));
     }
-    for (const auto& [key, node] : *table) {
+    servers.push_back({std::string(server.str()), {}});
+    for (const auto& [key, node] : *settings) {
       const auto known = std::find_if(keys.begin(), keys.end(),
                                       [&key = key](const EntryKey& k) { return key == k.key; });
       if (key == "password") {
@@ -189,18 +176,41 @@ std::vector<ServerSetting> readServer(const std::string& path, bool explicitFile
       if (known == keys.end()) {
         unknown(key);
       }
-      const std::string value = valueOf(*known, node, path);
-      if (server == name) {
-        settings.push_back({known->option, value, where(path, key.source())});
-      }
+      servers.back().settings.push_back(
+          {known->option, valueOf(*known, node, path), where(path, key.source())});
     }
   }
-  if (servers == nullptr || !servers->contains(name)) {
+  return servers;
+}
+
+}  // namespace
+
+std::string defaultConfigPath() {
+  std::string base;
+  if (!process_env("XDG_CONFIG_HOME", base)) {
+    process_env("HOME", base);
+    base += "/.config";
+  }
+  return base + "/korv-cli/config.toml";
+}
+
+std::vector<ServerSetting> readServer(const std::string& path, bool explicitFile,
+                                      const std::string& name, const std::vector<EntryKey>& keys) {
+  // Every entry is checked, not only the one chosen: a mistake shows on the first run.
+  const std::vector<NamedServer> servers =
+      parseServers(path, readFile(path, explicitFile, name), keys);
+  const auto chosen = std::find_if(servers.begin(), servers.end(),
+                                   [&name](const NamedServer& one) { return one.name == name; });
+  if (chosen == servers.end()) {
     throw UsageError(UsageError::Kind::Value,
                      string::format("Unknown server '%s'; '%s' names: %s.", string::printable(name),
                                     string::printable(path), knownServers(servers)));
   }
-  return settings;
+  return chosen->settings;
+}
+
+std::vector<NamedServer> readServers(const std::string& path, const std::vector<EntryKey>& keys) {
+  return parseServers(path, readFile(path, true, ""), keys);
 }
 
 }  // namespace korv::cli::api

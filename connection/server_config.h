@@ -41,4 +41,14 @@ struct ServerSetting {
 std::vector<ServerSetting> readServer(const std::string& path, bool explicitFile,
                                       const std::string& name, const std::vector<EntryKey>& keys);
 
+// A server's entry: its name and settings, in the order the file writes them.
+struct NamedServer {
+  std::string name;
+  std::vector<ServerSetting> settings;
+};
+
+// Every entry of the file at path, checked as readServer checks them; a missing file is refused
+// as a named one is (File).
+std::vector<NamedServer> readServers(const std::string& path, const std::vector<EntryKey>& keys);
+
 }  // namespace korv::cli::api

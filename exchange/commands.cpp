@@ -25,8 +25,8 @@ void checkFile(const Kind& kind, const ImportSource& source, const nlohmann::jso
   }
 }
 
-// The index of an export file of the kind, read and checked as its import reads it, so that every
-// command that reads one reports the same errors. The text must stay while the index is used.
+}  // namespace
+
 ExportIndex indexFile(const Kind& kind, const ImportSource& source, const std::string& text,
                       const Log& log, const Place& place) {
   ExportIndex index;
@@ -38,7 +38,6 @@ ExportIndex indexFile(const Kind& kind, const ImportSource& source, const std::s
   return index;
 }
 
-// Whether the import's verdict on an item tells of a failure (see importFile).
 bool itemFailed(const Kind& kind, const Verdict& verdict) {
   const std::string& status = verdict.status;
   if (status != "created" && status != "overwritten" && status != "skipped" &&
@@ -52,6 +51,8 @@ bool itemFailed(const Kind& kind, const Verdict& verdict) {
   return std::any_of(probes.begin(), probes.end(),
                      [](const Verdict& probe) { return probe.status == "failed"; });
 }
+
+namespace {
 
 // The file's text, as its import reads it, with only the items that match the names.
 nlohmann::json pickFile(const Kind& kind, const ImportSource& source, const std::string& text,

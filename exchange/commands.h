@@ -58,6 +58,14 @@ void exportItems(const Kind& kind, const std::set<std::uint32_t>& ids, const Nam
 nlohmann::json readExportFile(const Kind& kind, ImportSource& source, const Log& log,
                               const Place& place);
 
+// The index of an export file of the kind (its text, as ImportSource::ReadText gives it), read and
+// checked as its import reads it. The text must stay, unmoved, while the index is used.
+ExportIndex indexFile(const Kind& kind, const ImportSource& source, const std::string& text,
+                      const Log& log, const Place& place);
+
+// Whether the import's verdict on an item of the kind tells of a failure (see importFile).
+bool itemFailed(const Kind& kind, const Verdict& verdict);
+
 // The body of an import request: the file's version, the switches and the items.
 nlohmann::json importPayload(const Kind& kind, const nlohmann::json& version,
                              const Switches& switches, nlohmann::json items);

@@ -17,6 +17,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/global_options.h"
+#include "cli/suggest.h"
 #include "common/interrupt.h"
 #include "common/logger.h"
 #include "common/scope.h"
@@ -261,7 +262,8 @@ void Migrate::Init(CLI::App* app) {
   app->add_flag("--dry-run", dryRun,
                 "Only show what would change; exit status 3 when something would.");
   app->add_option("--only", only, "Migrate one kind only.")
-      ->check(CLI::IsMember({api::kProbes.name, api::kAlertTemplates.name}));
+      ->check(allowing(CLI::IsMember({api::kProbes.name, api::kAlertTemplates.name}),
+                       api::kProbes.name + std::string(", ") + api::kAlertTemplates.name));
   app->add_flag("--ignore-existing", ignoreExisting,
                 "Keep the probes and alert templates that the target already has.");
   api::addJsonOption(app, json);

@@ -52,7 +52,7 @@ _korv_cli() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
   local commands="list-probes export-probes import-probes diff-probes check-probes
     list-alert-templates export-alert-templates import-alert-templates diff-alert-templates
-    check-alert-templates migrate"
+    check-alert-templates migrate restore servers"
   local global_flags="-i --insecure --no-insecure -v --version -h --help"
   local global_values="-p --korv-url -u --korv-user -f --password-file --cacert --crlfile --cert
     --key --proxy --proxy-user --connect-timeout -m --max-time --log-file -l --log-level
@@ -93,9 +93,12 @@ _korv_cli() {
     check-probes | check-alert-templates) options="-i --in-file -h --help" files="-i --in-file" ;;
     migrate)
       options="--from --to --dir --dry-run --only --ignore-existing --name -h --help" files="--dir" ;;
+    restore) options="--to --dir -h --help" files="--dir" ;;
+    servers) options="-h --help" ;;
   esac
 
-  if [[ $prev == --server || ($command == migrate && ($prev == --from || $prev == --to)) ]]; then
+  if [[ $prev == --server || ($command == migrate && ($prev == --from || $prev == --to)) ||
+    ($command == restore && $prev == --to) ]]; then
     local name
     COMPREPLY=()
     while IFS= read -r name; do
@@ -107,7 +110,7 @@ _korv_cli() {
     mapfile -t COMPREPLY < <(compgen -W "probes alert-templates" -- "$cur")
     return 0
   fi
-  if [[ $command == migrate && $prev == --dir ]]; then
+  if [[ ($command == migrate || $command == restore) && $prev == --dir ]]; then
     mapfile -t COMPREPLY < <(compgen -d -- "$cur")
     return 0
   fi

@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "cli/suggest.h"
 #include "exchange/exchange.h"
 #include "exchange/kind.h"
 
@@ -25,7 +26,7 @@ void ListProbes::Init(CLI::App* app) {
          "-c,--probe-category",
          [this](const std::vector<std::string>& values) { return SetProbeCategory(values); },
          "List down the probes of this category", true, [] { return std::string("CUSTOM"); })
-      ->transform(CLI::CheckedTransformer(getProbeCategoryMap(), CLI::ignore_case), "");
+      ->transform(oneOf(getProbeCategoryMap()), "");
 }
 
 bool ListProbes::SetProbeCategory(const std::vector<std::string>& values) {
