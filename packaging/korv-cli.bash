@@ -83,16 +83,16 @@ _korv_cli() {
     export-probes) options="-i --probe-id -o --out-file -w --overwrite --name -h --help" files="-o --out-file" ;;
     export-alert-templates) options="-i --id -o --out-file -w --overwrite --name -h --help" files="-o --out-file" ;;
     import-probes)
-      options="-i --in-file --ignore-existing --strict --backup --name -h --help" files="-i --in-file --backup" ;;
+      options="-i --in-file --ignore-existing --strict --backup --name --json -h --help" files="-i --in-file --backup" ;;
     import-alert-templates)
-      options="-i --in-file --ignore-existing --ignore-existing-probes --strict --backup --name -h --help"
+      options="-i --in-file --ignore-existing --ignore-existing-probes --strict --backup --name --json -h --help"
       files="-i --in-file --backup" ;;
-    diff-probes) options="-i --in-file --ignore-existing --name -h --help" files="-i --in-file" ;;
+    diff-probes) options="-i --in-file --ignore-existing --name --json -h --help" files="-i --in-file" ;;
     diff-alert-templates)
-      options="-i --in-file --ignore-existing --ignore-existing-probes --name -h --help" files="-i --in-file" ;;
-    check-probes | check-alert-templates) options="-i --in-file -h --help" files="-i --in-file" ;;
+      options="-i --in-file --ignore-existing --ignore-existing-probes --name --json -h --help" files="-i --in-file" ;;
+    check-probes | check-alert-templates) options="-i --in-file --json -h --help" files="-i --in-file" ;;
     migrate)
-      options="--from --to --dir --dry-run --only --ignore-existing --name -h --help" files="--dir" ;;
+      options="--from --to --dir --dry-run --only --ignore-existing --name --json -h --help" files="--dir" ;;
     restore) options="--to --dir -h --help" files="--dir" ;;
     servers) options="-h --help" ;;
   esac
