@@ -56,8 +56,12 @@ void readFile(const Kind& kind, const ExportIndex& file, Named& items, Named& pr
 
 // The fields whose values differ, a field that only one side has included; fields the server
 // assigns, and the probes an item carries, are not compared.
-std::vector<std::string> differingFields(const ItemText& mine, const ItemText& theirs) {
-  return differingMembers(mine, theirs, {"id", kAlertTemplates.carriedKey});
+std::vector<FieldChange> differingFields(const ItemText& mine, const ItemText& theirs) {
+  std::vector<FieldChange> fields;
+  for (const auto& member : differingMembers(mine, theirs, {"id", kAlertTemplates.carriedKey})) {
+    fields.push_back({member.key, std::string(member.theirs), std::string(member.mine)});
+  }
+  return fields;
 }
 
 // Adds a row for each item of the file, given the server's version of an item by name.
@@ -142,11 +146,21 @@ std::string detail(const Row& row) {
     case Change::ServerOnly:
       return "left alone by the import";
   }
+  // A value is shown when it is short and plain: no object or array.
+  const auto shown = [](const std::string& value) {
+    return value.size() <= 40 && value.front() != '{' && value.front() != '[';
+  };
   std::string fields;
-  for (const std::string& field : row.fields) {
-    fields += (fields.empty() ? "" : " ") + string::printable(field);
+  for (const FieldChange& field : row.fields) {
+    fields += (fields.empty() ? "" : ", ") + field.name;
+    if ((field.server.empty() || shown(field.server)) && (field.file.empty() || shown(field.file))) {
+      fields += " " + (field.server.empty() ? "(none)" : field.server) + " \u2192 " +
+                (field.file.empty() ? "(none)" : field.file);
+    } else {
+      fields += " changed";
+    }
   }
-  return fields;
+  return string::printable(fields);
 }
 
 // A transfer that did not complete raises an Error that names the server.
@@ -441,7 +455,15 @@ void printPlan(std::ostream& out, const Plan& plan, const Place& place) {
     checkStandardOutput(out, place);
     interrupt::throwIfPending();
   }
-  out.flush();
+  std::map<Change, std::size_t> counts;
+  for (const auto& row : plan.rows) {
+    ++counts[row.change];
+  }
+  std::string total;
+  for (const auto& [change, count] : counts) {
+    total += (total.empty() ? "" : ", ") + std::to_string(count) + " " + changeText(change);
+  }
+  out << total << std::endl;
   checkStandardOutput(out, place);
 }
 

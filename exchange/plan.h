@@ -96,11 +96,19 @@ enum class Change : std::uint8_t { New, Changed, Unchanged, Skipped, ServerOnly 
 // "new", "changed", "unchanged", "skipped", "server only".
 const char* changeText(Change change);
 
+// A field of an item that differs between the file and the server: its values as compact JSON,
+// empty on the side that does not have the field.
+struct FieldChange {
+  std::string name;
+  std::string server;
+  std::string file;
+};
+
 struct Row {
   // The file's item; the server's for an item on the server only.
   const ItemText* item = nullptr;
-  // The fields that differ, for a changed item, in ascending order.
-  std::vector<std::string> fields;
+  // The fields that differ, for a changed item, in ascending order of their names.
+  std::vector<FieldChange> fields;
   Change change;
   // A custom probe carried by the file's items.
   bool carriedProbe = false;
@@ -144,9 +152,12 @@ Plan makePlan(const Kind& kind, const ExportIndex& file, Target& target, const S
 void backup(const Plan& plan, Target& target, const Sink& write);
 
 // Prints the rows in the style of the import result table: a header, an underline, then
-// "<name>, <change>, <detail>" per row, where the detail of a changed item names its fields,
-// separated by spaces. A carried probe is named "Probe '<name>'". Control characters in names
-// are escaped, so that every row is one line. Nothing is printed for no rows.
+// "<name>, <change>, <detail>" per row, then a line that counts the rows by change ("2 new,
+// 1 changed, 5 unchanged"). The detail of a changed item gives each field that differs, separated
+// by ", ": "interval 3600 → 120" (the server's value, then the file's, as JSON) when both are
+// short plain values ("(none)" for a side without the field), else "<field> changed". A carried
+// probe is named "Probe '<name>'". Control characters are escaped, so that every row is one line.
+// Nothing is printed for no rows.
 void printPlan(std::ostream& out, const Plan& plan, const Place& place);
 
 }  // namespace korv::cli::api

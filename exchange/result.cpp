@@ -45,10 +45,23 @@ Sink streamSink(std::ostream& out, const Place& place) {
 }
 
 nlohmann::ordered_json planItem(const Plan& plan, const Row& row, std::string_view name) {
+  nlohmann::ordered_json fields = nlohmann::ordered_json::array();
+  nlohmann::ordered_json values = nlohmann::ordered_json::object();
+  for (const FieldChange& field : row.fields) {
+    fields.push_back(field.name);
+    nlohmann::ordered_json& value = values[field.name] = nlohmann::ordered_json::object();
+    if (!field.server.empty()) {
+      value["server"] = nlohmann::ordered_json::parse(field.server);
+    }
+    if (!field.file.empty()) {
+      value["file"] = nlohmann::ordered_json::parse(field.file);
+    }
+  }
   return {{"name", name},
           {"kind", row.carriedProbe ? kProbes.resultKind : plan.kind->resultKind},
           {"change", changeText(row.change)},
-          {"fields", row.fields}};
+          {"fields", std::move(fields)},
+          {"values", std::move(values)}};
 }
 
 std::vector<Verdict> carriedVerdicts(const std::string& reason) {

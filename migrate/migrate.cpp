@@ -392,6 +392,10 @@ void Migrate::Run(RecordDirectory& record, api::Connection& target, Progress& pr
     record.Write(kind->name + std::string(".json"),
                  [&](const api::Sink& write) { files[kind].Write(kind->itemsKey, write); });
   }
+  // The first line of the output, once the record holds something.
+  if (!json) {
+    *out << "Record directory: '" << string::printable(record.Path()) << "'" << std::endl;
+  }
   if (!names.Empty()) {
     files = std::move(picked);
   }

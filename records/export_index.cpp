@@ -498,8 +498,8 @@ void ExportIndex::Write(std::string_view itemsKey, const Sink& write) const {
   ObjectWriter(std::move(all)).WriteAll(write);
 }
 
-std::vector<std::string> differingMembers(const ItemText& one, const ItemText& other,
-                                          const std::vector<std::string_view>& ignored) {
+std::vector<MemberDifference> differingMembers(const ItemText& one, const ItemText& other,
+                                               const std::vector<std::string_view>& ignored) {
   const auto differ = [&](std::string_view mine, std::string_view theirs) {
     if (mine == theirs) {
       return false;
@@ -511,14 +511,15 @@ std::vector<std::string> differingMembers(const ItemText& one, const ItemText& o
   const auto compared = [&](std::string_view key) {
     return std::find(ignored.begin(), ignored.end(), key) == ignored.end();
   };
-  std::vector<std::string> fields;
+  std::vector<MemberDifference> fields;
   MemberReader mine(one.text), theirs(other.text);
   bool haveMine = mine.Next(), haveTheirs = theirs.Next();
   while (haveMine || haveTheirs) {
     const int order = !haveMine ? 1 : !haveTheirs ? -1 : mine.key.compare(theirs.key);
     const std::string_view key = order <= 0 ? mine.key : theirs.key;
     if (compared(key) && (order != 0 || differ(mine.value, theirs.value))) {
-      fields.emplace_back(key);
+      fields.push_back({std::string(key), order <= 0 ? mine.value : std::string_view(),
+                        order >= 0 ? theirs.value : std::string_view()});
     }
     if (order <= 0) {
       haveMine = mine.Next();

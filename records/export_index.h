@@ -104,10 +104,18 @@ class ExportIndex {
   std::vector<ItemText> carried;
 };
 
+// A top-level member whose values differ between two items: its key and each item's value as
+// compact JSON, empty for an item that does not have the member.
+struct MemberDifference {
+  std::string key;
+  std::string_view mine;
+  std::string_view theirs;
+};
+
 // The top-level members of two items whose values differ, a member that only one has included,
 // in ascending order of their keys; the members named in `ignored` are not compared. Values are
-// compared as the JSON library compares them.
-std::vector<std::string> differingMembers(const ItemText& one, const ItemText& other,
-                                          const std::vector<std::string_view>& ignored);
+// compared as the JSON library compares them. The values are views of the items' texts.
+std::vector<MemberDifference> differingMembers(const ItemText& one, const ItemText& other,
+                                               const std::vector<std::string_view>& ignored);
 
 }  // namespace korv::cli::api

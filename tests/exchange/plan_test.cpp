@@ -63,8 +63,8 @@ std::string rowsOf(const Plan& plan) {
   for (const auto& row : plan.rows) {
     text += std::string(text.empty() ? "" : ", ") + (row.carriedProbe ? "+" : "") +
             std::string(row.Name()) + " " + changeText(row.change);
-    for (const std::string& field : row.fields) {
-      text += " " + field;
+    for (const FieldChange& field : row.fields) {
+      text += " " + field.name;
     }
   }
   return text;
