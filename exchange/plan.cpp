@@ -17,6 +17,10 @@ namespace {
 
 using nlohmann::json;
 
+std::uint32_t hashOf(std::string_view name) {
+  return static_cast<std::uint32_t>(std::hash<std::string_view>{}(name) >> 32);
+}
+
 std::string fileItemName(const ItemText& item, std::size_t position, const std::string& owner,
                          const Place& place) {
   if (!item.named) {
@@ -31,6 +35,7 @@ std::string fileItemName(const ItemText& item, std::size_t position, const std::
 void readFile(const Kind& kind, const ExportIndex& file, Named& items, Named& probes,
               const Place& place) {
   const std::vector<ItemText>& list = file.Items();
+  items.Reserve(list.size());
   for (std::size_t i = 0; i < list.size(); ++i) {
     const std::string name = fileItemName(list[i], i, "the input file", place);
     items.Add(list[i]);
@@ -49,8 +54,6 @@ void readFile(const Kind& kind, const ExportIndex& file, Named& items, Named& pr
       probes.Add(probe);
     }
   }
-  items.Index();
-  probes.Index();
 }
 
 // The fields whose values differ, a field that only one side has included, separated by spaces;
@@ -67,10 +70,9 @@ std::string differingFields(const ItemText& mine, const ItemText& theirs) {
 template <typename Version>
 void compare(const Named& file, Version version, bool ignoreExisting, bool carriedProbes,
              std::vector<Row>& rows) {
-  for (const auto& name : file.Names()) {
-    const ItemText* item = file.Find(name);
+  for (const ItemText* item : file.Items()) {
     Row row{item, {}, Change::New, carriedProbes};
-    if (const ItemText* existing = version(name)) {
+    if (const ItemText* existing = version(item->name)) {
       if (ignoreExisting) {
         row.change = Change::Skipped;
       } else {
@@ -121,14 +123,13 @@ void checkVersions(const ExportIndex& file, const ExportIndex& serverExport, con
 // The items of the wanted names that a plan sends; none for no plan.
 Named sentItems(const Plan* plan, const Named& wanted) {
   Named sent;
-  if (plan != nullptr && !wanted.Names().empty()) {
+  if (plan != nullptr && !wanted.Items().empty()) {
     for (const Row& row : plan->rows) {
       if (!row.carriedProbe && plan->Sends(row) && wanted.Find(row.Name()) != nullptr) {
         sent.Add(*row.item);
       }
     }
   }
-  sent.Index();
   return sent;
 }
 
@@ -218,38 +219,52 @@ Connections sessionConnections(std::shared_ptr<web::WebConnection> first) {
   };
 }
 
-void Named::Index() {
-  // Sorted by name, the items of each name stay in the order added: the first of them is where
-  // the name first appears, the last is its item.
-  std::vector<std::uint32_t> order(added.size());
-  for (std::size_t i = 0; i < order.size(); ++i) {
-    order[i] = static_cast<std::uint32_t>(i);
+void Named::Reserve(std::size_t count) {
+  std::size_t size = 16;
+  while (size < 2 * count) {
+    size *= 2;
   }
-  std::stable_sort(order.begin(), order.end(), [this](std::uint32_t one, std::uint32_t other) {
-    return added[one]->name < added[other]->name;
-  });
-  std::vector<std::uint32_t> firsts;
-  for (std::size_t i = 0; i < order.size(); ++i) {
-    if (i + 1 == order.size() || added[order[i + 1]]->name != added[order[i]]->name) {
-      byName.push_back(added[order[i]]);
-    }
-    if (i == 0 || added[order[i - 1]]->name != added[order[i]]->name) {
-      firsts.push_back(order[i]);
-    }
+  if (size <= slots.size()) {
+    return;
   }
-  std::sort(firsts.begin(), firsts.end());
-  names.reserve(firsts.size());
-  for (const std::uint32_t first : firsts) {
-    names.push_back(added[first]->name);
+  items.reserve(count);
+  slots.assign(size, 0);
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const std::uint32_t hash = hashOf(items[i]->name);
+    slots[Slot(items[i]->name, hash)] = std::uint64_t{hash} << 32 | (i + 1);
   }
-  added = {};
+}
+
+void Named::Add(const ItemText& item) {
+  if (2 * (items.size() + 1) > slots.size()) {
+    Reserve(items.size() + 1);
+  }
+  const std::uint32_t hash = hashOf(item.name);
+  std::uint64_t& slot = slots[Slot(item.name, hash)];
+  if (slot == 0) {
+    items.push_back(&item);
+    slot = std::uint64_t{hash} << 32 | items.size();
+  } else {
+    items[(slot & UINT32_MAX) - 1] = &item;
+  }
 }
 
 const ItemText* Named::Find(std::string_view name) const {
-  const auto found = std::lower_bound(
-      byName.begin(), byName.end(), name,
-      [](const ItemText* item, std::string_view wanted) { return item->name < wanted; });
-  return found != byName.end() && (*found)->name == name ? *found : nullptr;
+  if (slots.empty()) {
+    return nullptr;
+  }
+  const std::uint64_t slot = slots[Slot(name, hashOf(name))];
+  return slot == 0 ? nullptr : items[(slot & UINT32_MAX) - 1];
+}
+
+std::size_t Named::Slot(std::string_view name, std::uint32_t hash) const {
+  const std::size_t mask = slots.size() - 1;
+  for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
+    const std::uint64_t slot = slots[at];
+    if (slot == 0 || (slot >> 32 == hash && items[(slot & UINT32_MAX) - 1]->name == name)) {
+      return at;
+    }
+  }
 }
 
 Target::Target(Connections connections, const Place& place)
@@ -263,6 +278,7 @@ const Snapshot& Target::Of(const Kind& kind) {
     auto taken = std::make_unique<Snapshot>();
     taken->document = read(kind);
     const ExportIndex& document = taken->document;
+    taken->items.Reserve(document.Items().size());
     for (const ItemText& item : document.Items()) {
       taken->items.Add(item);
       // Carried probes without a name are left out: the server's probes are read for them.
@@ -275,8 +291,6 @@ const Snapshot& Target::Of(const Kind& kind) {
         }
       }
     }
-    taken->items.Index();
-    taken->carried.Index();
     snapshot = std::move(taken);
   }
   return *snapshot;
@@ -340,7 +354,7 @@ Plan makePlan(const Kind& kind, const ExportIndex& file, Target& target, const S
   checkVersions(file, server.document, place);
   Plan plan;
   plan.kind = &kind;
-  plan.rows.reserve(items.Names().size() + probes.Names().size() + server.items.Names().size());
+  plan.rows.reserve(items.Items().size() + probes.Items().size() + server.items.Items().size());
   compare(
       items, [&](std::string_view name) { return server.items.Find(name); },
       switches.ignoreExisting, false, plan.rows);
@@ -350,8 +364,8 @@ Plan makePlan(const Kind& kind, const ExportIndex& file, Target& target, const S
   // by the server's items do not hold every name.
   const Named sent = sentItems(before, probes);
   bool needProbes = false;
-  for (const auto& name : probes.Names()) {
-    needProbes = needProbes || (!sent.Find(name) && !server.carried.Find(name));
+  for (const ItemText* probe : probes.Items()) {
+    needProbes = needProbes || (!sent.Find(probe->name) && !server.carried.Find(probe->name));
   }
   const Snapshot* serverProbes = needProbes ? &target.Of(kProbes) : target.Taken(kProbes);
   compare(
@@ -364,9 +378,9 @@ Plan makePlan(const Kind& kind, const ExportIndex& file, Target& target, const S
       },
       switches.ignoreExistingProbes, true, plan.rows);
 
-  for (const auto& name : server.items.Names()) {
-    if (items.Find(name) == nullptr) {
-      plan.rows.push_back(Row{server.items.Find(name), {}, Change::ServerOnly, false});
+  for (const ItemText* item : server.items.Items()) {
+    if (items.Find(item->name) == nullptr) {
+      plan.rows.push_back(Row{item, {}, Change::ServerOnly, false});
     }
   }
   return plan;
