@@ -37,29 +37,30 @@ struct Written {
   Span name;
 };
 
-// Writes values in the library's compact form, to compare them with the text they were read from.
-class CompactWriter {
+// Checks that a text is the library's compact form of the value read from it, token by token.
+class CompactCheck {
  public:
-  std::string out;
+  explicit CompactCheck(std::string_view text) : text(text) {}
+
+  // Whether all of the text is checked.
+  bool Done() const { return at == text.size(); }
 
   // False for a floating-point number, whose form this does not copy, and for an object whose
   // keys are not in order or not each once, which the library would change.
   bool Value(element value) {
     switch (value.type()) {
       case element_type::ARRAY: {
-        out += '[';
+        if (!Take("[")) {
+          return false;
+        }
         bool first = true;
         for (const element item : simdjson::dom::array(value)) {
-          if (!first) {
-            out += ',';
-          }
-          first = false;
-          if (!Value(item)) {
+          if ((!first && !Take(",")) || !Value(item)) {
             return false;
           }
+          first = false;
         }
-        out += ']';
-        return true;
+        return Take("]");
       }
       case element_type::OBJECT: {
         std::string_view last;
@@ -69,38 +70,33 @@ class CompactWriter {
             return false;
           }
         }
-        out += first ? "{}" : "}";
-        return true;
+        return Take(first ? "{}" : "}");
       }
       case element_type::INT64:
-        Number(value.get_int64().value_unsafe());
-        return true;
+        return Number(value.get_int64().value_unsafe());
       case element_type::UINT64:
-        Number(value.get_uint64().value_unsafe());
-        return true;
+        return Number(value.get_uint64().value_unsafe());
       case element_type::STRING:
-        compact::quoted(out, value.get_string().value_unsafe());
-        return true;
+        return String(value.get_string().value_unsafe());
       case element_type::BOOL:
-        out += value.get_bool().value_unsafe() ? "true" : "false";
-        return true;
+        return Take(value.get_bool().value_unsafe() ? "true" : "false");
       case element_type::NULL_VALUE:
-        out += "null";
-        return true;
+        return Take("null");
       case element_type::DOUBLE:
         break;
     }
     return false;
   }
 
-  // Writes an item as Value does, noting its name, its order and, under carriedKey (unless
-  // empty), the probes it carries; false also for an item without a name that needs no escapes.
+  // Checks an item as Value does, noting where its text and name stand, its order and, under
+  // carriedKey (unless empty), the probes it carries; false also for an item without a name
+  // that needs no escapes.
   bool Item(element value, std::string_view carriedKey, Written& written,
             std::vector<Written>& carried) {
     if (value.type() != element_type::OBJECT) {
       return false;
     }
-    written.text.at = out.size();
+    written.text.at = at;
     std::string_view last;
     bool first = true;
     for (const auto field : simdjson::dom::object(value)) {
@@ -110,9 +106,11 @@ class CompactWriter {
       const element member = field.value;
       if (field.key == "name" && member.type() == element_type::STRING) {
         const std::string_view name = member.get_string().value_unsafe();
-        written.name = {out.size() + 1, name.size()};
-        compact::quoted(out, name);
-        written.item.named = out.size() == written.name.at + name.size() + 1;
+        written.name = {at + 1, name.size()};
+        if (!String(name)) {
+          return false;
+        }
+        written.item.named = at == written.name.at + name.size() + 1;
         continue;
       }
       if (field.key == "id") {
@@ -128,15 +126,14 @@ class CompactWriter {
         }
         continue;
       }
-      if (member.type() != element_type::ARRAY) {
+      if (member.type() != element_type::ARRAY || !Take("[")) {
         return false;
       }
       written.item.carried = ItemText::Carried::Array;
       written.item.firstCarried = static_cast<std::uint32_t>(carried.size());
-      out += '[';
       for (const element probe : simdjson::dom::array(member)) {
-        if (written.item.carriedCount++ > 0) {
-          out += ',';
+        if (written.item.carriedCount++ > 0 && !Take(",")) {
+          return false;
         }
         Written probeWritten;
         if (!Item(probe, "", probeWritten, carried)) {
@@ -144,32 +141,63 @@ class CompactWriter {
         }
         carried.push_back(probeWritten);
       }
-      out += ']';
+      if (!Take("]")) {
+        return false;
+      }
     }
-    out += first ? "{}" : "}";
-    written.text.size = out.size() - written.text.at;
+    if (!Take(first ? "{}" : "}")) {
+      return false;
+    }
+    written.text.size = at - written.text.at;
     return written.item.named;
   }
 
  private:
+  // Whether the expected text comes next; then it is passed.
+  bool Take(std::string_view expected) {
+    if (text.compare(at, expected.size(), expected) != 0) {
+      return false;
+    }
+    at += expected.size();
+    return true;
+  }
+
   bool Key(std::string_view key, std::string_view& last, bool& first) {
     if (!first && !(last < key)) {
       return false;
     }
-    out += first ? '{' : ',';
-    compact::quoted(out, key);
-    out += ':';
+    const bool taken = Take(first ? "{" : ",") && String(key) && Take(":");
     last = key;
     first = false;
-    return true;
+    return taken;
+  }
+
+  // A text that the library writes as it stands, between quotes: the text read has no escape
+  // where it equals the value and its closing quote follows no backslash (simdjson refuses
+  // control characters that are not escaped). Any other is compared with its escaped form.
+  bool String(std::string_view value) {
+    const std::size_t end = at + 1 + value.size();
+    if (end < text.size() && text[at] == '"' && text[end] == '"' &&
+        (value.empty() || text[end - 1] != '\\') &&
+        text.compare(at + 1, value.size(), value) == 0) {
+      at = end + 1;
+      return true;
+    }
+    escaped.clear();
+    compact::quoted(escaped, value);
+    return Take(escaped);
   }
 
   template <typename Integer>
-  void Number(Integer number) {
+  bool Number(Integer number) {
     char digits[24];
     const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
-    out.append(digits, static_cast<std::size_t>(end - digits));
+    return Take(std::string_view(digits, static_cast<std::size_t>(end - digits)));
   }
+
+  std::string_view text;
+  std::size_t at = 0;
+  std::string escaped;
 };
 
 // Reads pieces of a text with simdjson, where they stand when the text has room enough after it.
@@ -333,15 +361,14 @@ bool ExportIndex::Read(std::string_view text, std::size_t spare, std::shared_ptr
 bool ExportIndex::Index(std::string_view text, std::size_t spare, std::string_view itemsKey,
                         std::string_view carriedKey) {
   Pieces pieces(spare);
-  CompactWriter writer;
   // Whether the piece is the compact form of a value; of an item, with what it carries.
   const auto compact = [&](std::string_view piece, Written* item, std::vector<Written>* probes) {
     const auto value = pieces.Read(piece);
-    writer.out.clear();
+    CompactCheck check(piece);
     return value &&
-           (item != nullptr ? writer.Item(*value, carriedKey, *item, *probes)
-                            : writer.Value(*value)) &&
-           writer.out == piece;
+           (item != nullptr ? check.Item(*value, carriedKey, *item, *probes)
+                            : check.Value(*value)) &&
+           check.Done();
   };
   const auto skipSpace = [&](std::size_t at) {
     while (at < text.size() && isSpace(text[at])) {
