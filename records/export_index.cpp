@@ -424,16 +424,25 @@ bool ExportIndex::Index(std::string_view text, std::size_t spare, std::string_vi
     }
     do {
       ++at;
-      const std::size_t end = pieceEnd(at);
-      if (end == kNone) {
-        return false;
-      }
-      const std::string_view piece = text.substr(at, end - at);
+      // Most items hold no object: they end at their first '}' that a separator follows. Where
+      // the text up to there is no item, the item's end is looked for from its start.
+      const void* brace = std::memchr(text.data() + at, '}', text.size() - at);
+      std::size_t end =
+          brace == nullptr
+              ? kNone
+              : static_cast<std::size_t>(static_cast<const char*>(brace) - text.data()) + 1;
       Written item;
       std::vector<Written> probes;
-      if (!compact(piece, &item, &probes)) {
-        return false;
+      if (end >= text.size() || (text[end] != ',' && text[end] != ']') ||
+          !compact(text.substr(at, end - at), &item, &probes)) {
+        item = {};
+        probes.clear();
+        end = pieceEnd(at);
+        if (end == kNone || !compact(text.substr(at, end - at), &item, &probes)) {
+          return false;
+        }
       }
+      const std::string_view piece = text.substr(at, end - at);
       item.item.text = piece;
       item.item.name = piece.substr(item.name.at, item.name.size);
       item.item.firstCarried = static_cast<std::uint32_t>(carried.size());
