@@ -59,9 +59,13 @@ void readFile(const Kind& kind, const ExportIndex& file, Named& items, Named& pr
 // The fields whose values differ, a field that only one side has included, separated by spaces;
 // fields the server assigns, and the probes an item carries, are not compared.
 std::string differingFields(const ItemText& mine, const ItemText& theirs) {
+  static const std::vector<std::string_view> ignored{"id", kAlertTemplates.carriedKey};
   std::string fields;
-  for (const auto& field : differingMembers(mine, theirs, {"id", kAlertTemplates.carriedKey})) {
-    fields += (fields.empty() ? "" : " ") + field;
+  for (const auto& field : differingMembers(mine, theirs, ignored)) {
+    if (!fields.empty()) {
+      fields += ' ';
+    }
+    fields += field;
   }
   return fields;
 }

@@ -242,10 +242,14 @@ bool holdsFloat(const nlohmann::json& value) {
 // The members of an object's compact text one at a time, with their keys unescaped.
 class MemberReader {
  public:
-  explicit MemberReader(std::string_view text) : text(text) {}
+  // Reads from the member that starts at `at`.
+  MemberReader(std::string_view text, std::size_t at) : text(text), at(at) {}
 
   std::string_view key;
   std::string_view value;
+
+  // Where the text after the member read starts.
+  std::size_t At() const { return at; }
 
   bool Next() {
     if (at >= text.size() || text[at] != '"') {
@@ -265,9 +269,29 @@ class MemberReader {
 
  private:
   std::string_view text;
-  std::size_t at = 1;
+  std::size_t at;
   std::string unescaped;
 };
+
+// How many bytes two texts start with in common.
+std::size_t commonStart(std::string_view one, std::string_view other) {
+  const std::size_t size = std::min(one.size(), other.size());
+  std::size_t at = 0;
+  // Eight bytes at a time up to the word that differs, then byte by byte.
+  while (at + 8 <= size) {
+    std::uint64_t mine = 0, theirs = 0;
+    std::memcpy(&mine, one.data() + at, 8);
+    std::memcpy(&theirs, other.data() + at, 8);
+    if (mine != theirs) {
+      break;
+    }
+    at += 8;
+  }
+  while (at < size && one[at] == other[at]) {
+    ++at;
+  }
+  return at;
+}
 
 }  // namespace
 
@@ -548,13 +572,26 @@ std::vector<std::string> differingMembers(const ItemText& one, const ItemText& o
     return std::find(ignored.begin(), ignored.end(), key) == ignored.end();
   };
   std::vector<std::string> fields;
-  MemberReader mine(one.text), theirs(other.text);
+  if (one.text == other.text) {
+    return fields;
+  }
+  // The members that end where the texts still agree are equal: they are read on one side only.
+  const std::size_t common = commonStart(one.text, other.text);
+  std::size_t start = 1;
+  for (MemberReader reader(one.text, start); reader.Next() && reader.At() <= common;) {
+    start = reader.At();
+  }
+  MemberReader mine(one.text, start), theirs(other.text, start);
   bool haveMine = mine.Next(), haveTheirs = theirs.Next();
   while (haveMine || haveTheirs) {
     const int order = !haveMine ? 1 : !haveTheirs ? -1 : mine.key.compare(theirs.key);
     const std::string_view key = order <= 0 ? mine.key : theirs.key;
-    if (compared(key) && (order != 0 || differ(mine.value, theirs.value))) {
+    if ((order != 0 || differ(mine.value, theirs.value)) && compared(key)) {
       fields.emplace_back(key);
+    }
+    // Where the rest of the texts is the same, so are the members in it.
+    if (order == 0 && one.text.substr(mine.At()) == other.text.substr(theirs.At())) {
+      break;
     }
     if (order <= 0) {
       haveMine = mine.Next();
