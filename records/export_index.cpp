@@ -172,13 +172,13 @@ class CompactCheck {
     return taken;
   }
 
-  // A text that the library writes as it stands, between quotes: the text read has no escape
-  // where it equals the value and its closing quote follows no backslash (simdjson refuses
-  // control characters that are not escaped). Any other is compared with its escaped form.
+  // Where the text read is the value's bytes and then a quote, it holds no escape (the bytes
+  // of a text with escapes that could agree with its value are followed by a backslash), and the
+  // library writes the value as it stands: simdjson refuses control characters not escaped. Any
+  // other is compared with the value's escaped form.
   bool String(std::string_view value) {
     const std::size_t end = at + 1 + value.size();
     if (end < text.size() && text[at] == '"' && text[end] == '"' &&
-        (value.empty() || text[end - 1] != '\\') &&
         text.compare(at + 1, value.size(), value) == 0) {
       at = end + 1;
       return true;

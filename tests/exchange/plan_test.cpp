@@ -114,6 +114,43 @@ TEST(Plan, ComparesTheFilesLastItemOfEachNameAndTheCarriedProbesReadingEachExpor
   }
 }
 
+TEST(ExportIndex, TakesTheCompactFormAsItStandsAndFindsEachItemAndCarriedProbeInIt) {
+  // An export, and whether it is taken as it stands: the library's compact form, without
+  // floating-point numbers and names that need escapes.
+  const std::pair<std::string, bool> cases[] = {
+      {R"({"probes":[{"name":"a","s":"x\\"},{"name":"b","s":"},{\""}],"version":"1"})", true},
+      {R"({"probes":[{"name":"a","s":"\u001f\t"},{"n":{"m":[1,{}]},"name":"b"}],"version":1})",
+       true},
+      {R"({"alert_templates":[{"custom_probes":[{"name":"p"},{"name":"q","s":"}]"}],"name":"t"}],)"
+       R"("version":"1"})",
+       true},
+      {R"({"probes":[{"name":"a","s":"\u0041"}],"version":"1"})", false},
+      {R"({"probes":[{"name":"a","s":"\/"}],"version":"1"})", false},
+      {R"({"probes":[{"name":"a","b":1}],"version":"1"})", false},
+      {R"({"probes":[{"name":"a\\"}],"version":"1"})", false},
+      {R"({"probes":[{"name":"a","x":1.5}],"version":"1"})", false},
+      {R"({"probes":[{"name":"a", "x":1}],"version":"1"})", false}};
+  for (const auto& [text, taken] : cases) {
+    const Kind& kind = text.find("\"probes\"") == 1 ? kProbes : kAlertTemplates;
+    std::string padded = text;
+    padded.reserve(text.size() + 64);
+    ExportIndex index;
+    EXPECT_EQ(index.Read(padded, padded.capacity() - padded.size(), nullptr, kind.itemsKey,
+                         kind.carriedKey),
+              taken)
+        << text;
+    const json items = taken ? json::parse(text).at(kind.itemsKey) : json::array();
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      EXPECT_EQ(index.Items()[i].text, items[i].dump()) << text;
+      EXPECT_EQ(index.Items()[i].name, items[i].at("name")) << text;
+      const json carried = items[i].value("custom_probes", json::array());
+      for (std::size_t j = 0; j < carried.size(); ++j) {
+        EXPECT_EQ(index.Carried(index.Items()[i].firstCarried + j).text, carried[j].dump());
+      }
+    }
+  }
+}
+
 TEST(Backup, HoldsTheServersVersionsOfWhatTheImportOverwritesInTheServersOrder) {
   Server server;
   const ExportIndex probes =
