@@ -18,7 +18,8 @@ namespace {
 using nlohmann::json;
 
 std::uint32_t hashOf(std::string_view name) {
-  return static_cast<std::uint32_t>(std::hash<std::string_view>{}(name) >> 32);
+  const std::uint64_t hash = std::hash<std::string_view>{}(name);
+  return static_cast<std::uint32_t>(hash ^ hash >> 32);
 }
 
 std::string fileItemName(const ItemText& item, std::size_t position, const std::string& owner,

@@ -24,13 +24,13 @@ using simdjson::dom::element_type;
 
 constexpr std::size_t kNone = std::string_view::npos;
 
-// A text's place in a piece of text that it was written to match.
+// A text's place in a piece of text.
 struct Span {
   std::size_t at = 0;
   std::size_t size = 0;
 };
 
-// An item being written: where its text and name stand.
+// An item read from a piece of text: where its text and name stand in it.
 struct Written {
   ItemText item;
   Span text;
