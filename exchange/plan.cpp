@@ -71,22 +71,26 @@ std::string differingFields(const ItemText& mine, const ItemText& theirs) {
   return fields;
 }
 
-// Adds a row for each item of the file, given the server's version of an item by name.
+// Adds a row for each item of the file, given the server's version of an item by name; returns
+// how many of them the server has.
 template <typename Version>
-void compare(const Named& file, Version version, bool ignoreExisting, bool carriedProbes,
-             std::vector<Row>& rows) {
+std::size_t compare(const Named& file, Version version, bool ignoreExisting, bool carriedProbes,
+                    std::vector<Row>& rows) {
+  std::size_t existing = 0;
   for (const ItemText* item : file.Items()) {
     Row row{item, {}, Change::New, carriedProbes};
-    if (const ItemText* existing = version(item->name)) {
+    if (const ItemText* theirs = version(item->name)) {
+      ++existing;
       if (ignoreExisting) {
         row.change = Change::Skipped;
       } else {
-        row.fields = differingFields(*item, *existing);
+        row.fields = differingFields(*item, *theirs);
         row.change = row.fields.empty() ? Change::Unchanged : Change::Changed;
       }
     }
     rows.push_back(std::move(row));
   }
+  return existing;
 }
 
 // The "version" of an export.
@@ -360,7 +364,7 @@ Plan makePlan(const Kind& kind, const ExportIndex& file, Target& target, const S
   Plan plan;
   plan.kind = &kind;
   plan.rows.reserve(items.Items().size() + probes.Items().size() + server.items.Items().size());
-  compare(
+  const std::size_t existing = compare(
       items, [&](std::string_view name) { return server.items.Find(name); },
       switches.ignoreExisting, false, plan.rows);
 
@@ -383,9 +387,12 @@ Plan makePlan(const Kind& kind, const ExportIndex& file, Target& target, const S
       },
       switches.ignoreExistingProbes, true, plan.rows);
 
-  for (const ItemText* item : server.items.Items()) {
-    if (items.Find(item->name) == nullptr) {
-      plan.rows.push_back(Row{item, {}, Change::ServerOnly, false});
+  // The items on the server only: none when the file holds as many of its items as it has.
+  if (existing < server.items.Items().size()) {
+    for (const ItemText* item : server.items.Items()) {
+      if (items.Find(item->name) == nullptr) {
+        plan.rows.push_back(Row{item, {}, Change::ServerOnly, false});
+      }
     }
   }
   return plan;
