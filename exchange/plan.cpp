@@ -22,14 +22,12 @@ std::uint32_t hashOf(std::string_view name) {
   return static_cast<std::uint32_t>(hash ^ hash >> 32);
 }
 
-std::string fileItemName(const ItemText& item, std::size_t position, const std::string& owner,
-                         const Place& place) {
-  if (!item.named) {
-    throw FileError(string::format("Item %lu of %s has no name to compare it by.",
-                                   static_cast<unsigned long>(position + 1), owner),
-                    place.function, place.line);
-  }
-  return std::string(item.name);
+// Refuses an item without a name, which cannot be compared.
+[[noreturn]] void refuseUnnamed(std::size_t position, const std::string& owner,
+                                const Place& place) {
+  throw FileError(string::format("Item %lu of %s has no name to compare it by.",
+                                 static_cast<unsigned long>(position + 1), owner),
+                  place.function, place.line);
 }
 
 // The items of a file, and the probes they carry.
@@ -38,12 +36,15 @@ void readFile(const Kind& kind, const ExportIndex& file, Named& items, Named& pr
   const std::vector<ItemText>& list = file.Items();
   items.Reserve(list.size());
   for (std::size_t i = 0; i < list.size(); ++i) {
-    const std::string name = fileItemName(list[i], i, "the input file", place);
+    if (!list[i].named) {
+      refuseUnnamed(i, "the input file", place);
+    }
     items.Add(list[i]);
     if (!kind.CarriesProbes() || list[i].carried == ItemText::Carried::None) {
       continue;
     }
-    const std::string owner = "alert template '" + name + "' in the input file";
+    const std::string owner =
+        "alert template '" + std::string(list[i].name) + "' in the input file";
     if (list[i].carried == ItemText::Carried::NotArray) {
       throw FileError(string::format("The %s has a member '%s' that is not an array of items.",
                                      owner, kind.carriedKey),
@@ -51,7 +52,9 @@ void readFile(const Kind& kind, const ExportIndex& file, Named& items, Named& pr
     }
     for (std::size_t j = 0; j < list[i].carriedCount; ++j) {
       const ItemText& probe = file.Carried(list[i].firstCarried + j);
-      fileItemName(probe, j, "the probes of the " + owner, place);
+      if (!probe.named) {
+        refuseUnnamed(j, "the probes of the " + owner, place);
+      }
       probes.Add(probe);
     }
   }
