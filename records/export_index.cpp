@@ -4,9 +4,12 @@
 #include <charconv>
 #include <cstring>
 #include <deque>
+#include <system_error>
+#include <thread>
 
 #include <simdjson.h>
 
+#include "common/scope.h"
 #include "records/compact_json.h"
 #include "records/json_text.h"
 #include "records/record_stream.h"
@@ -273,6 +276,111 @@ class MemberReader {
   std::string unescaped;
 };
 
+// Whether the piece is the compact form of an item, with what it carries.
+bool compactItem(Pieces& pieces, std::string_view piece, std::string_view carriedKey, Written& item,
+                 std::vector<Written>& probes) {
+  const auto value = pieces.Read(piece);
+  CompactCheck check(piece);
+  return value && check.Item(*value, carriedKey, item, probes) && check.Done();
+}
+
+// Reads the items of an array from `at`, its '[' or the ',' before an item, up to the end of the
+// array or to the separator at `stop`; returns where it stopped (the array's end, a separator
+// or what else follows an item), none where an item is not in the compact form.
+std::size_t readItems(std::string_view text, std::size_t at, std::size_t stop, Pieces& pieces,
+                      std::string_view carriedKey, std::vector<ItemText>& items,
+                      std::vector<ItemText>& carried) {
+  do {
+    ++at;
+    // Most items hold no object: they end at their first '}' that a separator follows. Where
+    // the text up to there is no item, the item's end is looked for from its start.
+    const void* brace = std::memchr(text.data() + at, '}', text.size() - at);
+    std::size_t end =
+        brace == nullptr
+            ? kNone
+            : static_cast<std::size_t>(static_cast<const char*>(brace) - text.data()) + 1;
+    Written item;
+    std::vector<Written> probes;
+    if (end >= text.size() || (text[end] != ',' && text[end] != ']') ||
+        !compactItem(pieces, text.substr(at, end - at), carriedKey, item, probes)) {
+      item = {};
+      probes.clear();
+      end = valueEnd(text, at);
+      if (end == kNone || end >= text.size() ||
+          !compactItem(pieces, text.substr(at, end - at), carriedKey, item, probes)) {
+        return kNone;
+      }
+    }
+    const std::string_view piece = text.substr(at, end - at);
+    item.item.text = piece;
+    item.item.name = piece.substr(item.name.at, item.name.size);
+    item.item.firstCarried = static_cast<std::uint32_t>(carried.size());
+    items.push_back(item.item);
+    for (const Written& probe : probes) {
+      carried.push_back(probe.item);
+      carried.back().text = piece.substr(probe.text.at, probe.text.size);
+      carried.back().name = piece.substr(probe.name.at, probe.name.size);
+    }
+    at = end;
+  } while (at != stop && text[at] == ',');
+  return at;
+}
+
+// Reads the items of an array as readItems does, from its '[' to its end.
+std::size_t readArray(std::string_view text, std::size_t at, std::size_t spare, Pieces& pieces,
+                      std::string_view carriedKey, std::vector<ItemText>& items,
+                      std::vector<ItemText>& carried) {
+  // A long array is read in two halves at once: the second from the item after the first "},{"
+  // past its middle. That counts only when the first half ends there, at an item's end;
+  // otherwise the first half goes on to the end of the array.
+  constexpr std::size_t kHalvedFrom = 1 << 20;
+  std::size_t split = kNone;
+  if (text.size() - at > kHalvedFrom) {
+    const std::string_view middle = text.substr(at + (text.size() - at) / 2);
+    if (const std::size_t found = middle.find("},{"); found != kNone) {
+      split = static_cast<std::size_t>(middle.data() - text.data()) + found + 1;
+    }
+  }
+  std::vector<ItemText> laterItems, laterCarried;
+  std::size_t laterEnd = kNone;
+  std::thread later;
+  if (split != kNone) {
+    try {
+      later = std::thread([&] {
+        try {
+          Pieces own(spare);
+          laterEnd = readItems(text, split, kNone, own, carriedKey, laterItems, laterCarried);
+        } catch (...) {
+          laterEnd = kNone;  // the first half reads it again
+        }
+      });
+    } catch (const std::system_error&) {
+      split = kNone;
+    }
+  }
+  const Scope joined([&later] {
+    if (later.joinable()) {
+      later.join();
+    }
+  });
+  at = readItems(text, at, split, pieces, carriedKey, items, carried);
+  if (later.joinable()) {
+    later.join();
+  }
+  if (at == kNone || at != split) {
+    return at;
+  }
+  if (laterEnd == kNone) {
+    return readItems(text, at, kNone, pieces, carriedKey, items, carried);
+  }
+  for (ItemText& item : laterItems) {
+    item.firstCarried += static_cast<std::uint32_t>(carried.size());
+  }
+  items.insert(items.end(), laterItems.begin(), laterItems.end());
+  carried.insert(carried.end(), laterCarried.begin(), laterCarried.end());
+  return laterEnd;
+}
+
 // How many bytes two texts start with in common.
 std::size_t commonStart(std::string_view one, std::string_view other) {
   const std::size_t size = std::min(one.size(), other.size());
@@ -385,14 +493,11 @@ bool ExportIndex::Read(std::string_view text, std::size_t spare, std::shared_ptr
 bool ExportIndex::Index(std::string_view text, std::size_t spare, std::string_view itemsKey,
                         std::string_view carriedKey) {
   Pieces pieces(spare);
-  // Whether the piece is the compact form of a value; of an item, with what it carries.
-  const auto compact = [&](std::string_view piece, Written* item, std::vector<Written>* probes) {
+  // Whether the piece is the compact form of a value.
+  const auto compact = [&](std::string_view piece) {
     const auto value = pieces.Read(piece);
     CompactCheck check(piece);
-    return value &&
-           (item != nullptr ? check.Item(*value, carriedKey, *item, *probes)
-                            : check.Value(*value)) &&
-           check.Done();
+    return value && check.Value(*value) && check.Done();
   };
   const auto skipSpace = [&](std::size_t at) {
     while (at < text.size() && isSpace(text[at])) {
@@ -431,7 +536,7 @@ bool ExportIndex::Index(std::string_view text, std::size_t spare, std::string_vi
     at = keyEnd + 2;
     if (key != itemsKey) {
       const std::size_t end = pieceEnd(at);
-      if (end == kNone || !compact(text.substr(at, end - at), nullptr, nullptr)) {
+      if (end == kNone || !compact(text.substr(at, end - at))) {
         return false;
       }
       members.push_back({std::string(key), text.substr(at, end - at)});
@@ -446,39 +551,8 @@ bool ExportIndex::Index(std::string_view text, std::size_t spare, std::string_vi
       at += 2;
       continue;
     }
-    do {
-      ++at;
-      // Most items hold no object: they end at their first '}' that a separator follows. Where
-      // the text up to there is no item, the item's end is looked for from its start.
-      const void* brace = std::memchr(text.data() + at, '}', text.size() - at);
-      std::size_t end =
-          brace == nullptr
-              ? kNone
-              : static_cast<std::size_t>(static_cast<const char*>(brace) - text.data()) + 1;
-      Written item;
-      std::vector<Written> probes;
-      if (end >= text.size() || (text[end] != ',' && text[end] != ']') ||
-          !compact(text.substr(at, end - at), &item, &probes)) {
-        item = {};
-        probes.clear();
-        end = pieceEnd(at);
-        if (end == kNone || !compact(text.substr(at, end - at), &item, &probes)) {
-          return false;
-        }
-      }
-      const std::string_view piece = text.substr(at, end - at);
-      item.item.text = piece;
-      item.item.name = piece.substr(item.name.at, item.name.size);
-      item.item.firstCarried = static_cast<std::uint32_t>(carried.size());
-      items.push_back(item.item);
-      for (const Written& probe : probes) {
-        carried.push_back(probe.item);
-        carried.back().text = piece.substr(probe.text.at, probe.text.size);
-        carried.back().name = piece.substr(probe.name.at, probe.name.size);
-      }
-      at = end;
-    } while (text[at] == ',');
-    if (text[at] != ']') {
+    at = readArray(text, at, spare, pieces, carriedKey, items, carried);
+    if (at == kNone || text[at] != ']') {
       return false;
     }
     ++at;
