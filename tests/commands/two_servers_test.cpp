@@ -429,13 +429,17 @@ TEST_F(NamedServers, ReadTheTargetOnceAndSendOnlyWhatChangesOverOneConnectionPer
             std::regex_replace(exports(60).second.body, std::regex("\"p\""), "\"q\""));
   // The run (a migrate's record directory, or an import's file and backup), then the requests
   // that the source and the target see; a probe that no template of the target carries makes
-  // the target's probes read too.
+  // the target's probes read too, unless the import keeps the target's probes.
   const std::tuple<Flags, size_t, size_t> cases[] = {
       {{home / "dry", "--dry-run"}, 4, 4},
       {{home / "full"}, 4, 6},
       {{"import-probes", "-i", home / "probes.json", "--backup", home / "b1"}, 0, 4},
       {{"import-alert-templates", "-i", home / "templates.json", "--backup", home / "b2"}, 0, 4},
-      {{"import-alert-templates", "-i", home / "others.json", "--backup", home / "b3"}, 0, 5}};
+      {{"import-alert-templates", "-i", home / "others.json", "--backup", home / "b3"}, 0, 5},
+      {{"import-alert-templates", "-i", home / "others.json", "--ignore-existing-probes",
+        "--backup", home / "b4"},
+       0,
+       4}};
   for (const auto& [args, fromRequests, intoRequests] : cases) {
     const size_t sent[] = {from.Requests().size(), into.Requests().size()};
     const size_t opened[] = {from.ConnectionCount(), into.ConnectionCount()};

@@ -116,6 +116,46 @@ TEST(Plan, ComparesTheFilesLastItemOfEachNameAndTheCarriedProbesReadingEachExpor
   }
 }
 
+TEST(ExportIndex, TakesTheCompactFormAsItStandsAndFindsEachItemAndCarriedProbeInIt) {
+  // An export, and whether it is taken as it stands: the library's compact form, without
+  // floating-point numbers and names that need escapes.
+  std::vector<std::pair<std::string, bool>> cases = {
+      {R"({"probes":[{"name":"a","s":"x\\"},{"name":"b","s":"},{\""}],"version":"1"})", true},
+      {R"({"probes":[{"name":"a","s":"\u001f\t"},{"n":{"m":[{}]},"name":"b"}],"version":1})", true},
+      {R"({"alert_templates":[{"custom_probes":[{"name":"p"},{"name":"q","s":"}]"}],"name":"t"}],)"
+       R"("version":"1"})",
+       true},
+      {R"({"probes":[{"name":"a","s":"\u0041"}],"version":"1"})", false},
+      {R"({"probes":[{"name":"a","b":1}],"version":"1"})", false},
+      {R"({"probes":[{"name":"a\\"}],"version":"1"})", false},
+      {R"({"probes":[{"name":"a","x":1.5}],"version":"1"})", false},
+      {R"({"probes":[{"name":"a", "x":1}],"version":"1"})", false}};
+  // A long one, whose halves are read at once; a "},{" in a name of the first half ends no item.
+  json many = json::array();
+  for (int i = 0; i < 20000; ++i) {
+    many.push_back(
+        alertTemplate((i < 5000 ? "},{" : "t") + std::to_string(i), i, list(probe("p", i))));
+  }
+  cases.emplace_back(exportOf(kAlertTemplates, many).dump(), true);
+  for (const auto& [text, taken] : cases) {
+    const Kind& kind = text.find("\"probes\"") == 1 ? kProbes : kAlertTemplates;
+    const std::string padded = text + std::string(64, ' ');
+    ExportIndex index;
+    const bool read = index.Read(std::string_view(padded).substr(0, text.size()), 64, nullptr,
+                                 kind.itemsKey, kind.carriedKey);
+    EXPECT_EQ(read, taken) << text.substr(0, 100);
+    const json items = read && taken ? json::parse(text).at(kind.itemsKey) : json::array();
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      EXPECT_EQ(index.Items()[i].text, items[i].dump());
+      EXPECT_EQ(index.Items()[i].name, items[i].at("name"));
+      const json carried = items[i].value("custom_probes", json::array());
+      for (std::size_t j = 0; j < carried.size(); ++j) {
+        EXPECT_EQ(index.Carried(index.Items()[i].firstCarried + j).text, carried[j].dump());
+      }
+    }
+  }
+}
+
 TEST(Backup, HoldsTheServersVersionsOfWhatTheImportOverwritesInTheServersOrder) {
   Server server;
   const ExportIndex probes =
