@@ -28,12 +28,12 @@ void checkFile(const Kind& kind, const ImportSource& source, const nlohmann::jso
 }  // namespace
 
 ExportIndex indexFile(const Kind& kind, const ImportSource& source, const std::string& text,
-                      const Log& log, const Place& place) {
+                      const char* carriedKey, const Log& log, const Place& place) {
   ExportIndex index;
-  if (!index.Read(text, text.capacity() - text.size(), nullptr, kind.itemsKey, kind.carriedKey)) {
+  if (!index.Read(text, text.capacity() - text.size(), nullptr, kind.itemsKey, carriedKey)) {
     const nlohmann::json file = source.Parse(text, kind.messages, place);
     checkFile(kind, source, file, log, place);
-    index.Take(file, kind.itemsKey, kind.carriedKey);
+    index.Take(file, kind.itemsKey, carriedKey);
   }
   return index;
 }
@@ -210,12 +210,15 @@ bool importFile(const Kind& kind, ImportSource& source, const Switches& switches
   }
   const Connections connections = sessionConnections(connect());
   if (backup.Named()) {
-    // The backup is complete on disk before anything is imported.
+    // The backup is complete on disk before anything is imported. An import that keeps the
+    // server's probes overwrites none that the items carry: the backup then needs neither those
+    // probes nor the server's export of probes.
+    const char* carriedKey = switches.ignoreExistingProbes ? nullptr : kind.carriedKey;
     ExportIndex index;
     if (names.Empty()) {
-      index = indexFile(kind, source, text, log, place);
+      index = indexFile(kind, source, text, carriedKey, log, place);
     } else {
-      index.Take(file, kind.itemsKey, kind.carriedKey);
+      index.Take(file, kind.itemsKey, carriedKey);
     }
     Target target(connections, place);
     const Plan plan = makePlan(kind, index, target, switches, nullptr, place);
@@ -242,7 +245,7 @@ bool diffFile(const Kind& kind, ImportSource& source, const Switches& switches,
   const std::string text = source.ReadText(kind.messages, place);
   ExportIndex file;
   if (names.Empty()) {
-    file = indexFile(kind, source, text, log, place);
+    file = indexFile(kind, source, text, kind.carriedKey, log, place);
   } else {
     file.Take(pickFile(kind, source, text, names, log, place), kind.itemsKey, kind.carriedKey);
   }

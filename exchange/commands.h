@@ -59,9 +59,10 @@ nlohmann::json readExportFile(const Kind& kind, ImportSource& source, const Log&
                               const Place& place);
 
 // The index of an export file of the kind (its text, as ImportSource::ReadText gives it), read and
-// checked as its import reads it. The text must stay, unmoved, while the index is used.
+// checked as its import reads it; the probes its items carry are indexed unless carriedKey is
+// none. The text must stay, unmoved, while the index is used.
 ExportIndex indexFile(const Kind& kind, const ImportSource& source, const std::string& text,
-                      const Log& log, const Place& place);
+                      const char* carriedKey, const Log& log, const Place& place);
 
 // Whether the import's verdict on an item of the kind tells of a failure (see importFile).
 bool itemFailed(const Kind& kind, const Verdict& verdict);

@@ -18,27 +18,34 @@ namespace {
 
 using nlohmann::json;
 
-std::string fileItemName(const ItemText& item, std::size_t position, const std::string& owner,
-                         const Place& place) {
-  if (!item.named) {
-    throw FileError(string::format("Item %lu of %s has no name to compare it by.",
-                                   static_cast<unsigned long>(position + 1), owner),
-                    place.function, place.line);
-  }
-  return std::string(item.name);
+std::uint32_t hashOf(std::string_view name) {
+  const std::uint64_t hash = std::hash<std::string_view>{}(name);
+  return static_cast<std::uint32_t>(hash ^ hash >> 32);
+}
+
+// Refuses an item without a name, which cannot be compared.
+[[noreturn]] void refuseUnnamed(std::size_t position, const std::string& owner,
+                                const Place& place) {
+  throw FileError(string::format("Item %lu of %s has no name to compare it by.",
+                                 static_cast<unsigned long>(position + 1), owner),
+                  place.function, place.line);
 }
 
 // The items of a file, and the probes they carry.
 void readFile(const Kind& kind, const ExportIndex& file, Named& items, Named& probes,
               const Place& place) {
   const std::vector<ItemText>& list = file.Items();
+  items.Reserve(list.size());
   for (std::size_t i = 0; i < list.size(); ++i) {
-    const std::string name = fileItemName(list[i], i, "the input file", place);
+    if (!list[i].named) {
+      refuseUnnamed(i, "the input file", place);
+    }
     items.Add(list[i]);
     if (!kind.CarriesProbes() || list[i].carried == ItemText::Carried::None) {
       continue;
     }
-    const std::string owner = "alert template '" + name + "' in the input file";
+    const std::string owner =
+        "alert template '" + std::string(list[i].name) + "' in the input file";
     if (list[i].carried == ItemText::Carried::NotArray) {
       throw FileError(string::format("The %s has a member '%s' that is not an array of items.",
                                      owner, kind.carriedKey),
@@ -46,41 +53,45 @@ void readFile(const Kind& kind, const ExportIndex& file, Named& items, Named& pr
     }
     for (std::size_t j = 0; j < list[i].carriedCount; ++j) {
       const ItemText& probe = file.Carried(list[i].firstCarried + j);
-      fileItemName(probe, j, "the probes of the " + owner, place);
+      if (!probe.named) {
+        refuseUnnamed(j, "the probes of the " + owner, place);
+      }
       probes.Add(probe);
     }
   }
-  items.Index();
-  probes.Index();
 }
 
 // The fields whose values differ, a field that only one side has included; fields the server
 // assigns, and the probes an item carries, are not compared.
 std::vector<FieldChange> differingFields(const ItemText& mine, const ItemText& theirs) {
+  static const std::vector<std::string_view> ignored{"id", kAlertTemplates.carriedKey};
   std::vector<FieldChange> fields;
-  for (const auto& member : differingMembers(mine, theirs, {"id", kAlertTemplates.carriedKey})) {
+  for (const auto& member : differingMembers(mine, theirs, ignored)) {
     fields.push_back({member.key, std::string(member.theirs), std::string(member.mine)});
   }
   return fields;
 }
 
-// Adds a row for each item of the file, given the server's version of an item by name.
+// Adds a row for each item of the file, given the server's version of an item by name; returns
+// how many of them the server has.
 template <typename Version>
-void compare(const Named& file, Version version, bool ignoreExisting, bool carriedProbes,
-             std::vector<Row>& rows) {
-  for (const auto& name : file.Names()) {
-    const ItemText* item = file.Find(name);
+std::size_t compare(const Named& file, Version version, bool ignoreExisting, bool carriedProbes,
+                    std::vector<Row>& rows) {
+  std::size_t existing = 0;
+  for (const ItemText* item : file.Items()) {
     Row row{item, {}, Change::New, carriedProbes};
-    if (const ItemText* existing = version(name)) {
+    if (const ItemText* theirs = version(item->name)) {
+      ++existing;
       if (ignoreExisting) {
         row.change = Change::Skipped;
       } else {
-        row.fields = differingFields(*item, *existing);
+        row.fields = differingFields(*item, *theirs);
         row.change = row.fields.empty() ? Change::Unchanged : Change::Changed;
       }
     }
     rows.push_back(std::move(row));
   }
+  return existing;
 }
 
 // The "version" of an export.
@@ -122,14 +133,13 @@ void checkVersions(const ExportIndex& file, const ExportIndex& serverExport, con
 // The items of the wanted names that a plan sends; none for no plan.
 Named sentItems(const Plan* plan, const Named& wanted) {
   Named sent;
-  if (plan != nullptr && !wanted.Names().empty()) {
+  if (plan != nullptr && !wanted.Items().empty()) {
     for (const Row& row : plan->rows) {
       if (!row.carriedProbe && plan->Sends(row) && wanted.Find(row.Name()) != nullptr) {
         sent.Add(*row.item);
       }
     }
   }
-  sent.Index();
   return sent;
 }
 
@@ -153,7 +163,8 @@ std::string detail(const Row& row) {
   std::string fields;
   for (const FieldChange& field : row.fields) {
     fields += (fields.empty() ? "" : ", ") + field.name;
-    if ((field.server.empty() || shown(field.server)) && (field.file.empty() || shown(field.file))) {
+    if ((field.server.empty() || shown(field.server)) &&
+        (field.file.empty() || shown(field.file))) {
       fields += " " + (field.server.empty() ? "(none)" : field.server) + " \u2192 " +
                 (field.file.empty() ? "(none)" : field.file);
     } else {
@@ -233,38 +244,52 @@ Connections sessionConnections(std::shared_ptr<web::WebConnection> first) {
   };
 }
 
-void Named::Index() {
-  // Sorted by name, the items of each name stay in the order added: the first of them is where
-  // the name first appears, the last is its item.
-  std::vector<std::uint32_t> order(added.size());
-  for (std::size_t i = 0; i < order.size(); ++i) {
-    order[i] = static_cast<std::uint32_t>(i);
+void Named::Reserve(std::size_t count) {
+  std::size_t size = 16;
+  while (size < 2 * count) {
+    size *= 2;
   }
-  std::stable_sort(order.begin(), order.end(), [this](std::uint32_t one, std::uint32_t other) {
-    return added[one]->name < added[other]->name;
-  });
-  std::vector<std::uint32_t> firsts;
-  for (std::size_t i = 0; i < order.size(); ++i) {
-    if (i + 1 == order.size() || added[order[i + 1]]->name != added[order[i]]->name) {
-      byName.push_back(added[order[i]]);
-    }
-    if (i == 0 || added[order[i - 1]]->name != added[order[i]]->name) {
-      firsts.push_back(order[i]);
-    }
+  if (size <= slots.size()) {
+    return;
   }
-  std::sort(firsts.begin(), firsts.end());
-  names.reserve(firsts.size());
-  for (const std::uint32_t first : firsts) {
-    names.push_back(added[first]->name);
+  items.reserve(count);
+  slots.assign(size, 0);
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const std::uint32_t hash = hashOf(items[i]->name);
+    slots[Slot(items[i]->name, hash)] = std::uint64_t{hash} << 32 | (i + 1);
   }
-  added = {};
+}
+
+void Named::Add(const ItemText& item) {
+  if (2 * (items.size() + 1) > slots.size()) {
+    Reserve(items.size() + 1);
+  }
+  const std::uint32_t hash = hashOf(item.name);
+  std::uint64_t& slot = slots[Slot(item.name, hash)];
+  if (slot == 0) {
+    items.push_back(&item);
+    slot = std::uint64_t{hash} << 32 | items.size();
+  } else {
+    items[(slot & UINT32_MAX) - 1] = &item;
+  }
 }
 
 const ItemText* Named::Find(std::string_view name) const {
-  const auto found = std::lower_bound(
-      byName.begin(), byName.end(), name,
-      [](const ItemText* item, std::string_view wanted) { return item->name < wanted; });
-  return found != byName.end() && (*found)->name == name ? *found : nullptr;
+  if (slots.empty()) {
+    return nullptr;
+  }
+  const std::uint64_t slot = slots[Slot(name, hashOf(name))];
+  return slot == 0 ? nullptr : items[(slot & UINT32_MAX) - 1];
+}
+
+std::size_t Named::Slot(std::string_view name, std::uint32_t hash) const {
+  const std::size_t mask = slots.size() - 1;
+  for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
+    const std::uint64_t slot = slots[at];
+    if (slot == 0 || (slot >> 32 == hash && items[(slot & UINT32_MAX) - 1]->name == name)) {
+      return at;
+    }
+  }
 }
 
 Target::Target(Connections connections, const Place& place)
@@ -278,6 +303,7 @@ const Snapshot& Target::Of(const Kind& kind) {
     auto taken = std::make_unique<Snapshot>();
     taken->document = read(kind);
     const ExportIndex& document = taken->document;
+    taken->items.Reserve(document.Items().size());
     for (const ItemText& item : document.Items()) {
       taken->items.Add(item);
       // Carried probes without a name are left out: the server's probes are read for them.
@@ -290,8 +316,6 @@ const Snapshot& Target::Of(const Kind& kind) {
         }
       }
     }
-    taken->items.Index();
-    taken->carried.Index();
     snapshot = std::move(taken);
   }
   return *snapshot;
@@ -355,8 +379,8 @@ Plan makePlan(const Kind& kind, const ExportIndex& file, Target& target, const S
   checkVersions(file, server.document, place);
   Plan plan;
   plan.kind = &kind;
-  plan.rows.reserve(items.Names().size() + probes.Names().size() + server.items.Names().size());
-  compare(
+  plan.rows.reserve(items.Items().size() + probes.Items().size() + server.items.Items().size());
+  const std::size_t existing = compare(
       items, [&](std::string_view name) { return server.items.Find(name); },
       switches.ignoreExisting, false, plan.rows);
 
@@ -365,8 +389,8 @@ Plan makePlan(const Kind& kind, const ExportIndex& file, Target& target, const S
   // by the server's items do not hold every name.
   const Named sent = sentItems(before, probes);
   bool needProbes = false;
-  for (const auto& name : probes.Names()) {
-    needProbes = needProbes || (!sent.Find(name) && !server.carried.Find(name));
+  for (const ItemText* probe : probes.Items()) {
+    needProbes = needProbes || (!sent.Find(probe->name) && !server.carried.Find(probe->name));
   }
   const Snapshot* serverProbes = needProbes ? &target.Of(kProbes) : target.Taken(kProbes);
   compare(
@@ -379,9 +403,12 @@ Plan makePlan(const Kind& kind, const ExportIndex& file, Target& target, const S
       },
       switches.ignoreExistingProbes, true, plan.rows);
 
-  for (const auto& name : server.items.Names()) {
-    if (items.Find(name) == nullptr) {
-      plan.rows.push_back(Row{server.items.Find(name), {}, Change::ServerOnly, false});
+  // The items on the server only: none when the file holds as many of its items as it has.
+  if (existing < server.items.Items().size()) {
+    for (const ItemText* item : server.items.Items()) {
+      if (items.Find(item->name) == nullptr) {
+        plan.rows.push_back(Row{item, {}, Change::ServerOnly, false});
+      }
     }
   }
   return plan;

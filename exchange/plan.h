@@ -45,21 +45,26 @@ void post(web::WebConnection& connection, const std::string& path, ObjectWriter&
 ExportIndex exportAll(const Connections& connections, const Kind& kind, const Place& place);
 
 // Items of one kind by name: the last item of each name (the one an import that overwrites
-// leaves in place), the names in the order in which they first appear.
-// All items are added first; Index then makes the names and the look-up by name.
+// leaves in place), in the order in which the names first appear.
 class Named {
  public:
-  void Add(const ItemText& item) { added.push_back(&item); }
-  void Index();
+  // Makes room for the given number of names.
+  void Reserve(std::size_t count);
+  // The item takes the place of an earlier one of its name.
+  void Add(const ItemText& item);
 
-  const std::vector<std::string_view>& Names() const { return names; }
+  const std::vector<const ItemText*>& Items() const { return items; }
   // The item of the name; none when there is none.
   const ItemText* Find(std::string_view name) const;
 
  private:
-  std::vector<const ItemText*> added;
-  std::vector<std::string_view> names;
-  std::vector<const ItemText*> byName;  // the last item of each name, sorted by name
+  // The slot of the name: where it is, or the free slot where it goes.
+  std::size_t Slot(std::string_view name, std::uint32_t hash) const;
+
+  std::vector<const ItemText*> items;
+  // An open-addressing table of the names, at most half full: in each slot the upper half of the
+  // name's hash and the place of its item in items plus one; 0 for a free slot.
+  std::vector<std::uint64_t> slots;
 };
 
 // A server's export of all its custom items of one kind, its items by name, and the probes that

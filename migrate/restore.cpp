@@ -65,9 +65,9 @@ struct Backup {
     api::ImportSource source;
     source.SetFileName({path});
     text = source.ReadText(kind.messages, KORV_HERE);
-    items = api::indexFile(kind, source, text, logInfo, KORV_HERE);
+    items = api::indexFile(kind, source, text, kind.carriedKey, logInfo, KORV_HERE);
     if (kind.CarriesProbes() && !items.Member(api::kProbes.itemsKey).empty()) {
-      probes = api::indexFile(api::kProbes, source, text, logInfo, KORV_HERE);
+      probes = api::indexFile(api::kProbes, source, text, nullptr, logInfo, KORV_HERE);
     }
   }
 };

@@ -4,9 +4,12 @@
 #include <charconv>
 #include <cstring>
 #include <deque>
+#include <system_error>
+#include <thread>
 
 #include <simdjson.h>
 
+#include "common/scope.h"
 #include "records/compact_json.h"
 #include "records/json_text.h"
 #include "records/record_stream.h"
@@ -24,42 +27,43 @@ using simdjson::dom::element_type;
 
 constexpr std::size_t kNone = std::string_view::npos;
 
-// A text's place in a piece of text that it was written to match.
+// A text's place in a piece of text.
 struct Span {
   std::size_t at = 0;
   std::size_t size = 0;
 };
 
-// An item being written: where its text and name stand.
+// An item read from a piece of text: where its text and name stand in it.
 struct Written {
   ItemText item;
   Span text;
   Span name;
 };
 
-// Writes values in the library's compact form, to compare them with the text they were read from.
-class CompactWriter {
+// Checks that a text is the library's compact form of the value read from it, token by token.
+class CompactCheck {
  public:
-  std::string out;
+  explicit CompactCheck(std::string_view text) : text(text) {}
+
+  // Whether all of the text is checked.
+  bool Done() const { return at == text.size(); }
 
   // False for a floating-point number, whose form this does not copy, and for an object whose
   // keys are not in order or not each once, which the library would change.
   bool Value(element value) {
     switch (value.type()) {
       case element_type::ARRAY: {
-        out += '[';
+        if (!Take("[")) {
+          return false;
+        }
         bool first = true;
         for (const element item : simdjson::dom::array(value)) {
-          if (!first) {
-            out += ',';
-          }
-          first = false;
-          if (!Value(item)) {
+          if ((!first && !Take(",")) || !Value(item)) {
             return false;
           }
+          first = false;
         }
-        out += ']';
-        return true;
+        return Take("]");
       }
       case element_type::OBJECT: {
         std::string_view last;
@@ -69,38 +73,33 @@ class CompactWriter {
             return false;
           }
         }
-        out += first ? "{}" : "}";
-        return true;
+        return Take(first ? "{}" : "}");
       }
       case element_type::INT64:
-        Number(value.get_int64().value_unsafe());
-        return true;
+        return Number(value.get_int64().value_unsafe());
       case element_type::UINT64:
-        Number(value.get_uint64().value_unsafe());
-        return true;
+        return Number(value.get_uint64().value_unsafe());
       case element_type::STRING:
-        compact::quoted(out, value.get_string().value_unsafe());
-        return true;
+        return String(value.get_string().value_unsafe());
       case element_type::BOOL:
-        out += value.get_bool().value_unsafe() ? "true" : "false";
-        return true;
+        return Take(value.get_bool().value_unsafe() ? "true" : "false");
       case element_type::NULL_VALUE:
-        out += "null";
-        return true;
+        return Take("null");
       case element_type::DOUBLE:
         break;
     }
     return false;
   }
 
-  // Writes an item as Value does, noting its name, its order and, under carriedKey (unless
-  // empty), the probes it carries; false also for an item without a name that needs no escapes.
+  // Checks an item as Value does, noting where its text and name stand, its order and, under
+  // carriedKey (unless empty), the probes it carries; false also for an item without a name
+  // that needs no escapes.
   bool Item(element value, std::string_view carriedKey, Written& written,
             std::vector<Written>& carried) {
     if (value.type() != element_type::OBJECT) {
       return false;
     }
-    written.text.at = out.size();
+    written.text.at = at;
     std::string_view last;
     bool first = true;
     for (const auto field : simdjson::dom::object(value)) {
@@ -110,9 +109,11 @@ class CompactWriter {
       const element member = field.value;
       if (field.key == "name" && member.type() == element_type::STRING) {
         const std::string_view name = member.get_string().value_unsafe();
-        written.name = {out.size() + 1, name.size()};
-        compact::quoted(out, name);
-        written.item.named = out.size() == written.name.at + name.size() + 1;
+        written.name = {at + 1, name.size()};
+        if (!String(name)) {
+          return false;
+        }
+        written.item.named = at == written.name.at + name.size() + 1;
         continue;
       }
       if (field.key == "id") {
@@ -128,15 +129,14 @@ class CompactWriter {
         }
         continue;
       }
-      if (member.type() != element_type::ARRAY) {
+      if (member.type() != element_type::ARRAY || !Take("[")) {
         return false;
       }
       written.item.carried = ItemText::Carried::Array;
       written.item.firstCarried = static_cast<std::uint32_t>(carried.size());
-      out += '[';
       for (const element probe : simdjson::dom::array(member)) {
-        if (written.item.carriedCount++ > 0) {
-          out += ',';
+        if (written.item.carriedCount++ > 0 && !Take(",")) {
+          return false;
         }
         Written probeWritten;
         if (!Item(probe, "", probeWritten, carried)) {
@@ -144,32 +144,63 @@ class CompactWriter {
         }
         carried.push_back(probeWritten);
       }
-      out += ']';
+      if (!Take("]")) {
+        return false;
+      }
     }
-    out += first ? "{}" : "}";
-    written.text.size = out.size() - written.text.at;
+    if (!Take(first ? "{}" : "}")) {
+      return false;
+    }
+    written.text.size = at - written.text.at;
     return written.item.named;
   }
 
  private:
+  // Whether the expected text comes next; then it is passed.
+  bool Take(std::string_view expected) {
+    if (text.compare(at, expected.size(), expected) != 0) {
+      return false;
+    }
+    at += expected.size();
+    return true;
+  }
+
   bool Key(std::string_view key, std::string_view& last, bool& first) {
     if (!first && !(last < key)) {
       return false;
     }
-    out += first ? '{' : ',';
-    compact::quoted(out, key);
-    out += ':';
+    const bool taken = Take(first ? "{" : ",") && String(key) && Take(":");
     last = key;
     first = false;
-    return true;
+    return taken;
+  }
+
+  // Where the text read is the value's bytes and then a quote, it holds no escape (the bytes
+  // of a text with escapes that could agree with its value are followed by a backslash), and the
+  // library writes the value as it stands: simdjson refuses control characters not escaped. Any
+  // other is compared with the value's escaped form.
+  bool String(std::string_view value) {
+    const std::size_t end = at + 1 + value.size();
+    if (end < text.size() && text[at] == '"' && text[end] == '"' &&
+        text.compare(at + 1, value.size(), value) == 0) {
+      at = end + 1;
+      return true;
+    }
+    escaped.clear();
+    compact::quoted(escaped, value);
+    return Take(escaped);
   }
 
   template <typename Integer>
-  void Number(Integer number) {
+  bool Number(Integer number) {
     char digits[24];
     const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
-    out.append(digits, static_cast<std::size_t>(end - digits));
+    return Take(std::string_view(digits, static_cast<std::size_t>(end - digits)));
   }
+
+  std::string_view text;
+  std::size_t at = 0;
+  std::string escaped;
 };
 
 // Reads pieces of a text with simdjson, where they stand when the text has room enough after it.
@@ -214,10 +245,14 @@ bool holdsFloat(const nlohmann::json& value) {
 // The members of an object's compact text one at a time, with their keys unescaped.
 class MemberReader {
  public:
-  explicit MemberReader(std::string_view text) : text(text) {}
+  // Reads from the member that starts at `at`.
+  MemberReader(std::string_view text, std::size_t at) : text(text), at(at) {}
 
   std::string_view key;
   std::string_view value;
+
+  // Where the text after the member read starts.
+  std::size_t At() const { return at; }
 
   bool Next() {
     if (at >= text.size() || text[at] != '"') {
@@ -237,9 +272,134 @@ class MemberReader {
 
  private:
   std::string_view text;
-  std::size_t at = 1;
+  std::size_t at;
   std::string unescaped;
 };
+
+// Whether the piece is the compact form of an item, with what it carries.
+bool compactItem(Pieces& pieces, std::string_view piece, std::string_view carriedKey, Written& item,
+                 std::vector<Written>& probes) {
+  const auto value = pieces.Read(piece);
+  CompactCheck check(piece);
+  return value && check.Item(*value, carriedKey, item, probes) && check.Done();
+}
+
+// Reads the items of an array from `at`, its '[' or the ',' before an item, up to the end of the
+// array or to the separator at `stop`; returns where it stopped (the array's end, a separator
+// or what else follows an item), none where an item is not in the compact form.
+std::size_t readItems(std::string_view text, std::size_t at, std::size_t stop, Pieces& pieces,
+                      std::string_view carriedKey, std::vector<ItemText>& items,
+                      std::vector<ItemText>& carried) {
+  do {
+    ++at;
+    // Most items hold no object: they end at their first '}' that a separator follows. Where
+    // the text up to there is no item, the item's end is looked for from its start.
+    const void* brace = std::memchr(text.data() + at, '}', text.size() - at);
+    std::size_t end =
+        brace == nullptr
+            ? kNone
+            : static_cast<std::size_t>(static_cast<const char*>(brace) - text.data()) + 1;
+    Written item;
+    std::vector<Written> probes;
+    if (end >= text.size() || (text[end] != ',' && text[end] != ']') ||
+        !compactItem(pieces, text.substr(at, end - at), carriedKey, item, probes)) {
+      item = {};
+      probes.clear();
+      end = valueEnd(text, at);
+      if (end == kNone || end >= text.size() ||
+          !compactItem(pieces, text.substr(at, end - at), carriedKey, item, probes)) {
+        return kNone;
+      }
+    }
+    const std::string_view piece = text.substr(at, end - at);
+    item.item.text = piece;
+    item.item.name = piece.substr(item.name.at, item.name.size);
+    item.item.firstCarried = static_cast<std::uint32_t>(carried.size());
+    items.push_back(item.item);
+    for (const Written& probe : probes) {
+      carried.push_back(probe.item);
+      carried.back().text = piece.substr(probe.text.at, probe.text.size);
+      carried.back().name = piece.substr(probe.name.at, probe.name.size);
+    }
+    at = end;
+  } while (at != stop && text[at] == ',');
+  return at;
+}
+
+// Reads the items of an array as readItems does, from its '[' to its end.
+std::size_t readArray(std::string_view text, std::size_t at, std::size_t spare, Pieces& pieces,
+                      std::string_view carriedKey, std::vector<ItemText>& items,
+                      std::vector<ItemText>& carried) {
+  // A long array is read in two halves at once: the second from the item after the first "},{"
+  // past its middle. That counts only when the first half ends there, at an item's end;
+  // otherwise the first half goes on to the end of the array.
+  constexpr std::size_t kHalvedFrom = 1 << 20;
+  std::size_t split = kNone;
+  if (text.size() - at > kHalvedFrom) {
+    const std::string_view middle = text.substr(at + (text.size() - at) / 2);
+    if (const std::size_t found = middle.find("},{"); found != kNone) {
+      split = static_cast<std::size_t>(middle.data() - text.data()) + found + 1;
+    }
+  }
+  std::vector<ItemText> laterItems, laterCarried;
+  std::size_t laterEnd = kNone;
+  std::thread later;
+  if (split != kNone) {
+    try {
+      later = std::thread([&] {
+        try {
+          Pieces own(spare);
+          laterEnd = readItems(text, split, kNone, own, carriedKey, laterItems, laterCarried);
+        } catch (...) {
+          laterEnd = kNone;  // the first half reads it again
+        }
+      });
+    } catch (const std::system_error&) {
+      split = kNone;
+    }
+  }
+  const Scope joined([&later] {
+    if (later.joinable()) {
+      later.join();
+    }
+  });
+  at = readItems(text, at, split, pieces, carriedKey, items, carried);
+  if (later.joinable()) {
+    later.join();
+  }
+  if (at == kNone || at != split) {
+    return at;
+  }
+  if (laterEnd == kNone) {
+    return readItems(text, at, kNone, pieces, carriedKey, items, carried);
+  }
+  for (ItemText& item : laterItems) {
+    item.firstCarried += static_cast<std::uint32_t>(carried.size());
+  }
+  items.insert(items.end(), laterItems.begin(), laterItems.end());
+  carried.insert(carried.end(), laterCarried.begin(), laterCarried.end());
+  return laterEnd;
+}
+
+// How many bytes two texts start with in common.
+std::size_t commonStart(std::string_view one, std::string_view other) {
+  const std::size_t size = std::min(one.size(), other.size());
+  std::size_t at = 0;
+  // Eight bytes at a time up to the word that differs, then byte by byte.
+  while (at + 8 <= size) {
+    std::uint64_t mine = 0, theirs = 0;
+    std::memcpy(&mine, one.data() + at, 8);
+    std::memcpy(&theirs, other.data() + at, 8);
+    if (mine != theirs) {
+      break;
+    }
+    at += 8;
+  }
+  while (at < size && one[at] == other[at]) {
+    ++at;
+  }
+  return at;
+}
 
 }  // namespace
 
@@ -333,15 +493,11 @@ bool ExportIndex::Read(std::string_view text, std::size_t spare, std::shared_ptr
 bool ExportIndex::Index(std::string_view text, std::size_t spare, std::string_view itemsKey,
                         std::string_view carriedKey) {
   Pieces pieces(spare);
-  CompactWriter writer;
-  // Whether the piece is the compact form of a value; of an item, with what it carries.
-  const auto compact = [&](std::string_view piece, Written* item, std::vector<Written>* probes) {
+  // Whether the piece is the compact form of a value.
+  const auto compact = [&](std::string_view piece) {
     const auto value = pieces.Read(piece);
-    writer.out.clear();
-    return value &&
-           (item != nullptr ? writer.Item(*value, carriedKey, *item, *probes)
-                            : writer.Value(*value)) &&
-           writer.out == piece;
+    CompactCheck check(piece);
+    return value && check.Value(*value) && check.Done();
   };
   const auto skipSpace = [&](std::size_t at) {
     while (at < text.size() && isSpace(text[at])) {
@@ -380,7 +536,7 @@ bool ExportIndex::Index(std::string_view text, std::size_t spare, std::string_vi
     at = keyEnd + 2;
     if (key != itemsKey) {
       const std::size_t end = pieceEnd(at);
-      if (end == kNone || !compact(text.substr(at, end - at), nullptr, nullptr)) {
+      if (end == kNone || !compact(text.substr(at, end - at))) {
         return false;
       }
       members.push_back({std::string(key), text.substr(at, end - at)});
@@ -395,30 +551,8 @@ bool ExportIndex::Index(std::string_view text, std::size_t spare, std::string_vi
       at += 2;
       continue;
     }
-    do {
-      ++at;
-      const std::size_t end = pieceEnd(at);
-      if (end == kNone) {
-        return false;
-      }
-      const std::string_view piece = text.substr(at, end - at);
-      Written item;
-      std::vector<Written> probes;
-      if (!compact(piece, &item, &probes)) {
-        return false;
-      }
-      item.item.text = piece;
-      item.item.name = piece.substr(item.name.at, item.name.size);
-      item.item.firstCarried = static_cast<std::uint32_t>(carried.size());
-      items.push_back(item.item);
-      for (const Written& probe : probes) {
-        carried.push_back(probe.item);
-        carried.back().text = piece.substr(probe.text.at, probe.text.size);
-        carried.back().name = piece.substr(probe.name.at, probe.name.size);
-      }
-      at = end;
-    } while (text[at] == ',');
-    if (text[at] != ']') {
+    at = readArray(text, at, spare, pieces, carriedKey, items, carried);
+    if (at == kNone || text[at] != ']') {
       return false;
     }
     ++at;
@@ -512,14 +646,27 @@ std::vector<MemberDifference> differingMembers(const ItemText& one, const ItemTe
     return std::find(ignored.begin(), ignored.end(), key) == ignored.end();
   };
   std::vector<MemberDifference> fields;
-  MemberReader mine(one.text), theirs(other.text);
+  if (one.text == other.text) {
+    return fields;
+  }
+  // The members that end where the texts still agree are equal: they are read on one side only.
+  const std::size_t common = commonStart(one.text, other.text);
+  std::size_t start = 1;
+  for (MemberReader reader(one.text, start); reader.Next() && reader.At() <= common;) {
+    start = reader.At();
+  }
+  MemberReader mine(one.text, start), theirs(other.text, start);
   bool haveMine = mine.Next(), haveTheirs = theirs.Next();
   while (haveMine || haveTheirs) {
     const int order = !haveMine ? 1 : !haveTheirs ? -1 : mine.key.compare(theirs.key);
     const std::string_view key = order <= 0 ? mine.key : theirs.key;
-    if (compared(key) && (order != 0 || differ(mine.value, theirs.value))) {
+    if ((order != 0 || differ(mine.value, theirs.value)) && compared(key)) {
       fields.push_back({std::string(key), order <= 0 ? mine.value : std::string_view(),
                         order >= 0 ? theirs.value : std::string_view()});
+    }
+    // Where the rest of the texts is the same, so are the members in it.
+    if (order == 0 && one.text.substr(mine.At()) == other.text.substr(theirs.At())) {
+      break;
     }
     if (order <= 0) {
       haveMine = mine.Next();

@@ -70,15 +70,17 @@ class ImportPreview : public CliTest, public ::testing::WithParamInterface<Kind>
 
 TEST_P(ImportPreview, DiffShowsWhatTheImportWouldChangeAndChangesNothing) {
   const std::string header = "Name, Change, Detail\n====, ======, ======\n";
-  EXPECT_EQ(Lines(Diff({}, 3, "none")).size(), kind.rows + 2);
-  EXPECT_EQ(Diff({}, 3, "new"), header);
+  const std::string rows = std::to_string(kind.rows);
+  EXPECT_EQ(Lines(Diff({}, 3, "none")).size(), kind.rows + 3);
+  EXPECT_EQ(Diff({}, 3, "new"), header + rows + " new\n");
   EXPECT_EQ(TargetState(), "[]\n[]\n");
   ASSERT_EQ(Cli(target, "import", {"-i", file}).status, 0);
-  EXPECT_EQ(Diff({}, 0, "unchanged"), header);
+  EXPECT_EQ(Diff({}, 0, "unchanged"), header + rows + " unchanged\n");
   WriteFile(file, std::regex_replace(ReadFile(file),
                                      std::regex("\"(interval|" + kind.field + ")\":[0-9]+"),
                                      "\"$1\":999"));
-  EXPECT_THAT(Diff({}, 3), HasSubstr(", changed, " + kind.field + "\n"));
+  EXPECT_THAT(Diff({}, 3), AllOf(ContainsRegex(", changed, " + kind.field + " [0-9]+ \u2192 999\n"),
+                                 EndsWith("\n" + rows + " changed\n")));
 }
 
 TEST_P(ImportPreview, ImportingTheBackupPutsBackWhatTheImportOverwrote) {
@@ -138,7 +140,7 @@ TEST_P(ImportPreview, NamePatternsPickTheItemsToExportImportAndCompare) {
   const ProcessResult imported = Cli(target, "import", {"-i", file, "--name", "N*"});
   EXPECT_EQ(imported.status, 0) << imported.err;
   EXPECT_THAT(TargetState(), AllOf(HasSubstr("Nightly Batch Duration"), Not(HasSubstr("Orders"))));
-  EXPECT_EQ(Lines(Diff({"--name", "N*"}, 0, "unchanged")).size(), 2u);
+  EXPECT_EQ(Lines(Diff({"--name", "N*"}, 0, "unchanged")).size(), 3u);
 
   // Server-only rows for the server's matching items only.
   const ProcessResult diff = Cli(source, "diff", {"-i", picked, "--name", "[NO]*"});
@@ -148,8 +150,9 @@ TEST_P(ImportPreview, NamePatternsPickTheItemsToExportImportAndCompare) {
 }
 
 TEST_P(ImportPreview, JsonResultsGiveEveryItemItsExactNameAndKindAndKeepTheExitStatus) {
-  // "<kind> <member>" of each item of a --json run's result, and the names.
-  std::set<std::string> names;
+  // "<kind> <member>" of each item of a --json run's result, the names and the file's values of
+  // the fields that differ.
+  std::set<std::string> names, values;
   const auto items = [&](const std::string& verb, int status, const std::string& member) {
     const ProcessResult result = Cli(target, verb, {"-i", file, "--json"});
     EXPECT_EQ(result.status, status) << result.err;
@@ -158,6 +161,10 @@ TEST_P(ImportPreview, JsonResultsGiveEveryItemItsExactNameAndKindAndKeepTheExitS
     for (const json& item : parsed.at("items")) {
       found.insert(item.at("kind").get<std::string>() + " " + item.at(member).dump());
       names.insert(item.at("name").get<std::string>());
+      const json changed = item.value("values", json::object());
+      for (const auto& field : changed.items()) {
+        values.insert(field.value().at("file").dump());
+      }
     }
     return found;
   };
@@ -179,6 +186,7 @@ TEST_P(ImportPreview, JsonResultsGiveEveryItemItsExactNameAndKindAndKeepTheExitS
                                      std::regex("\"(interval|" + kind.field + ")\":[0-9]+"),
                                      "\"$1\":999"));
   EXPECT_EQ(items("diff", 3, "fields"), expected("[\"" + kind.field + "\"]", "[\"interval\"]"));
+  EXPECT_EQ(values, std::set<std::string>{"999"});
 }
 
 INSTANTIATE_TEST_SUITE_P(ProbesAndAlertTemplates, ImportPreview,
@@ -331,8 +339,12 @@ TEST_F(NamedServers, DataOfAnotherMajorVersionStopsThePreviewAndTheMigrationBefo
                       "Migration from 'old' to 'new' stopped at the comparison of the probes with "
                       "'new'; nothing was imported.\n",
                       refusal};
-  EXPECT_EQ(Showing(Migrate({home / "preview", "--dry-run"})), stopped);
-  EXPECT_EQ(Showing(Migrate({home / "record"})), stopped);
+  // A dry run and a real one; the record is named first.
+  for (const Flags& args : {Flags{home / "preview", "--dry-run"}, Flags{home / "record"}}) {
+    Shown shown = stopped;
+    shown.out = "Record directory: '" + args[0] + "'\n" + shown.out;
+    EXPECT_EQ(Showing(Migrate(args)), shown);
+  }
   EXPECT_EQ(Entries(home / "record"),
             (Flags{"alert-templates.json", "probes.json", "result.json"}));
   EXPECT_THAT(RunAgainst(newer.Url(), {"export-probes"}).out, HasSubstr("\"probes\":[]"));
@@ -429,13 +441,17 @@ TEST_F(NamedServers, ReadTheTargetOnceAndSendOnlyWhatChangesOverOneConnectionPer
             std::regex_replace(exports(60).second.body, std::regex("\"p\""), "\"q\""));
   // The run (a migrate's record directory, or an import's file and backup), then the requests
   // that the source and the target see; a probe that no template of the target carries makes
-  // the target's probes read too.
+  // the target's probes read too, unless the import keeps the target's probes.
   const std::tuple<Flags, size_t, size_t> cases[] = {
       {{home / "dry", "--dry-run"}, 4, 4},
       {{home / "full"}, 4, 6},
       {{"import-probes", "-i", home / "probes.json", "--backup", home / "b1"}, 0, 4},
       {{"import-alert-templates", "-i", home / "templates.json", "--backup", home / "b2"}, 0, 4},
-      {{"import-alert-templates", "-i", home / "others.json", "--backup", home / "b3"}, 0, 5}};
+      {{"import-alert-templates", "-i", home / "others.json", "--backup", home / "b3"}, 0, 5},
+      {{"import-alert-templates", "-i", home / "others.json", "--ignore-existing-probes",
+        "--backup", home / "b4"},
+       0,
+       4}};
   for (const auto& [args, fromRequests, intoRequests] : cases) {
     const size_t sent[] = {from.Requests().size(), into.Requests().size()};
     const size_t opened[] = {from.ConnectionCount(), into.ConnectionCount()};

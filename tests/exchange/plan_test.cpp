@@ -2,6 +2,8 @@
 // which exports it reads for that, and what the backup holds.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "exchange/plan.h"
 
 namespace korv::test {
@@ -70,6 +72,27 @@ std::string rowsOf(const Plan& plan) {
   return text;
 }
 
+TEST(Plan, PrintsShortPlainValuesOfAChangedFieldAndCountsTheRowsByChange) {
+  const ItemText a{R"({"name":"a"})", "a"}, b{R"({"name":"b"})", "b"};
+  const std::string longText(41, 'x');
+  Plan plan{&kProbes,
+            {{&a,
+              {{"interval", "3600", "120"},
+               {"level", "", "\"L\u0001\""},
+               {"tags", "[\"x\"]", "[]"},
+               {"text", "1", "\"" + longText + "\""}},
+              Change::Changed},
+             {&b, {}, Change::New},
+             {&b, {}, Change::New, true}}};
+  std::ostringstream out;
+  printPlan(out, plan, {"test", 0});
+  EXPECT_EQ(out.str(),
+            "Name, Change, Detail\n====, ======, ======\n"
+            "a, changed, interval 3600 \u2192 120, level (none) \u2192 \"L\\u0001\", tags changed, "
+            "text changed\n"
+            "b, new, not on the server\nProbe 'b', new, not on the server\n2 new, 1 changed\n");
+}
+
 TEST(Plan, ComparesTheFilesLastItemOfEachNameAndTheCarriedProbesReadingEachExportOnceAtMost) {
   // The kind, its items, the switches, whether the import of the probes c and a (changed) goes
   // first, as in a migrate; then the rows and the exports read.
@@ -113,6 +136,46 @@ TEST(Plan, ComparesTheFilesLastItemOfEachNameAndTheCarriedProbesReadingEachExpor
     const Kind& kind = file.contains("probes") ? kProbes : kAlertTemplates;
     EXPECT_THROW(makePlan(kind, indexOf(kind, file), server.target, {}, nullptr, KORV_HERE), Error)
         << file;
+  }
+}
+
+TEST(ExportIndex, TakesTheCompactFormAsItStandsAndFindsEachItemAndCarriedProbeInIt) {
+  // An export, and whether it is taken as it stands: the library's compact form, without
+  // floating-point numbers and names that need escapes.
+  std::vector<std::pair<std::string, bool>> cases = {
+      {R"({"probes":[{"name":"a","s":"x\\"},{"name":"b","s":"},{\""}],"version":"1"})", true},
+      {R"({"probes":[{"name":"a","s":"\u001f\t"},{"n":{"m":[{}]},"name":"b"}],"version":1})", true},
+      {R"({"alert_templates":[{"custom_probes":[{"name":"p"},{"name":"q","s":"}]"}],"name":"t"}],)"
+       R"("version":"1"})",
+       true},
+      {R"({"probes":[{"name":"a","s":"\u0041"}],"version":"1"})", false},
+      {R"({"probes":[{"name":"a","b":1}],"version":"1"})", false},
+      {R"({"probes":[{"name":"a\\"}],"version":"1"})", false},
+      {R"({"probes":[{"name":"a","x":1.5}],"version":"1"})", false},
+      {R"({"probes":[{"name":"a", "x":1}],"version":"1"})", false}};
+  // A long one, whose halves are read at once; a "},{" in a name of the first half ends no item.
+  json many = json::array();
+  for (int i = 0; i < 20000; ++i) {
+    many.push_back(
+        alertTemplate((i < 5000 ? "},{" : "t") + std::to_string(i), i, list(probe("p", i))));
+  }
+  cases.emplace_back(exportOf(kAlertTemplates, many).dump(), true);
+  for (const auto& [text, taken] : cases) {
+    const Kind& kind = text.find("\"probes\"") == 1 ? kProbes : kAlertTemplates;
+    const std::string padded = text + std::string(64, ' ');
+    ExportIndex index;
+    const bool read = index.Read(std::string_view(padded).substr(0, text.size()), 64, nullptr,
+                                 kind.itemsKey, kind.carriedKey);
+    EXPECT_EQ(read, taken) << text.substr(0, 100);
+    const json items = read && taken ? json::parse(text).at(kind.itemsKey) : json::array();
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      EXPECT_EQ(index.Items()[i].text, items[i].dump());
+      EXPECT_EQ(index.Items()[i].name, items[i].at("name"));
+      const json carried = items[i].value("custom_probes", json::array());
+      for (std::size_t j = 0; j < carried.size(); ++j) {
+        EXPECT_EQ(index.Carried(index.Items()[i].firstCarried + j).text, carried[j].dump());
+      }
+    }
   }
 }
 
