@@ -91,6 +91,36 @@ TEST_F(Driver, EndsAFailedRunWithFourAfterReleasingTheTokenEvenWithoutStandardSt
   }
 }
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KORV_ADDRESS_SANITIZER
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define KORV_ADDRESS_SANITIZER
+#endif
+
+// A file that does not fit in the memory the run may have: freeing its partial document must not
+// abort the run.
+TEST_F(Driver, EndsARunThatRunsOutOfMemoryWithOneAndAMessage) {
+#ifdef KORV_ADDRESS_SANITIZER
+  GTEST_SKIP() << "the address sanitizer needs more address space than the limit leaves";
+#endif
+  std::string text = R"({"version":"11.0","probes":[)";
+  for (int i = 0; i < 150000; ++i) {
+    text += (i == 0 ? "" : ",") + std::string(R"({"interval":60,"level":"L","name":"n)") +
+            std::to_string(i) + R"(","description":")" + std::string(100, 'd') + R"("})";
+  }
+  WriteFile(home / "big.json", text + "]}");
+  ProcessOptions options;
+  options.args = {"-c",          "ulimit -v 100000 && exec \"$0\" \"$@\"",
+                  KORV_CLI_PATH, "check-probes",
+                  "-i",          home / "big.json"};
+  options.environment = {"HOME=" + home.Path()};
+  EXPECT_EQ(Showing(test::Run("/bin/sh", options)),
+            (Shown{1, "", "Out of memory: the run was stopped.\n"}));
+}
+
 TEST(AtomicFile, ForANewNameLeavesAFileThatTookTheNameMeanwhileAndNothingElseBehind) {
   TempDir dir;
   const std::string name = dir / "new.json";

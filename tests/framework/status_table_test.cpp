@@ -32,8 +32,8 @@ TEST_F(StatusTable, ListsTheSameStatusesInBothDocumentsAndEachHasACauseThatATest
   // An option without its value, or given twice: no other test runs them.
   EXPECT_EQ(Run({"-p", "http://h/", "-u", "a", "list-probes", "-c"}).status, 114);
   EXPECT_EQ(Run({"-p", "http://h/", "-u", "a", "-f", "a", "-f", "b"}).status, 114);
-  // 1 is for what no cause can stage (memory running out); the driver, configuration, exchange,
-  // two-server, session and interrupt tests and the suggestion test run the causes of the others.
+  // The driver (memory running out among them), configuration, exchange, two-server, session and
+  // interrupt tests and the suggestion test run the causes of the others.
   const std::set<int> reached = {0,   1,   3,   4,   5,   6,   103, 104, 105,
                                  106, 107, 109, 110, 114, 129, 130, 131, 143};
   EXPECT_EQ(Listed("README.md", "### Exit statuses", R"(\n\| ([0-9, ]+) \|)"), reached);
