@@ -21,13 +21,19 @@ CheckAlertTemplates::CheckAlertTemplates()
     : Command("check-alert-templates", 250), out(&std::cout) {}
 
 std::string CheckAlertTemplates::Purpose() {
-  return "Check an alert template file without a KORV Server; exit status 3 when it has "
-         "problems.";
+  return "Check an alert template file offline; status 3 when it has problems.";
 }
 
 void CheckAlertTemplates::Init(CLI::App* app) {
   source.AddOption(app, "Alert template file");
+  app->get_option("--in-file")->type_name("FILE");
   api::addJsonOption(app, json);
+  app->footer(
+      "Examples:\n"
+      "  korv-cli check-alert-templates -i alert-templates.json\n"
+      "  korv-cli check-alert-templates -i alert-templates.json --json > check.json\n"
+      "  korv-cli --server old export-alert-templates"
+      " | korv-cli check-alert-templates -i /dev/stdin\n");
 }
 
 void CheckAlertTemplates::Perform() {

@@ -18,23 +18,31 @@ DiffAlertTemplates command;
 DiffAlertTemplates::DiffAlertTemplates() : Command("diff-alert-templates", 240), out(&std::cout) {}
 
 std::string DiffAlertTemplates::Purpose() {
-  return "Show what importing the alert template(s) would change in the KORV Server, changing "
-         "nothing.";
+  return "Show what importing alert template(s) would change, changing nothing.";
 }
 
 void DiffAlertTemplates::Init(CLI::App* app) {
   source.AddOption(app, "Alert template file");
+  app->get_option("--in-file")->type_name("FILE");
   api::addJsonOption(app, json);
   names.AddOption(app,
-                  "Compare only the alert templates whose names match the pattern (repeatable).");
+                  "Compare only the alert templates whose names match the pattern\n"
+                  "(repeatable).");
   app->add_flag_callback(
       "--ignore-existing", [this] { ignoreExisting = true; },
-      "Compare as an import with --ignore-existing would act: existing alert templates are "
-      "skipped.");
+      "Compare as an import with --ignore-existing would act:\n"
+      "existing alert templates are skipped.");
   app->add_flag_callback(
       "--ignore-existing-probes", [this] { ignoreExistingProbes = true; },
-      "Compare as an import with --ignore-existing-probes would act: existing custom probes "
-      "carried by the templates are skipped.");
+      "Compare as an import with --ignore-existing-probes would act:\n"
+      "existing custom probes carried by the templates are skipped.");
+  app->footer(
+      "Examples:\n"
+      "  korv-cli --server new diff-alert-templates -i alert-templates.json\n"
+      "  korv-cli --server new diff-alert-templates -i alert-templates.json"
+      " --ignore-existing-probes\n"
+      "  korv-cli --server new diff-alert-templates -i alert-templates.json"
+      " --name 'Nightly*' --json\n");
 }
 
 void DiffAlertTemplates::Reset() {

@@ -22,7 +22,8 @@ void ExportCustomAlertTemplates::Init(CLI::App* app) {
                    "List of id for the custom alert templates to be exported");
   destination.AddOptions(app);
   names.AddOption(app,
-                  "Export only the alert templates whose names match the pattern (repeatable).");
+                  "Export only the alert templates whose names match the pattern\n"
+                  "(repeatable).");
 }
 
 void ExportCustomAlertTemplates::Perform() {

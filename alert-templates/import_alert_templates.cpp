@@ -25,9 +25,9 @@ std::string ImportCustomAlertTemplates::Purpose() {
 void ImportCustomAlertTemplates::Init(CLI::App* app) {
   source.AddOption(app, "Alert template file");
   api::addJsonOption(app, json);
-  names.AddOption(
-      app,
-      "Import only the alert templates of the file whose names match the pattern (repeatable).");
+  names.AddOption(app,
+                  "Import only the alert templates of the file whose names match\n"
+                  "the pattern (repeatable).");
   app->add_flag_callback(
       "--ignore-existing", [this] { ignoreExisting = true; },
       "Ignore the existing alert template in the KORV Server.");
@@ -36,10 +36,10 @@ void ImportCustomAlertTemplates::Init(CLI::App* app) {
       "Ignore the existing probes in the KORV Server.");
   app->add_flag_callback(
       "--strict", [this] { strict = true; }, "Exit with status 5 when an item failed.");
-  backup.AddBackupOption(
-      app,
-      "Before importing, write the server's current versions of the custom alert templates and "
-      "probes the import would overwrite to this new file, as an alert template export file.");
+  backup.AddBackupOption(app,
+                         "Before importing, write the server's current versions of the\n"
+                         "custom alert templates and probes the import would overwrite\n"
+                         "to this new file, as an alert template export file.");
 }
 
 void ImportCustomAlertTemplates::Reset() {

@@ -50,7 +50,8 @@ bool insecure(const std::vector<std::string>&) {
 
 // The settings of a server, one option each: its names, its environment variable ("" for none),
 // its key in a server's entry and how the entry writes the value, the setting the value goes to,
-// where help shows it and what it says, whether it is required and the option it cannot go
+// where help shows it, the name help gives its value ("" for none: the first three keep the help
+// they have always had) and what help says, whether it is required and the option it cannot go
 // without. Options are added in this order, which is their order in help and the order in which
 // their values are taken.
 struct ServerOption {
@@ -61,6 +62,7 @@ struct ServerOption {
   api::ValueKind kind;
   bool (*set)(const std::vector<std::string>&);
   const char* group;
+  const char* valueName;
   const char* help;
   bool required;
   const char* needs;
@@ -68,41 +70,43 @@ struct ServerOption {
 
 using api::ValueKind;
 const ServerOption kServerOptions[] = {
-    {"-p", "korv-url", "KORV_SERVER_URL", "url", ValueKind::Text, api::setURL, kServerGroup,
+    {"-p", "korv-url", "KORV_SERVER_URL", "url", ValueKind::Text, api::setURL, kServerGroup, "",
      kUrlHelp, true, ""},
-    {"-u", "korv-user", "KORV_API_USER", "user", ValueKind::Text, api::setUser, kServerGroup,
+    {"-u", "korv-user", "KORV_API_USER", "user", ValueKind::Text, api::setUser, kServerGroup, "",
      "User to access the KORV REST API\n", true, ""},
     {"-f", "password-file", "KORV_PASSWORD_FILE", "password-file", ValueKind::Path,
-     api::setPasswordFile, kServerGroup, kPasswordFileHelp, false, ""},
-    {"-i", "insecure", "", "insecure", ValueKind::Flag, insecure, kServerGroup,
+     api::setPasswordFile, kServerGroup, "", kPasswordFileHelp, false, ""},
+    {"-i", "insecure", "", "insecure", ValueKind::Flag, insecure, kServerGroup, "",
      "Set the insecure connection.\n", false, ""},
     {"", "cacert", "KORV_CA_BUNDLE", "cacert", ValueKind::Path, api::setCABundle, kConnectionGroup,
+     "FILE",
      "PEM bundle of CAs to verify the server with, instead of the\n"
      "default bundle.\n",
      false, ""},
     {"", "crlfile", "KORV_CRL_FILE", "crlfile", ValueKind::Path, api::setCRLFile, kConnectionGroup,
-     "Certificate revocation list (PEM), checked with --cacert.\n", false, "cacert"},
+     "FILE", "Certificate revocation list (PEM), checked with --cacert.\n", false, "cacert"},
     {"", "cert", "KORV_CLIENT_CERT", "cert", ValueKind::Path, api::setClientCert, kConnectionGroup,
-     "Client certificate (PEM) for mutual TLS; needs --key.\n", false, "key"},
+     "FILE", "Client certificate (PEM) for mutual TLS; needs --key.\n", false, "key"},
     {"", "key", "KORV_CLIENT_KEY", "key", ValueKind::Path, api::setClientKey, kConnectionGroup,
+     "FILE",
      "Private key (PEM, not encrypted) of the client certificate.\n"
      "Like the password file, it must disallow any access to\n"
      "world or group.\n",
      false, "cert"},
-    {"", "proxy", "KORV_PROXY", "proxy", ValueKind::Text, api::setProxy, kConnectionGroup,
+    {"", "proxy", "KORV_PROXY", "proxy", ValueKind::Text, api::setProxy, kConnectionGroup, "URL",
      "Proxy URL for every request, e.g. http://proxy:3128\n"
      "(without it, https_proxy and no_proxy apply).\n",
      false, ""},
     {"", "proxy-user", "KORV_PROXY_USER", "proxy-user", ValueKind::Text, api::setProxyUser,
-     kConnectionGroup,
+     kConnectionGroup, "USER",
      "Proxy user; the password comes from the environment\n"
      "variable 'KORV_PROXY_PASSWORD' only.\n",
      false, "proxy"},
     {"", "connect-timeout", "KORV_CONNECT_TIMEOUT", "connect-timeout", ValueKind::Seconds,
-     api::setConnectTimeout, kConnectionGroup,
+     api::setConnectTimeout, kConnectionGroup, "SECONDS",
      "Limit in seconds (e.g. 2.5) on connecting, per request.\n", false, ""},
     {"-m", "max-time", "KORV_MAX_TIME", "max-time", ValueKind::Seconds, api::setMaxTime,
-     kConnectionGroup, "Limit in seconds (e.g. 30) on each whole request.\n", false, ""},
+     kConnectionGroup, "SECONDS", "Limit in seconds (e.g. 30) on each whole request.\n", false, ""},
 };
 
 // The server a subcommand names itself (migrate's source); it wins over --server.
@@ -171,6 +175,9 @@ void addServerOptions(CLI::App& app) {
                               : app.add_option(names, fromEntry(row.option, row.set), row.help)
                                     ->required(row.required);
     option->group(row.group);
+    if (*row.valueName != '\0') {
+      option->type_name(row.valueName);
+    }
     if (*row.envname != '\0') {
       option->envname(row.envname);
     }

@@ -29,10 +29,17 @@ class Servers : public Command {
   Servers() : Command("servers", 400) {}
 
   std::string Purpose() override {
-    return "List the named servers of the configuration file; with --server, what it resolves to.";
+    return "List the named servers; with --server NAME, show what it resolves to.";
   }
 
-  void Init(CLI::App* app) override { main = app->get_parent(); }
+  void Init(CLI::App* app) override {
+    main = app->get_parent();
+    app->footer(
+        "Examples:\n"
+        "  korv-cli servers\n"
+        "  korv-cli --server old servers\n"
+        "  korv-cli --config ./servers.toml --server new -u me servers\n");
+  }
 
   bool NeedsServer() const override { return false; }
 

@@ -103,15 +103,16 @@ void ExportDestination::AddOptions(CLI::App* app) {
 
 void ExportDestination::AddBackupOption(CLI::App* app, const std::string& description) {
   app->add_option(
-      "--backup",
-      [this](const std::vector<std::string>& values) {
-        // An empty name would send the backup to standard output, among the import's verdicts.
-        if (values.at(0).empty()) {
-          throw UsageError(UsageError::Kind::Value, "--backup needs a file name.");
-        }
-        return SetFileName(values);
-      },
-      description);
+         "--backup",
+         [this](const std::vector<std::string>& values) {
+           // An empty name would send the backup to standard output, among the import's verdicts.
+           if (values.at(0).empty()) {
+             throw UsageError(UsageError::Kind::Value, "--backup needs a file name.");
+           }
+           return SetFileName(values);
+         },
+         description)
+      ->type_name("FILE");
 }
 
 bool ExportDestination::SetFileName(const std::vector<std::string>& values) {

@@ -10,7 +10,8 @@ namespace korv::cli::api {
 
 void addJsonOption(CLI::App* app, bool& json) {
   app->add_flag("--json", json,
-                "Print the result as one JSON object instead of the tables (see the manual).");
+                "Print the result as one JSON object instead of the tables\n"
+                "(see the manual).");
 }
 
 ResultWriter::ResultWriter(Sink write) : write(std::move(write)) {

@@ -243,7 +243,7 @@ void swapConnection(api::Connection& other) {
 Migrate::Migrate() : Command("migrate", 300), out(&std::cout) {}
 
 std::string Migrate::Purpose() {
-  return "Move the custom probes and alert templates of one named server to another.";
+  return "Migrate the custom probes and alert templates between named servers.";
 }
 
 void Migrate::Init(CLI::App* app) {
@@ -262,14 +262,20 @@ void Migrate::Init(CLI::App* app) {
   app->add_flag("--dry-run", dryRun,
                 "Only show what would change; exit status 3 when something would.");
   app->add_option("--only", only, "Migrate one kind only.")
+      ->type_name("KIND")
       ->check(allowing(CLI::IsMember({api::kProbes.name, api::kAlertTemplates.name}),
                        api::kProbes.name + std::string(", ") + api::kAlertTemplates.name));
   app->add_flag("--ignore-existing", ignoreExisting,
                 "Keep the probes and alert templates that the target already has.");
   api::addJsonOption(app, json);
   names.AddOption(app,
-                  "Migrate only the probes and alert templates whose names match the pattern "
-                  "(repeatable).");
+                  "Migrate only the probes and alert templates whose names match\n"
+                  "the pattern (repeatable).");
+  app->footer(
+      "Examples:\n"
+      "  korv-cli migrate --from old --to new --dry-run\n"
+      "  korv-cli migrate --from old --to new --dir migration-1\n"
+      "  korv-cli migrate --from old --to new --only probes --name 'Orders*' --ignore-existing\n");
 }
 
 void Migrate::Reset() {

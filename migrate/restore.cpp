@@ -145,7 +145,7 @@ bool restoreItems(const api::Connections& connections, const api::Kind& kind,
 Restore::Restore() : Command("restore", 310), out(&std::cout) {}
 
 std::string Restore::Purpose() {
-  return "Put back what a migrate overwrote on its target, from the migrate's record.";
+  return "Put back what a migrate overwrote on its target, from its record.";
 }
 
 void Restore::Init(CLI::App* app) {
@@ -156,6 +156,10 @@ void Restore::Init(CLI::App* app) {
       ->trigger_on_parse()
       ->each([](const std::string& name) { chooseServer(name); });
   app->add_option("--dir", dir, "Record directory of the migrate.")->type_name("DIR")->required();
+  app->footer(
+      "Examples:\n"
+      "  korv-cli restore --to new --dir migration-1\n"
+      "  korv-cli -p https://new.example.com:8443/korv -u admin restore --dir migration-1\n");
 }
 
 void Restore::Reset() {

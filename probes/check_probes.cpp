@@ -21,12 +21,18 @@ const api::FieldRulesOf<Probe> rules(api::kProbes);
 CheckProbes::CheckProbes() : Command("check-probes", 150), out(&std::cout) {}
 
 std::string CheckProbes::Purpose() {
-  return "Check a probe file without a KORV Server; exit status 3 when it has problems.";
+  return "Check a probe file offline; status 3 when it has problems.";
 }
 
 void CheckProbes::Init(CLI::App* app) {
   source.AddOption(app, "Probes file");
+  app->get_option("--in-file")->type_name("FILE");
   api::addJsonOption(app, json);
+  app->footer(
+      "Examples:\n"
+      "  korv-cli check-probes -i probes.json\n"
+      "  korv-cli check-probes -i probes.json --json > probes-check.json\n"
+      "  korv-cli --server old export-probes | korv-cli check-probes -i /dev/stdin\n");
 }
 
 void CheckProbes::Perform() {

@@ -25,16 +25,17 @@ void ImportProbes::Init(CLI::App* app) {
   source.AddOption(app, "Probes file");
   api::addJsonOption(app, json);
   names.AddOption(app,
-                  "Import only the probes of the file whose names match the pattern (repeatable).");
+                  "Import only the probes of the file whose names match the\n"
+                  "pattern (repeatable).");
   app->add_flag_callback(
       "--ignore-existing", [this] { ignoreExisting = true; },
       "Ignore the existing custom probes in the KORV Server.");
   app->add_flag_callback(
       "--strict", [this] { strict = true; }, "Exit with status 5 when an item failed.");
-  backup.AddBackupOption(
-      app,
-      "Before importing, write the server's current versions of the custom probes the import "
-      "would overwrite to this new file, as a probe export file.");
+  backup.AddBackupOption(app,
+                         "Before importing, write the server's current versions of the\n"
+                         "custom probes the import would overwrite to this new file,\n"
+                         "as a probe export file.");
 }
 
 void ImportProbes::Reset() {

@@ -62,6 +62,27 @@ for command in "" $commands; do
   done
   offered=$(complete_words $command -)
   [ "$offered" = "$options" ] || fail "completion for '${command:-korv-cli}' offers: $(echo $offered); --help: $(echo $options)"
+
+  # An option that the manual page gives a value (_FILE_) shows one in help too: a name, a default
+  # or its allowed values; the first options of the program keep their help as it always was.
+  help=$("$korv" $command --help)
+  while read -r names rest; do
+    long=${names##*,} && long=${long%%=*}
+    case "$command:$long" in :--korv-url | :--korv-user | :--password-file | import-*:--in-file) continue ;; esac
+    grep -qE -- "(^|[ ,])$long [A-Z]" <<<"$part" || continue
+    [[ $names == *=* || $rest =~ ^(:|[A-Z]{2,}) && $rest != REQUIRED* ]] ||
+      fail "${command:-global} option $long shows no value name in help"
+  done < <(grep -E '^ +-' <<<"$help")
+  wide=$(awk 'length > 100' <<<"$help" | grep -vE -- '--log-level :value|password file must disallow' || true)
+  [ -z "$wide" ] || fail "help of ${command:-korv-cli} is wider than 100 columns: $wide"
+  # Our own subcommands end their help with examples, the same as the manual page's.
+  examples=$(sed -n '/^Examples:$/,$s/^  korv-cli /korv-cli /p' <<<"$help")
+  [[ -n $examples || ! $command =~ ^(diff-|check-|migrate|restore|servers) ]] ||
+    fail "help of $command gives no examples"
+  while IFS= read -r example; do
+    [ -z "$example" ] || sed -n '/^EXAMPLES$/,/^SEE ALSO$/s/^ *//p' <<<"$page" | grep -qxF -- "$example" ||
+      fail "the manual page has not the example '$example'"
+  done <<<"$examples"
 done
 
 # Option values: log levels, categories, file names.
