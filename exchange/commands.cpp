@@ -255,7 +255,9 @@ bool diffFile(const Kind& kind, ImportSource& source, const Switches& switches,
   if (json) {
     ResultWriter result(streamSink(out, place));
     for (const Row& row : plan.rows) {
-      result.Item(planItem(plan, row, row.Name()));
+      std::string item = "{";
+      appendPlanMembers(item, plan, row, row.Name());
+      result.CompactItem(item + "}");
     }
     result.Finish();
   } else {

@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 
 #include "common/output.h"
+#include "common/string_utils.h"
 
 namespace korv::cli::api {
 
@@ -22,6 +23,12 @@ void ResultWriter::Item(const nlohmann::ordered_json& item) {
   // A name from a server or a file need not be valid UTF-8: such bytes become U+FFFD.
   write((first ? "\n" : ",\n") +
         item.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
+  first = false;
+}
+
+void ResultWriter::CompactItem(std::string_view item) {
+  write(first ? "\n" : ",\n");
+  write(item);
   first = false;
 }
 
@@ -45,24 +52,32 @@ Sink streamSink(std::ostream& out, const Place& place) {
   };
 }
 
-nlohmann::ordered_json planItem(const Plan& plan, const Row& row, std::string_view name) {
-  nlohmann::ordered_json fields = nlohmann::ordered_json::array();
-  nlohmann::ordered_json values = nlohmann::ordered_json::object();
-  for (const FieldChange& field : row.fields) {
-    fields.push_back(field.name);
-    nlohmann::ordered_json& value = values[field.name] = nlohmann::ordered_json::object();
+void appendPlanMembers(std::string& out, const Plan& plan, const Row& row, std::string_view name) {
+  // Names and texts come from parsed documents: valid UTF-8 that needs only JSON's escapes. The
+  // field names and values are the compact texts of the items, written as they stand.
+  out += "\"name\":\"";
+  string::appendEscaped(out, name, true);
+  out += "\",\"kind\":\"";
+  out += row.carriedProbe ? kProbes.resultKind : plan.kind->resultKind;
+  out += "\",\"change\":\"";
+  out += changeText(row.change);
+  out += "\",\"fields\":[";
+  for (std::size_t i = 0; i < row.fields.size(); ++i) {
+    out += (i == 0 ? "\"" : ",\"") + row.fields[i].name + "\"";
+  }
+  out += "],\"values\":{";
+  for (std::size_t i = 0; i < row.fields.size(); ++i) {
+    const FieldChange& field = row.fields[i];
+    out += (i == 0 ? "\"" : ",\"") + field.name + "\":{";
     if (!field.server.empty()) {
-      value["server"] = nlohmann::ordered_json::parse(field.server);
+      out += "\"server\":" + field.server;
     }
     if (!field.file.empty()) {
-      value["file"] = nlohmann::ordered_json::parse(field.file);
+      out += (field.server.empty() ? "\"file\":" : ",\"file\":") + field.file;
     }
+    out += "}";
   }
-  return {{"name", name},
-          {"kind", row.carriedProbe ? kProbes.resultKind : plan.kind->resultKind},
-          {"change", changeText(row.change)},
-          {"fields", std::move(fields)},
-          {"values", std::move(values)}};
+  out += "}";
 }
 
 std::vector<Verdict> carriedVerdicts(const std::string& reason) {

@@ -29,6 +29,8 @@ class ResultWriter {
  public:
   explicit ResultWriter(Sink write);
   void Item(const nlohmann::ordered_json& item);
+  // An item already written as a compact JSON object.
+  void CompactItem(std::string_view item);
   // Ends the items and adds the members of the object given.
   void Finish(const nlohmann::ordered_json& members = nlohmann::ordered_json::object());
 
@@ -40,9 +42,11 @@ class ResultWriter {
 // Writes to the stream (standard output), checking each write; flushes at the end of a line.
 Sink streamSink(std::ostream& out, const Place& place);
 
-// A row of a plan, with the name given: "name", "kind", "change" and "fields", the fields that
-// differ.
-nlohmann::ordered_json planItem(const Plan& plan, const Row& row, std::string_view name);
+// Appends the members of a row of a plan, with the name given, to a compact JSON object that the
+// caller opens and closes: "name", "kind", "change", "fields" (the names of the fields that
+// differ) and "values" (of each, the server's value and the file's, where it has the field).
+// Written directly, since a plan may have a row for each of many thousand items.
+void appendPlanMembers(std::string& out, const Plan& plan, const Row& row, std::string_view name);
 
 // The probes that an alert template's import reports in its reason, among notes that "; "
 // separates: "Probe 'cpu' created", "Probe 'disk' failed (no such metric)". Each has the probe's

@@ -544,24 +544,37 @@ void Migrate::WriteResult(const api::Sink& write, const Outcome& outcome, const 
       ++changes[api::changeText(row.change)];
       const bool onServer = row.change == api::Change::ServerOnly;
       const std::string_view name = onServer ? std::string_view(*serverOnly++) : row.Name();
-      nlohmann::ordered_json item = api::planItem(plan, row, name);
+      std::string item = "{";
+      api::appendPlanMembers(item, plan, row, name);
       if (!dryRun) {
         // Items the plan keeps have their change as their status; those that the run did not
         // send (it stopped first) and those on the target only have none.
-        nlohmann::ordered_json status, reason;
+        const api::Verdict* verdict = nullptr;
         if (plan.Sends(row)) {
           const auto& byName = verdicts[row.carriedProbe ? &api::kProbes : plan.kind];
-          if (const auto verdict = byName.find(name); verdict != byName.end()) {
-            status = verdict->second->status;
-            reason = verdict->second->reason;
-          }
-        } else if (!onServer) {
-          status = reason = api::changeText(row.change);
+          const auto found = byName.find(name);
+          verdict = found == byName.end() ? nullptr : found->second;
         }
-        item["status"] = std::move(status);
-        item["reason"] = std::move(reason);
+        const auto text = [&item](std::string_view value) {
+          item += '"';
+          string::appendEscaped(item, value, true);
+          item += '"';
+        };
+        if (verdict != nullptr) {
+          item += ",\"status\":";
+          text(verdict->status);
+          item += ",\"reason\":";
+          text(verdict->reason);
+        } else if (!plan.Sends(row) && !onServer) {
+          item += ",\"status\":";
+          text(api::changeText(row.change));
+          item += ",\"reason\":";
+          text(api::changeText(row.change));
+        } else {
+          item += ",\"status\":null,\"reason\":null";
+        }
       }
-      result.Item(item);
+      result.CompactItem(item + "}");
     }
   }
   nlohmann::ordered_json members{{"from", from},
