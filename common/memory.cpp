@@ -26,7 +26,8 @@ void releaseReserve() {
 }  // namespace
 
 void holdMemoryInReserve() {
-  reserve = std::make_unique<char[]>(kReserve);
+  // Left untouched, it takes address space but no memory until it is given back.
+  reserve.reset(new char[kReserve]);
   std::set_new_handler(releaseReserve);
 }
 

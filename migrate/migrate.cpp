@@ -318,7 +318,8 @@ void Migrate::Perform() {
   // The result goes into the record, with the files it describes, and to standard output with
   // --json.
   const auto result = [&](const std::string& stopped) {
-    if (record.Written() || stopped.empty()) {
+    // A dry run's record cannot be restored: it keeps the exports only.
+    if (!dryRun && (record.Written() || stopped.empty())) {
       record.Write("result.json", [&](const api::Sink& write) {
         WriteResult(write, outcome, progress, record.Path(), stopped);
       });
