@@ -67,7 +67,7 @@ std::vector<FieldChange> differingFields(const ItemText& mine, const ItemText& t
   static const std::vector<std::string_view> ignored{"id", kAlertTemplates.carriedKey};
   std::vector<FieldChange> fields;
   for (const auto& member : differingMembers(mine, theirs, ignored)) {
-    fields.push_back({member.key, std::string(member.theirs), std::string(member.mine)});
+    fields.emplace_back(member.key, member.theirs, member.mine);
   }
   return fields;
 }
@@ -157,16 +157,18 @@ std::string detail(const Row& row) {
       return "left alone by the import";
   }
   // A value is shown when it is short and plain: no object or array.
-  const auto shown = [](const std::string& value) {
+  const auto shown = [](std::string_view value) {
     return value.size() <= 40 && value.front() != '{' && value.front() != '[';
   };
   std::string fields;
   for (const FieldChange& field : row.fields) {
-    fields += (fields.empty() ? "" : ", ") + field.name;
-    if ((field.server.empty() || shown(field.server)) &&
-        (field.file.empty() || shown(field.file))) {
-      fields += " " + (field.server.empty() ? "(none)" : field.server) + " \u2192 " +
-                (field.file.empty() ? "(none)" : field.file);
+    const std::string_view server = field.Server(), file = field.File();
+    fields.append(fields.empty() ? "" : ", ").append(field.Name());
+    if ((server.empty() || shown(server)) && (file.empty() || shown(file))) {
+      fields.append(" ")
+          .append(server.empty() ? "(none)" : server)
+          .append(" \u2192 ")
+          .append(file.empty() ? "(none)" : file);
     } else {
       fields += " changed";
     }
@@ -340,6 +342,19 @@ const char* changeText(Change change) {
       return "server only";
   }
   return "";
+}
+
+FieldChange::FieldChange(std::string_view name, std::string_view server, std::string_view file) {
+  text.reserve(name.size() + server.size() + file.size() + 2);
+  text.append(name).append(1, '\0').append(server).append(1, '\0').append(file);
+}
+
+std::string_view FieldChange::Part(int index) const {
+  std::size_t start = 0;
+  for (int i = 0; i < index; ++i) {
+    start = text.find('\0', start) + 1;
+  }
+  return std::string_view(text).substr(start, text.find('\0', start) - start);
 }
 
 bool Plan::WouldChange() const {

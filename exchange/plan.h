@@ -101,12 +101,20 @@ enum class Change : std::uint8_t { New, Changed, Unchanged, Skipped, ServerOnly 
 // "new", "changed", "unchanged", "skipped", "server only".
 const char* changeText(Change change);
 
-// A field of an item that differs between the file and the server: its values as compact JSON,
-// empty on the side that does not have the field.
-struct FieldChange {
-  std::string name;
-  std::string server;
-  std::string file;
+// A field of an item that differs between the file and the server: its name, and its values as
+// compact JSON, empty on the side that does not have the field. The three are kept as one text
+// (no name or compact value holds a NUL byte), so that a plan of many changed items stays small.
+class FieldChange {
+ public:
+  FieldChange(std::string_view name, std::string_view server, std::string_view file);
+  std::string_view Name() const { return Part(0); }
+  std::string_view Server() const { return Part(1); }
+  std::string_view File() const { return Part(2); }
+
+ private:
+  std::string_view Part(int index) const;
+
+  std::string text;  // "<name>\0<server>\0<file>"
 };
 
 struct Row {

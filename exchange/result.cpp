@@ -63,17 +63,18 @@ void appendPlanMembers(std::string& out, const Plan& plan, const Row& row, std::
   out += changeText(row.change);
   out += "\",\"fields\":[";
   for (std::size_t i = 0; i < row.fields.size(); ++i) {
-    out += (i == 0 ? "\"" : ",\"") + row.fields[i].name + "\"";
+    out.append(i == 0 ? "\"" : ",\"").append(row.fields[i].Name()).append("\"");
   }
   out += "],\"values\":{";
   for (std::size_t i = 0; i < row.fields.size(); ++i) {
     const FieldChange& field = row.fields[i];
-    out += (i == 0 ? "\"" : ",\"") + field.name + "\":{";
-    if (!field.server.empty()) {
-      out += "\"server\":" + field.server;
+    const std::string_view server = field.Server(), file = field.File();
+    out.append(i == 0 ? "\"" : ",\"").append(field.Name()).append("\":{");
+    if (!server.empty()) {
+      out.append("\"server\":").append(server);
     }
-    if (!field.file.empty()) {
-      out += (field.server.empty() ? "\"file\":" : ",\"file\":") + field.file;
+    if (!file.empty()) {
+      out.append(server.empty() ? "\"file\":" : ",\"file\":").append(file);
     }
     out += "}";
   }

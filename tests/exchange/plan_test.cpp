@@ -66,7 +66,7 @@ std::string rowsOf(const Plan& plan) {
     text += std::string(text.empty() ? "" : ", ") + (row.carriedProbe ? "+" : "") +
             std::string(row.Name()) + " " + changeText(row.change);
     for (const FieldChange& field : row.fields) {
-      text += " " + field.name;
+      text.append(" ").append(field.Name());
     }
   }
   return text;
