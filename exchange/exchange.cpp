@@ -336,6 +336,18 @@ std::vector<Verdict> sendImport(web::WebConnection& connection, const std::strin
   return printVerdicts(connection, out, place);
 }
 
+void printUnder(std::ostream& out, const std::string& heading, std::stringstream& table,
+                const Place& place) {
+  out << heading << std::endl;
+  // Streamed from its buffer, not copied; a buffer with nothing in it would mark the stream
+  // failed.
+  if (table.tellp() > 0) {
+    out << table.rdbuf();
+  }
+  out << std::flush;
+  checkStandardOutput(out, place);
+}
+
 std::vector<Verdict> printVerdicts(const web::WebConnection& connection, std::ostream* out,
                                    const Place& place) {
   std::vector<Verdict> verdicts;

@@ -9,6 +9,7 @@
 #include <memory>
 #include <ostream>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -225,6 +226,11 @@ std::vector<Verdict> sendImport(web::WebConnection& connection, const std::strin
 std::vector<Verdict> sendImport(web::WebConnection& connection, const std::string& path,
                                 fast::ImportRequest& request, std::ostream* out,
                                 const Place& place);
+// Prints a heading line, then a table written earlier into its buffer (a verdict table held back
+// until the whole answer was read), and checks that standard output took them.
+void printUnder(std::ostream& out, const std::string& heading, std::stringstream& table,
+                const Place& place);
+
 // Checks the answer to an import request and prints its verdict table (see sendImport).
 std::vector<Verdict> printVerdicts(const web::WebConnection& connection, std::ostream* out,
                                    const Place& place);

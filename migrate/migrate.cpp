@@ -502,14 +502,7 @@ void Migrate::Run(RecordDirectory& record, api::Connection& target, Progress& pr
     received.insert(received.end(), std::make_move_iterator(verdicts.begin()),
                     std::make_move_iterator(verdicts.end()));
     if (!json) {
-      *out << "Import of the " << import.what << ":" << std::endl;
-      // Streamed from its buffer, not copied; a buffer with nothing in it would mark the stream
-      // failed.
-      if (table.tellp() > 0) {
-        *out << table.rdbuf();
-      }
-      *out << std::flush;
-      checkStandardOutput(*out, KORV_HERE);
+      api::printUnder(*out, "Import of the " + import.what + ":", table, KORV_HERE);
     }
   }
   progress.Kept(kept);

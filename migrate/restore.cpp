@@ -128,13 +128,7 @@ bool restoreItems(const api::Connections& connections, const api::Kind& kind,
   api::post(*connection, kind.importPath, body, KORV_HERE);
   std::stringstream table;
   const std::vector<api::Verdict> verdicts = api::printVerdicts(*connection, &table, KORV_HERE);
-  out << "Import of the " << kind.name << ":" << std::endl;
-  // A buffer with nothing in it would mark the stream failed.
-  if (table.tellp() > 0) {
-    out << table.rdbuf();
-  }
-  out << std::flush;
-  checkStandardOutput(out, KORV_HERE);
+  api::printUnder(out, "Import of the " + std::string(kind.name) + ":", table, KORV_HERE);
   return std::any_of(verdicts.begin(), verdicts.end(), [&kind](const api::Verdict& verdict) {
     return api::itemFailed(kind, verdict);
   });
