@@ -38,13 +38,20 @@ Migrate command;
 // failed.
 constexpr int kItemsFailed = 5;
 
+// The time of the run, with "-2", "-3" and so on added while an earlier run (of the same second)
+// has the name.
 std::string defaultDirectory() {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
   char name[64];
   std::strftime(name, sizeof name, "korv-migration-%Y%m%d-%H%M%S", &local);
-  return name;
+  std::string path = name;
+  struct stat info {};
+  for (int n = 2; ::lstat(path.c_str(), &info) == 0; ++n) {
+    path = name + ("-" + std::to_string(n));
+  }
+  return path;
 }
 
 // The server a connection reaches, as its URL and user: the scheme and the authority in lower

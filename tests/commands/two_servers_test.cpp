@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <regex>
 #include <set>
@@ -300,6 +301,34 @@ TEST_F(NamedServers, MigrateMovesEveryCustomItemKeepsTheRecordAndGivesBothTokens
   std::filesystem::create_directory(home / "mine");
   EXPECT_EQ(Migrate({home / "mine"}).status, 105);
   EXPECT_TRUE(std::filesystem::exists(home / "mine")) << "a directory it did not make";
+}
+
+TEST_F(NamedServers, MigrateWithoutADirectoryTakesANameThatNoEarlierRunOfTheSameSecondHas) {
+  Configure(source.Url(), target.Url(), "");
+  // The names of the next seconds are taken already.
+  std::set<std::string> taken;
+  for (std::time_t second = std::time(nullptr); taken.size() < 5; ++second) {
+    char name[64];
+    std::strftime(name, sizeof name, "korv-migration-%Y%m%d-%H%M%S", std::gmtime(&second));
+    std::filesystem::create_directory(home / name);
+    taken.insert(name);
+  }
+  ProcessOptions options;
+  options.args = {"-c",        "cd \"$0\" && exec \"$@\"",
+                  home.Path(), KORV_CLI_PATH,
+                  "migrate",   "--from",
+                  "old",       "--to",
+                  "new",       "--dry-run"};
+  options.environment = {"HOME=" + home.Path(), "TZ=UTC"};
+  EXPECT_EQ(test::Run("/bin/sh", options).status, 3);
+  Flags made;
+  for (const std::string& entry : Entries(home.Path())) {
+    if (entry.rfind("korv-migration-", 0) == 0 && taken.count(entry) == 0) {
+      made.push_back(entry);
+    }
+  }
+  ASSERT_EQ(made.size(), 1u);
+  EXPECT_THAT(made[0], EndsWith("-2"));
 }
 
 TEST_F(NamedServers, MigrateRefusesOneServerTwiceAndARecordPlaceThatIsNoEmptyDirectoryOfItsOwn) {
