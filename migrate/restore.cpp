@@ -34,10 +34,18 @@ constexpr int kItemsFailed = 5;
 const api::ImportMessages kResultMessages{"", "Result file '%s' does not exist.", "", "", ""};
 
 // Whether a name is taken in the directory; one that cannot be looked up counts as taken, so
-// that reading it reports why.
+// that reading it reports why. A name taken by anything but a plain file (a FIFO, whose reading
+// would wait for a writer, a directory, a device) is refused.
 bool exists(const std::string& path) {
   struct stat info {};
-  return ::lstat(path.c_str(), &info) == 0 || errno != ENOENT;
+  if (::lstat(path.c_str(), &info) != 0) {
+    return errno != ENOENT;
+  }
+  if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    throw FileError(string::format("'%s' is not a plain file; nothing was restored.", path),
+                    KORV_HERE.function, KORV_HERE.line);
+  }
+  return true;
 }
 
 void logInfo(const std::string& text) {
@@ -101,13 +109,13 @@ std::optional<std::vector<std::string>> createdItems(const std::string& path) {
       throw refusal;
     }
     const auto name = text("name"), kind = text("kind"), status = text("status");
-    if (!name || (kind != "probe" && kind != "alert-template") ||
+    const bool probe = kind == api::kProbes.resultKind;
+    if (!name || (!probe && kind != api::kAlertTemplates.resultKind) ||
         (item.contains("status") && !status)) {
       throw refusal;
     }
     if (status == "created") {
-      created.push_back((kind == "probe" ? "Probe '" : "Alert template '") +
-                        string::printable(*name) + "'");
+      created.push_back((probe ? "Probe '" : "Alert template '") + string::printable(*name) + "'");
     }
   }
   return created;

@@ -1,5 +1,7 @@
 // The built korv-cli restoring a migrate's record into a running korv-standin: what the migrate
 // overwrote comes back, what it created is named, and a record that cannot be used changes nothing.
+#include <sys/stat.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -99,6 +101,13 @@ TEST_F(Restore, RefusesARecordThatCannotBeUsedBeforeAnyChangeAndEndsWithFiveWhen
     EXPECT_EQ(Showing(Cli(target, {"restore", "--dir", record})), shown);
     EXPECT_EQ(Cli(target, {"list-probes"}).out, "[]\n");
   }
+  // A record file that is no plain file is refused, not read: a FIFO would wait for a writer.
+  std::filesystem::remove(home / "1/result.json");
+  ASSERT_EQ(::mkfifo((home / "1/result.json").c_str(), 0600), 0);
+  EXPECT_EQ(
+      Showing(Cli(target, {"restore", "--dir", home / "1"})),
+      (Shown{4, "",
+             "'" + home / "1/result.json" + "' is not a plain file; nothing was restored.\n"}));
   // A migrate of the templates alone overwrites probes through the templates it creates: they
   // are in the templates' backup only.
   WriteFile(home / "0/backup-alert-templates.json",
